@@ -1,0 +1,52 @@
+// Sends the logger's lines to a temporary file for the life of the object and reads them back.
+#ifndef KYTEST_LOG_CAPTURE_H
+#define KYTEST_LOG_CAPTURE_H
+
+#include <string>
+#include <vector>
+
+namespace kytest {
+
+struct LogLine {
+    std::string level;  // "-1", "2", ..., or "-" for Debug lines
+    std::string tag;
+    std::string message;
+};
+
+class LogCapture {
+public:
+    // Sets EVDEBUG_FILE to a fresh file and EVDEBUG_LEVEL to level; restores both when destroyed.
+    explicit LogCapture(int level = 7);
+    ~LogCapture();
+    LogCapture(const LogCapture&) = delete;
+    LogCapture& operator=(const LogCapture&) = delete;
+
+    std::vector<LogLine> lines() const;
+    std::vector<std::string> messages() const;  // the message of every line, in order
+    bool contains(const std::string& message) const;  // an exact message
+    void clear();
+    const std::string& path() const { return m_path; }
+
+private:
+    std::string m_path;
+    std::string m_oldFile, m_oldLevel;
+    bool m_hadFile, m_hadLevel;
+};
+
+// A fresh directory under /tmp, removed with its content when destroyed.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& path() const { return m_path; }
+    std::string file(const std::string& name) const { return m_path + "/" + name; }
+
+private:
+    std::string m_path;
+};
+
+}  // namespace kytest
+
+#endif
