@@ -1,0 +1,32 @@
+#include "request/method_table.h"
+
+#include <cstdint>
+
+namespace {
+
+// Names no libcurl option, so installing it fails and a request of an unknown type never goes out.
+constexpr CURLoption kNoMethodOption = static_cast<CURLoption>(10265);
+
+constexpr RequestMethod kMethods[] = {
+    {"GET", true, BodyStep::EmptyBody, CURLOPT_HTTPGET, false, 1},
+    {"POST", true, BodyStep::CallerBody, CURLOPT_POST, false, 1},
+    {"PUT", true, BodyStep::CallerBody, CURLOPT_CUSTOMREQUEST, true, 0},
+    {"DELETE", true, BodyStep::CallerBody, CURLOPT_CUSTOMREQUEST, true, 0},
+    {"HEAD", true, BodyStep::CallerBody, CURLOPT_NOBODY, false, 1},
+    {"PATCH", true, BodyStep::CallerBody, CURLOPT_CUSTOMREQUEST, true, 0},
+};
+
+constexpr RequestMethod kUnsendable = {"UNKNOWN", false, BodyStep::NoBody, kNoMethodOption, false, 1};
+constexpr RequestMethod kUnknown = {"UNKNOWN", true, BodyStep::NoBody, kNoMethodOption, false, 1};
+
+}  // namespace
+
+const RequestMethod& RequestMethodFor(_http_req_type_ type) {
+    // Compared unsigned, so negative values count as above the known range.
+    const auto index = static_cast<uint32_t>(type);
+    if (index < sizeof kMethods / sizeof kMethods[0]) return kMethods[index];
+    if (index == static_cast<uint32_t>(HTTP_REQ_UNKNOWN)) return kUnsendable;
+    return kUnknown;
+}
+
+const char* KYLibCurl::GetHttpReqTypeString(_http_req_type_ type) { return RequestMethodFor(type).text; }
