@@ -1,0 +1,23 @@
+// The lines written when a transfer fails. Request bodies that carry credentials never reach the log,
+// nor do passwords in URLs.
+#ifndef KYLIBCURL_REQUEST_FAILURE_LOG_H
+#define KYLIBCURL_REQUEST_FAILURE_LOG_H
+
+#include <curl/curl.h>
+
+#include <cstddef>
+
+struct FailedTransfer {
+    CURLcode result;
+    long status;       // as read from the transfer, before any pseudo status
+    const char* url;   // the URL the transfer went to
+    const void* data;  // the caller's body, len bytes, not necessarily zero-terminated
+    size_t len;
+    const char* reply;  // the session's reply buffer, zero-terminated
+    size_t replyLen;
+    bool logFailure;  // false: only a credential-free summary is written, and only for credential bodies
+};
+
+void LogFailedTransfer(const FailedTransfer& failure);
+
+#endif
