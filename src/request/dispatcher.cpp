@@ -1,0 +1,106 @@
+#include <string>
+
+#include "CurlWrapper.h"
+#include "kylibcurl.h"
+#include "platform/file_objects.h"
+#include "request/dispatch_tag.h"
+#include "request/failure_log.h"
+#include "request/method_option.h"
+#include "request/method_table.h"
+#include "request/result_classification.h"
+#include "request/routed_request.h"
+#include "session/reply_growth.h"
+
+namespace {
+
+// One request as the caller gave it, and the URL it was resolved to when routed.
+struct DispatchCall {
+    KYLibCurl& session;
+    const char* url;
+    const void* data;
+    size_t len;
+    bool logFailure;
+    const char* clientName;  // null for a direct request
+    bool useDynamicTppm;
+    std::string outUrl;  // empty unless routed
+    long status = 0;     // the last status read, kept across attempts
+};
+
+bool SetRequestUrl(DispatchCall& call) {
+    if (!call.clientName) return call.session.KYCurlSetUrl(call.url);
+    return ResolveRoutedUrl(call.session, call.clientName, call.url, call.useDynamicTppm, call.outUrl);
+}
+
+bool InstallBody(DispatchCall& call, const RequestMethod& method) {
+    switch (method.body) {
+        case BodyStep::CallerBody:
+            return call.session.prepPost(call.data, call.len);
+        case BodyStep::EmptyBody:
+            return call.session.prepPost(nullptr, 0);
+        case BodyStep::NoBody:
+            break;
+    }
+    return true;
+}
+
+// A refused dynamic TPPM tunnel is taken as stale: it is fetched afresh once.
+bool ShouldReconnect(const DispatchCall& call, CURLcode result, int attempt) {
+    return result == CURLE_COULDNT_CONNECT && attempt == 1 && call.clientName && call.useDynamicTppm;
+}
+
+bool JudgeTransfer(DispatchCall& call, CURLcode result) {
+    KYLibCurl& session = call.session;
+    size_t replyLen = 0;
+    const char* reply = session.GetHttpResponse(replyLen, false);
+    CurlWrapper::gCurlWrapper.Curl_easy_getinfo(session.m_curlHandle, CURLINFO_RESPONSE_CODE, &call.status);
+    session.m_httpRespCode = call.status;
+    if (result == CURLE_OK && call.status >= 200 && call.status <= 299) return true;
+
+    const char* shownUrl = call.outUrl.empty() ? call.url : call.outUrl.c_str();
+    LogFailedTransfer({result, call.status, shownUrl, call.data, call.len, reply, replyLen, call.logFailure});
+    if (const long pseudo = PseudoStatusFor(result)) session.m_httpRespCode = pseudo;
+    return false;
+}
+
+bool PerformTransfer(DispatchCall& call) {
+    CurlWrapper& curl = CurlWrapper::gCurlWrapper;
+    for (int attempt = 1;; ++attempt) {
+        const CURLcode result = curl.Curl_easy_perform(call.session.m_curlHandle);
+        // Asked after every transfer, so a note can never outlive the transfer it belongs to.
+        const bool replyTruncated = TakeReplyGrowthFailed(&call.session);
+
+        // A caller's write callback may stop the transfer on purpose; a reply that could not be stored
+        // is a failure all the same.
+        if (result == CURLE_WRITE_ERROR && !replyTruncated) {
+            m_dbg.DebugLvl(
+                kDispatchTag, -1,
+                "failed to send http request. err:[CURL_WRITE_ERROR] ErrorStr:[%s].  Ignoring this error "
+                "and moving on.",
+                curl.Curl_easy_strerror(result));
+            return true;
+        }
+        if (!ShouldReconnect(call, result, attempt)) return JudgeTransfer(call, result);
+        if (!ReconnectRoutedUrl(call.session, call.clientName, call.url, call.outUrl)) return false;
+    }
+}
+
+}  // namespace
+
+bool KYLibCurl::KYLibCurlSendHttpReqInternal(_http_req_type_ type, const char* url, const void* data,
+                                             size_t len, bool freeHeaderList, bool logFailure,
+                                             const char* clientName, bool useDynamicTppm) {
+    DispatchCall call{*this, url, data, len, logFailure, clientName, useDynamicTppm, std::string()};
+
+    if (freeHeaderList) KYLibCurlFreeHttpHeaderList();
+    if (!SetRequestUrl(call)) return false;
+
+    const RequestMethod& method = RequestMethodFor(type);
+    if (!method.sendable) return false;
+    if (!InstallBody(call, method)) return false;
+    m_reqType = type;
+
+    const MethodTextGuard methodText(m_curlHandle, method);
+    if (!InstallMethodOption(m_curlHandle, method)) return false;
+    if (!KYLibCulrInitHttpHeaders()) return false;
+    return PerformTransfer(call);
+}

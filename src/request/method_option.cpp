@@ -1,0 +1,50 @@
+#include "request/method_option.h"
+
+#include "CurlWrapper.h"
+#include "platform/file_objects.h"
+#include "request/dispatch_tag.h"
+
+namespace {
+
+void ClearMethodText(void* handle) {
+    CurlWrapper::gCurlWrapper.Curl_easy_setopt(handle, CURLOPT_CUSTOMREQUEST, static_cast<void*>(nullptr));
+}
+
+// A text left by a request that ended early would rename this request's method. HEAD's NOBODY would make
+// a text method a HEAD request: libcurl keeps the option until POST, HTTPGET or NOBODY 0 resets it, and
+// of those a text method sets none by itself.
+void ResetEarlierMethod(void* handle, const RequestMethod& method) {
+    if (method.isText) {
+        CurlWrapper::gCurlWrapper.Curl_easy_setopt(handle, CURLOPT_NOBODY, 0);
+        return;
+    }
+    ClearMethodText(handle);
+}
+
+}  // namespace
+
+bool InstallMethodOption(void* handle, const RequestMethod& method) {
+    ResetEarlierMethod(handle, method);
+
+    CurlWrapper& curl = CurlWrapper::gCurlWrapper;
+    CURLcode rc;
+    if (method.isText) {
+        m_dbg.DebugLvl(kDispatchTag, 2, "--> setting curl_option [%d] -> [%s]", method.option, method.text);
+        rc = curl.Curl_easy_setopt(handle, method.option, method.text);
+    } else {
+        rc = curl.Curl_easy_setopt(handle, method.option, method.value);
+    }
+    if (rc != CURLE_OK) {
+        m_dbg.DebugLvl(kDispatchTag, -1, "failed to set curl option:[%d] err:[%s]", method.option,
+                       curl.Curl_easy_strerror(rc));
+        return false;
+    }
+    return true;
+}
+
+MethodTextGuard::MethodTextGuard(void* handle, const RequestMethod& method)
+    : m_handle(handle), m_active(method.isText) {}
+
+MethodTextGuard::~MethodTextGuard() {
+    if (m_active) ClearMethodText(m_handle);
+}
