@@ -2,6 +2,7 @@
 #ifndef KYTEST_LOG_CAPTURE_H
 #define KYTEST_LOG_CAPTURE_H
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -11,23 +12,32 @@ struct LogLine {
     std::string level;  // "-1", "2", ..., or "-" for Debug lines
     std::string tag;
     std::string message;
+
+    bool operator==(const LogLine& other) const {
+        return level == other.level && tag == other.tag && message == other.message;
+    }
 };
 
 class LogCapture {
-public:
+  public:
     // Sets EVDEBUG_FILE to a fresh file and EVDEBUG_LEVEL to level; restores both when destroyed.
     explicit LogCapture(int level = 7);
     ~LogCapture();
     LogCapture(const LogCapture&) = delete;
     LogCapture& operator=(const LogCapture&) = delete;
 
+    // Every line written so far, in order. A line that does not start with the time stamp layout continues
+    // the previous message (joined by '\n'): a message that held a line feed.
     std::vector<LogLine> lines() const;
-    std::vector<std::string> messages() const;  // the message of every line, in order
+    std::vector<std::string> messages() const;        // the message of every line, in order
     bool contains(const std::string& message) const;  // an exact message
+    size_t count(const std::string& message) const;   // lines with exactly this message
+    // A line with exactly this level ("-1", "2", "-"), tag and message.
+    bool containsLine(const std::string& level, const std::string& tag, const std::string& message) const;
     void clear();
     const std::string& path() const { return m_path; }
 
-private:
+  private:
     std::string m_path;
     std::string m_oldFile, m_oldLevel;
     bool m_hadFile, m_hadLevel;
@@ -35,7 +45,7 @@ private:
 
 // A fresh directory under /tmp, removed with its content when destroyed.
 class TempDir {
-public:
+  public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir&) = delete;
@@ -43,7 +53,7 @@ public:
     const std::string& path() const { return m_path; }
     std::string file(const std::string& name) const { return m_path + "/" + name; }
 
-private:
+  private:
     std::string m_path;
 };
 

@@ -18,6 +18,7 @@ struct ReceivedRequest {
     std::string target;  // request target as sent, e.g. "/echo?x=1"
     std::vector<std::pair<std::string, std::string>> headers;  // in order, names as sent
     std::string body;                                          // decoded body (chunked is de-chunked)
+    size_t connection = 0;  // 1-based number of the connection that carried it, in accept order
 
     // Value of the first header with this name (case-insensitive); empty when absent.
     std::string header(const std::string& name) const;
@@ -37,8 +38,13 @@ struct ReceivedRequest {
 //   /header?Name=Value    200 with the reply header "Name: Value" (repeatable)
 //   anything else         200 "ok"
 //   query ?status=N sets the status of /echo, /bytes and the default; ?delay=MS delays any answer.
+// Query names and values are percent-decoded. HEAD gets the same headers without a body. Replies carry
+// Content-Type and Content-Length; connections stay open (HTTP/1.1 keep-alive) until the client closes or
+// sends "Connection: close". "Expect: 100-continue" is answered with "100 Continue" (not recorded).
+// A request is recorded once fully read, before its reply is sent, so it is visible when the client's call
+// returns. Delays and stalls end as soon as the server stops.
 class TestServer {
-public:
+  public:
     enum class Scheme { Http, Https };
     explicit TestServer(Scheme scheme = Scheme::Http);
     ~TestServer();  // stops the server and joins its threads
@@ -56,8 +62,13 @@ public:
     ReceivedRequest lastRequest() const;  // empty when none
     size_t requestCount() const;
     void clearRequests();
+    // Waits until at least count requests were recorded (for requests sent from another thread, such as
+    // /stall); false when timeoutMs passes first.
+    bool waitForRequests(size_t count, int timeoutMs = 10000) const;
+    // Connections accepted so far (keep-alive reuse shows as fewer connections than requests).
+    size_t connectionCount() const;
 
-private:
+  private:
     struct Impl;
     std::unique_ptr<Impl> m_impl;
 };

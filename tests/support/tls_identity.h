@@ -1,0 +1,31 @@
+// A throw-away certificate authority and a server certificate it signed, for localhost and 127.0.0.1,
+// made in memory for one HTTPS test server.
+#ifndef KYTEST_TLS_IDENTITY_H
+#define KYTEST_TLS_IDENTITY_H
+
+#include <openssl/ssl.h>
+
+#include <string>
+
+namespace kytest {
+
+class TlsIdentity {
+  public:
+    TlsIdentity();
+    ~TlsIdentity();
+    TlsIdentity(const TlsIdentity&) = delete;
+    TlsIdentity& operator=(const TlsIdentity&) = delete;
+
+    // Null when the keys or certificates could not be made.
+    SSL_CTX* context() const { return m_context; }
+    // The authority's certificate in PEM form.
+    const std::string& caPem() const { return m_caPem; }
+
+  private:
+    SSL_CTX* m_context = nullptr;
+    std::string m_caPem;
+};
+
+}  // namespace kytest
+
+#endif
