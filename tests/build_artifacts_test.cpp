@@ -1,0 +1,127 @@
+// Facts about the built and installed library file: companions, run-time search path, build stamp,
+// exported symbols, and a consumer built against an installed tree.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "support/log_capture.h"
+
+namespace {
+
+struct CommandResult {
+    int status = -1;
+    std::string out;
+};
+
+CommandResult Run(const std::string& command) {
+    CommandResult result;
+    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
+    if (pipe == nullptr) return result;
+    std::array<char, 4096> buf{};
+    size_t n = 0;
+    while ((n = fread(buf.data(), 1, buf.size(), pipe)) > 0) result.out.append(buf.data(), n);
+    int raw = pclose(pipe);
+    result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    return result;
+}
+
+std::vector<std::string> DynamicEntries(const std::string& file, const std::string& kind) {
+    CommandResult r = Run("readelf -d '" + file + "'");
+    std::vector<std::string> values;
+    std::regex entry("\\(" + kind + "\\)\\s+[^\\[]*\\[([^\\]]*)\\]");
+    for (std::sregex_iterator it(r.out.begin(), r.out.end(), entry), end; it != end; ++it) {
+        values.push_back((*it)[1]);
+    }
+    return values;
+}
+
+std::string StampOf(const std::string& file) {
+    kytest::TempDir dir;
+    std::string out = dir.file("stamp");
+    CommandResult r = Run("objcopy -O binary --only-section=KyVersion '" + file + "' '" + out + "'");
+    if (r.status != 0) return {};
+    return Run("cat '" + out + "'").out;
+}
+
+void ExpectLibraryFacts(const std::string& file) {
+    std::vector<std::string> needed = DynamicEntries(file, "NEEDED");
+    for (const char* companion : {"libKyLib.so", "libWzUtils.so", "libWzNetwork.so"}) {
+        EXPECT_NE(std::find(needed.begin(), needed.end(), companion), needed.end()) << companion;
+    }
+    EXPECT_EQ(DynamicEntries(file, "RUNPATH"), std::vector<std::string>{"$ORIGIN:$ORIGIN/../Base64"});
+    EXPECT_TRUE(DynamicEntries(file, "RPATH").empty());
+
+    std::string stamp = StampOf(file);
+    EXPECT_TRUE(std::regex_match(stamp, std::regex(R"(\d+\.\d+\.\d+\.\d+ \d\d/\d\d/\d\d \d\d:\d\d:\d\d\n)")))
+        << "stamp: [" << stamp << "]";
+    EXPECT_EQ(stamp.rfind(KY_PROJECT_VERSION " ", 0), 0u) << stamp;
+
+    // Not loaded: the section has no SHF_ALLOC flag.
+    CommandResult sections = Run("readelf -W -S '" + file + "'");
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(sections.out, m, std::regex(R"(KyVersion\s+PROGBITS(\s+\S+){4}\s+(\S*)\s)")))
+        << sections.out;
+    EXPECT_EQ(m[2].str().find('A'), std::string::npos) << "flags " << m[2];
+}
+
+}  // namespace
+
+TEST(BuildArtifacts, LibraryInBuildTree) { ExpectLibraryFacts(KYLIBCURL_FILE); }
+
+TEST(BuildArtifacts, ExportsExactlyThePublicSurface) {
+    CommandResult r = Run("nm -D --defined-only '" + std::string(KYLIBCURL_FILE) + "' | c++filt");
+    ASSERT_EQ(r.status, 0) << r.out;
+    std::istringstream lines(r.out);
+    std::string line;
+    std::set<std::string> symbols;
+    while (std::getline(lines, line)) {
+        std::string name = line.substr(line.find(' ', line.find(' ') + 1) + 1);
+        symbols.insert(name);
+        bool ours = name.rfind("KYLibCurl::", 0) == 0 || name.rfind("KYLibCurlGlobal::", 0) == 0 ||
+                    name == "UrlEncode";
+        EXPECT_TRUE(ours) << "unexpected export: " << name;
+    }
+    for (const char* expected :
+         {"UrlEncode", "KYLibCurlGlobal::Init()", "KYLibCurlGlobal::DeInit()", "KYLibCurlGlobal::m_global_init",
+          "KYLibCurlGlobal::refCounter", "KYLibCurlGlobal::m_mutex", "KYLibCurl::KYLibCurl()",
+          "KYLibCurl::libcurl_callback(void*, unsigned long, unsigned long, void*)",
+          "KYLibCurl::libcurl_headercallback(void*, unsigned long, unsigned long, void*)",
+          "KYLibCurl::KYCurlTracer(void*, curl_infotype, char*, unsigned long, void*)",
+          "KYLibCurl::GetHttpReqTypeString(_http_req_type_)"}) {
+        EXPECT_EQ(symbols.count(expected), 1u) << "missing export: " << expected;
+    }
+}
+
+TEST(BuildArtifacts, InstalledTreeServesCMakeAndPkgConfigConsumers) {
+    kytest::TempDir dir;
+    std::string prefix = dir.file("prefix");
+    CommandResult install = Run("cmake --install '" KY_BINARY_DIR "' --prefix '" + prefix + "'");
+    ASSERT_EQ(install.status, 0) << install.out;
+    ExpectLibraryFacts(prefix + "/lib/libKyLibCurl.so");
+
+    std::string consumerBuild = dir.file("consumer");
+    CommandResult configure = Run("cmake -S '" KY_SOURCE_DIR "/tests/consumer' -B '" + consumerBuild +
+                                  "' -DCMAKE_PREFIX_PATH='" + prefix + "'");
+    ASSERT_EQ(configure.status, 0) << configure.out;
+    CommandResult build = Run("cmake --build '" + consumerBuild + "'");
+    ASSERT_EQ(build.status, 0) << build.out;
+    CommandResult run = Run("'" + consumerBuild + "/consumer'");
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, "PATCH a+b\n");
+
+    std::string pkgProgram = dir.file("pkg-consumer");
+    CommandResult pkgBuild = Run("c++ -std=c++17 '" KY_SOURCE_DIR "/tests/consumer/main.cpp' -o '" + pkgProgram +
+                                 "' $(PKG_CONFIG_PATH='" + prefix + "/lib/pkgconfig' pkg-config --cflags --libs kylibcurl)");
+    ASSERT_EQ(pkgBuild.status, 0) << pkgBuild.out;
+    CommandResult pkgRun = Run("'" + pkgProgram + "'");
+    EXPECT_EQ(pkgRun.status, 0);
+    EXPECT_EQ(pkgRun.out, "PATCH a+b\n");
+}
