@@ -36,9 +36,10 @@ Reply TakeReply(KYLibCurl& session) {
     return reply;
 }
 
+// The session is fresh: fresh lists would only drop the -H lines already appended.
 bool Send(KYLibCurl& session, const Options& o, const std::string& body) {
     const char* client = o.hasClient ? o.clientName.c_str() : nullptr;
-    return session.KYLibCurlSendHttpReq2(o.method, o.url.c_str(), body.c_str(), body.size(), true, client,
+    return session.KYLibCurlSendHttpReq2(o.method, o.url.c_str(), body.c_str(), body.size(), false, client,
                                          o.dynamicTppm);
 }
 
