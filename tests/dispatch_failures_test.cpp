@@ -77,6 +77,12 @@ TEST_F(DispatchFailure, UnresolvedHostKeepsTheStatusRead) {
               std::string::npos);
 }
 
+TEST_F(DispatchFailure, NullUrlFailsWithItsLine) {
+    const char* noUrl = nullptr;
+    EXPECT_FALSE(session.KYLibCurlSendHttpReq(HTTP_REQ_GET, noUrl, nullptr, 0, true, nullptr));
+    EXPECT_NE(log.messages().back().find("url:[(null)]"), std::string::npos) << log.messages().back();
+}
+
 size_t RefuseBody(void*, size_t, size_t, void*) { return 0; }
 
 TEST(DispatchWriteError, IsToleratedAndLeavesTheStatus) {
@@ -97,6 +103,7 @@ TEST(DispatchWriteError, IsToleratedAndLeavesTheStatus) {
 
 struct LineCase {
     const char* name;
+    _http_req_type_ type;
     std::string body;  // sent with its length, without the terminating zero
     bool logFailure;
     bool shortLine;  // the credential-free line
@@ -104,12 +111,13 @@ struct LineCase {
 
 TEST_F(DispatchFailure, CredentialBodiesNeverReachTheLog) {
     const LineCase cases[] = {
-        {"plain body", "a=1&b2", true, false},
-        {"plain body, not logged", "a=1&b2", false, false},
-        {"password field", "user=u&password=p", true, true},
-        {"password field, not logged", "user=u&password=p", false, true},
-        {"api_token first", "api_token=t&x=1", true, true},
-        {"capital PASSWORD", "PASSWORD=p", true, false},
+        {"plain body", HTTP_REQ_POST, "a=1&b2", true, false},
+        {"plain body, not logged", HTTP_REQ_POST, "a=1&b2", false, false},
+        {"password field", HTTP_REQ_POST, "user=u&password=p", true, true},
+        {"password field, not logged", HTTP_REQ_POST, "user=u&password=p", false, true},
+        {"api_token first", HTTP_REQ_POST, "api_token=t&x=1", true, true},
+        {"capital PASSWORD", HTTP_REQ_POST, "PASSWORD=p", true, false},
+        {"GET shows the body it was given", HTTP_REQ_GET, "a=1&b2", true, false},
     };
     const std::string url = server.url("/status/404");
     const std::string head = "-1 curl-err:[" + Err(CURLE_OK) + "] http-resp:[404] url:[" + url + "] ";
@@ -117,9 +125,9 @@ TEST_F(DispatchFailure, CredentialBodiesNeverReachTheLog) {
     for (const LineCase& c : cases) {
         SCOPED_TRACE(c.name);
         log.clear();
-        EXPECT_FALSE(session.KYLibCurlSendHttpReqLog(HTTP_REQ_POST, url, c.body.c_str(), c.body.size(), true,
+        EXPECT_FALSE(session.KYLibCurlSendHttpReqLog(c.type, url, c.body.c_str(), c.body.size(), true,
                                                      c.logFailure, nullptr));
-        EXPECT_EQ(server.lastRequest().body, c.body);
+        EXPECT_EQ(server.lastRequest().body, c.type == HTTP_REQ_GET ? "" : c.body);
         std::vector<std::string> expected;
         if (c.logFailure) expected.push_back("-1 failed to send http request");
         if (c.shortLine) {

@@ -30,7 +30,7 @@ void LogFailedTransfer(const FailedTransfer& failure) {
     if (failure.logFailure) m_dbg.DebugLvl(kDispatchTag, -1, "failed to send http request");
 
     const std::string body = BodyText(failure.data, failure.len);
-    const std::string url = UrlWithoutPassword(failure.url);
+    const std::string url = UrlWithoutPassword(failure.url ? failure.url : "(null)");
     const char* curlErr = CurlWrapper::gCurlWrapper.Curl_easy_strerror(failure.result);
     const char* serverResp = failure.replyLen != 0 ? failure.reply : kNull;
     const int respSize = static_cast<int>(failure.replyLen);
