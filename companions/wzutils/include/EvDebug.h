@@ -1,8 +1,8 @@
 // Debug logger. Each line goes to the file named by EVDEBUG_FILE (appended, one write per line), or to
-// standard error when it is unset. EVDEBUG_LEVEL (default 2) drops lines whose level is higher; Debug
-// lines, which have no level, are always written. Line layout:
+// standard error when it is unset or cannot be opened. EVDEBUG_LEVEL (default 2) drops lines whose level is
+// higher; Debug lines, which have no level, are always written. Line layout:
 //   YYYY-MM-DD HH:MM:SS.mmm <thread-id> <level> <tag>: <message>
-// with the level as a number, or '-' for Debug lines.
+// with the level as a number, or '-' for Debug lines. A message that ends with a line feed gets no second.
 #ifndef WZUTILS_EVDEBUG_H
 #define WZUTILS_EVDEBUG_H
 
