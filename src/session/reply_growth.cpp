@@ -1,0 +1,32 @@
+#include "session/reply_growth.h"
+
+#include <cstddef>
+
+namespace {
+
+// A few slots per thread, so that noting a failure never allocates: it happens when memory is short.
+// Only the thread that performed a transfer asks about it, right after the transfer.
+constexpr size_t kSlots = 8;
+thread_local const KYLibCurl* t_failed[kSlots];
+thread_local size_t t_next;
+
+}  // namespace
+
+void NoteReplyGrowthFailed(const KYLibCurl* session) {
+    if (!session) return;
+    for (const KYLibCurl* noted : t_failed)
+        if (noted == session) return;
+    t_failed[t_next] = session;
+    t_next = (t_next + 1) % kSlots;
+}
+
+bool TakeReplyGrowthFailed(const KYLibCurl* session) {
+    if (!session) return false;
+    bool failed = false;
+    for (const KYLibCurl*& noted : t_failed) {
+        if (noted != session) continue;
+        noted = nullptr;
+        failed = true;
+    }
+    return failed;
+}

@@ -1,0 +1,36 @@
+// What the session tests share: an initialised session beside a test server, and small shortcuts.
+#ifndef KYTEST_SESSION_TEST_SUPPORT_H
+#define KYTEST_SESSION_TEST_SUPPORT_H
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "kylibcurl.h"
+#include "support/test_server.h"
+
+namespace sessiontest {
+
+inline bool Fetch(KYLibCurl& session, const std::string& url) {
+    return session.KYCurlSetUrl(url.c_str()) && session.KYCurlPostSubmitForm();
+}
+
+// The session's reply body as text (not detached).
+inline std::string Body(KYLibCurl& session) {
+    size_t len = 0;
+    char* data = session.GetHttpResponse(len, false);
+    return data ? std::string(data, len) : std::string();
+}
+
+class ServedSession : public ::testing::Test {
+  protected:
+    void SetUp() override { ASSERT_TRUE(session.KYLibCurlInit()); }
+    bool Fetch(const std::string& path) { return sessiontest::Fetch(session, server.url(path)); }
+
+    kytest::TestServer server;
+    KYLibCurl session;
+};
+
+}  // namespace sessiontest
+
+#endif
