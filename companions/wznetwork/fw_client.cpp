@@ -1,0 +1,70 @@
+#include <string>
+
+#include "KyFwClient.h"
+#include "client_table.h"
+#include "tunnel_relay.h"
+
+namespace {
+
+constexpr int kHighestPort = 65535;
+
+void clearError(KyFwError* err) {
+    if (!err) return;
+    err->m_code = KYFW_ERR_NONE;
+    err->m_message.clear();
+}
+
+void setError(KyFwError* err, KyFwErrorCode code, const std::string& message) {
+    if (!err) return;
+    err->m_code = code;
+    err->m_message = message;
+}
+
+// The host a tunnel name is about: the second part of a mangled name, otherwise the name itself.
+std::string tunnelHost(const char* name) {
+    std::string account;
+    std::string host;
+    int i = 0;
+    int j = 0;
+    if (DemangleHostName(name, account, host, i, j)) return host;
+    return name;
+}
+
+}  // namespace
+
+bool KyFwClient::isFirewalled(const char* hostName, const char* /*domain*/, KyFwError* err) {
+    clearError(err);
+    std::string host = hostName ? hostName : "";
+    kyfw::ClientEntry entry;
+    kyfw::ClientTable::instance().find(host, entry);
+    switch (entry.route) {
+        case kyfw::Route::Tunnel:
+        case kyfw::Route::Refuse:
+            return true;
+        case kyfw::Route::Undecided:
+            setError(err, KYFW_ERR_UNDECIDED, "firewall state of host \"" + host + "\" is undecided");
+            return false;
+        case kyfw::Route::Direct:
+            break;
+    }
+    return false;
+}
+
+int KyFwClient::setupTPPM(const char* mangledName, int port, const char* /*options*/, KyFwError* err) {
+    clearError(err);
+    if (port <= 0 || port > kHighestPort) {
+        setError(err, KYFW_ERR_BAD_PORT, "invalid port " + std::to_string(port));
+        return 0;
+    }
+    std::string host = tunnelHost(mangledName ? mangledName : "");
+    kyfw::ClientEntry entry;
+    kyfw::ClientTable::instance().find(host, entry);
+    if (entry.route == kyfw::Route::Refuse) {
+        setError(err, KYFW_ERR_REFUSED, "tunnel to host \"" + host + "\" refused");
+        return 0;
+    }
+    std::string problem;
+    int localPort = kyfw::TunnelRelay::instance().openTunnel(entry.target, port, problem);
+    if (localPort == 0) setError(err, KYFW_ERR_RELAY, "cannot open tunnel: " + problem);
+    return localPort;
+}

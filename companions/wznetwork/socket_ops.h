@@ -1,0 +1,52 @@
+// Small socket helpers for the tunnel relay.
+#ifndef WZNETWORK_SOCKET_OPS_H
+#define WZNETWORK_SOCKET_OPS_H
+
+#include <sys/socket.h>
+
+#include <string>
+
+namespace kyfw {
+
+// Owns one file descriptor.
+class UniqueFd {
+  public:
+    UniqueFd() = default;
+    explicit UniqueFd(int fd) : m_fd(fd) {}
+    ~UniqueFd() { reset(); }
+    UniqueFd(UniqueFd&& other) noexcept : m_fd(other.release()) {}
+    UniqueFd& operator=(UniqueFd&& other) noexcept;
+    UniqueFd(const UniqueFd&) = delete;
+    UniqueFd& operator=(const UniqueFd&) = delete;
+
+    int get() const { return m_fd; }
+    explicit operator bool() const { return m_fd >= 0; }
+    int release();
+    void reset(int fd = -1);
+    // Closes with a reset instead of an orderly end, so the peer sees the connection fail.
+    void abort();
+
+  private:
+    int m_fd = -1;
+};
+
+struct SocketAddress {
+    sockaddr_storage storage{};
+    socklen_t length = 0;
+};
+
+// A numeric IPv4 or IPv6 address with port; false when address is not one.
+bool makeSocketAddress(const std::string& address, int port, SocketAddress& out);
+
+// A non-blocking listening socket on 127.0.0.1 at an ephemeral port; on failure an empty fd and the
+// failing step in problem.
+UniqueFd openLoopbackListener(int& port, std::string& problem);
+
+// The pending error of a socket (0 when none), cleared by reading it.
+int takeSocketError(int fd);
+
+void setNoDelay(int fd);
+
+}  // namespace kyfw
+
+#endif
