@@ -1,0 +1,267 @@
+// Resolving a routed request's URL: direct, cached tunnel, new tunnel, undecided and refused set-up,
+// against the firewall client's real tunnels and the in-process server.
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "KyFwControl.h"
+#include "kylibcurl.h"
+#include "support/log_capture.h"
+#include "support/test_server.h"
+
+namespace {
+
+const char* const kCacheTag = "TppmUrlMapInfo";
+const char* const kTag = "KYLibCurl::getTPPMUrl";
+
+// The tunnel port of a TPPM URL "<scheme>://127.0.0.1:<port>[/...]"; 0 when url has another shape.
+int TunnelPort(const std::string& url) {
+    static const std::regex kTppmUrl("^[a-z]*://127\\.0\\.0\\.1:([0-9]+)(/.*)?$");
+    std::smatch match;
+    return std::regex_match(url, match, kTppmUrl) ? std::stoi(match[1]) : 0;
+}
+
+bool StartsWith(const std::string& text, const std::string& start) {
+    return text.compare(0, start.size(), start) == 0;
+}
+
+// A failure line with this level, tag and start whose firewall reason in "[...]" is not empty.
+bool HasReasonLine(const kytest::LogCapture& log, const std::string& tag, const std::string& start) {
+    for (const kytest::LogLine& line : log.lines()) {
+        if (line.level == "-1" && line.tag == tag && StartsWith(line.message, start) &&
+            line.message.size() > start.size() + 1 && line.message.back() == ']')
+            return true;
+    }
+    return false;
+}
+
+class TppmResolution : public ::testing::Test {
+  protected:
+    void SetUp() override { kyfw::resetRoutes(); }
+    void TearDown() override {
+        kyfw::closeAllTunnels();
+        kyfw::resetRoutes();
+    }
+
+    bool Resolve(const std::string& client, const std::string& url, std::string& outUrl, bool dynamic) {
+        return session.getTPPMUrl(client, url, outUrl, dynamic);
+    }
+    // The cached prefix for url's key, "" when none; read without logging into the test's capture.
+    std::string Cached(const std::string& url) {
+        kytest::LogCapture quiet(-2);
+        std::string value;
+        session.TppmUrlMapInfo(url, value, KYLibCurl::TPPM_CACHE_GET);
+        return value;
+    }
+
+    KYLibCurl session;
+    kytest::LogCapture log{7};
+};
+
+TEST_F(TppmResolution, ReachableClientGetsItsUrlUnchanged) {
+    kyfw::setRoute("", kyfw::Route::Direct);
+    const size_t tunnelsBefore = kyfw::liveTunnelCount();
+
+    for (const std::string url : {"http://direct-host:81/a?b=1", "direct-host/no-scheme"}) {
+        std::string outUrl = "what the caller had";
+        EXPECT_TRUE(Resolve("direct-client", url, outUrl, false));
+        EXPECT_EQ(outUrl, url);
+    }
+
+    EXPECT_TRUE(log.lines().empty());
+    EXPECT_EQ(kyfw::liveTunnelCount(), tunnelsBefore);
+    EXPECT_EQ(Cached("http://direct-host:81/"), "");
+}
+
+TEST_F(TppmResolution, NewTunnelIsCachedAndReplacesHostAndPort) {
+    kyfw::setRoute("", kyfw::Route::Tunnel);
+    const size_t tunnelsBefore = kyfw::liveTunnelCount();
+    std::string outUrl = "what the caller had";
+
+    ASSERT_TRUE(Resolve("new-client", "http://new-host:8123/a/b?x=1#f", outUrl, false));
+
+    const int port = TunnelPort(outUrl);
+    ASSERT_NE(port, 0) << outUrl;
+    const std::string prefix = "http://127.0.0.1:" + std::to_string(port);
+    EXPECT_EQ(outUrl, prefix + "/a/b?x=1#f");
+    EXPECT_EQ(kyfw::liveTunnelCount(), tunnelsBefore + 1);
+    const std::vector<kytest::LogLine> expected = {
+        {"-1", kCacheTag, "Key:[new-host:8123] added to cache"},
+        {"4", kCacheTag, "value [" + prefix + "] added to cache"},
+        {"7", kTag, "TPPM url:[" + outUrl + "]"},
+    };
+    EXPECT_EQ(log.lines(), expected);
+    EXPECT_EQ(Cached("ftp://new-host:8123"), prefix);
+}
+
+TEST_F(TppmResolution, CachedPrefixIsUsedWithItsSchemeAndNoNewTunnel) {
+    kyfw::setRoute("", kyfw::Route::Tunnel);
+    std::string prefix = "http://127.0.0.1:5999";
+    session.TppmUrlMapInfo("http://cached-host/", prefix, KYLibCurl::TPPM_CACHE_ADD);
+    log.clear();
+    const size_t tunnelsBefore = kyfw::liveTunnelCount();
+    std::string outUrl;
+
+    ASSERT_TRUE(Resolve("cached-client", "https://cached-host:80/p?q=2", outUrl, false));
+
+    EXPECT_EQ(outUrl, "http://127.0.0.1:5999/p?q=2");
+    EXPECT_EQ(kyfw::liveTunnelCount(), tunnelsBefore);
+    const std::vector<kytest::LogLine> expected = {
+        {"4", kCacheTag, "Key: [cached-host:80] retrieved from cache with value [http://127.0.0.1:5999]"},
+        {"7", kTag, "TPPM url:[http://127.0.0.1:5999/p?q=2]"},
+    };
+    EXPECT_EQ(log.lines(), expected);
+}
+
+TEST_F(TppmResolution, UndecidedClientFailsAndLeavesOutUrl) {
+    kyfw::setRoute("", kyfw::Route::Undecided);
+    std::string outUrl = "what the caller had";
+
+    EXPECT_FALSE(Resolve("undecided-client", "http://undecided-host/x", outUrl, false));
+
+    EXPECT_EQ(outUrl, "what the caller had");
+    ASSERT_EQ(log.lines().size(), 1u);
+    EXPECT_TRUE(HasReasonLine(log, kTag, "Not sure client \"undecided-client\" firewalled or not, err:["));
+    EXPECT_EQ(Cached("http://undecided-host/x"), "");
+}
+
+TEST_F(TppmResolution, RefusedTunnelFailsWithEmptyOutUrl) {
+    kyfw::setRoute("", kyfw::Route::Tunnel);
+    kyfw::setRoute("refused-client", kyfw::Route::Refuse);
+    std::string outUrl = "what the caller had";
+
+    EXPECT_FALSE(Resolve("refused-client", "http://refused-host/x", outUrl, false));
+
+    EXPECT_EQ(outUrl, "");
+    ASSERT_EQ(log.lines().size(), 1u);
+    EXPECT_TRUE(HasReasonLine(log, kTag, "Couldn't setup TPPM port, err:["));
+    EXPECT_EQ(Cached("http://refused-host/x"), "");
+}
+
+// A plain client name is asked about as the empty host; its own route does not decide.
+TEST_F(TppmResolution, PlainNameAsksAboutTheEmptyHost) {
+    kyfw::setRoute("", kyfw::Route::Direct);
+    kyfw::setRoute("plain-client", kyfw::Route::Tunnel);
+    std::string outUrl;
+    ASSERT_TRUE(Resolve("plain-client", "http://plain-host-a/x", outUrl, false));
+    EXPECT_EQ(outUrl, "http://plain-host-a/x");
+
+    kyfw::setRoute("", kyfw::Route::Tunnel);
+    kyfw::setRoute("plain-client", kyfw::Route::Direct);
+    ASSERT_TRUE(Resolve("plain-client", "http://plain-host-b/x", outUrl, false));
+    EXPECT_NE(TunnelPort(outUrl), 0) << outUrl;
+}
+
+// A mangled name ("account*host*i*j") is asked about by its host part and set up as it is.
+TEST_F(TppmResolution, MangledNameAsksAboutItsHostAndIsPassedThrough) {
+    const std::string client = "acct*star-host*1*2";
+    kyfw::setRoute("", kyfw::Route::Tunnel);
+    kyfw::setRoute("star-host", kyfw::Route::Undecided);
+    std::string outUrl;
+
+    EXPECT_FALSE(Resolve(client, "http://star-url-host/x", outUrl, false));
+    EXPECT_TRUE(HasReasonLine(log, kTag, "Not sure client \"" + client + "\" firewalled or not, err:["));
+
+    // The firewall client refuses tunnels for star-host: the name reached it with its host part intact.
+    kyfw::setRoute("star-host", kyfw::Route::Refuse);
+    log.clear();
+    EXPECT_FALSE(Resolve(client, "http://star-url-host/x", outUrl, true));
+    EXPECT_TRUE(HasReasonLine(log, kTag, "Couldn't setup TPPM port, err:["));
+
+    kyfw::setRoute("star-host", kyfw::Route::Tunnel);
+    EXPECT_TRUE(Resolve(client, "http://star-url-host/x", outUrl, false));
+    EXPECT_NE(TunnelPort(outUrl), 0) << outUrl;
+}
+
+TEST_F(TppmResolution, DynamicRouteAsksNothingAndAlwaysTunnels) {
+    kyfw::setRoute("", kyfw::Route::Undecided);
+    std::string outUrl;
+    EXPECT_TRUE(Resolve("dynamic-client", "http://dynamic-host-a/x", outUrl, true));
+    EXPECT_NE(TunnelPort(outUrl), 0) << outUrl;
+
+    kyfw::setRoute("", kyfw::Route::Direct);
+    EXPECT_TRUE(Resolve("dynamic-client", "http://dynamic-host-b/x", outUrl, true));
+    EXPECT_NE(TunnelPort(outUrl), 0) << outUrl;
+
+    for (const std::string& message : log.messages()) EXPECT_FALSE(StartsWith(message, "Not sure client"));
+}
+
+TEST_F(TppmResolution, UrlWithoutPathResolvesToThePrefixAlone) {
+    std::string outUrl;
+
+    ASSERT_TRUE(Resolve("nopath-client", "http://nopath-host:81", outUrl, true));
+
+    EXPECT_EQ(outUrl, "http://127.0.0.1:" + std::to_string(TunnelPort(outUrl)));
+}
+
+// The query right after the host counts as part of the host: it never reaches the tunnel URL.
+TEST_F(TppmResolution, QueryRightAfterTheHostIsLeftOut) {
+    std::string outUrl;
+
+    ASSERT_TRUE(Resolve("query-client", "http://query-host?q=1", outUrl, true));
+
+    const std::string prefix = "http://127.0.0.1:" + std::to_string(TunnelPort(outUrl));
+    EXPECT_EQ(outUrl, prefix);
+    EXPECT_TRUE(log.containsLine("-1", kCacheTag, "Key:[query-host?q=1:80] added to cache"));
+    EXPECT_EQ(Cached("https://query-host?q=1"), prefix);
+}
+
+// An IPv6 literal gives port 0, which the firewall client refuses to tunnel.
+TEST_F(TppmResolution, PortHandedToTheFirewallIsTheUrlKeyPort) {
+    std::string outUrl;
+
+    EXPECT_FALSE(Resolve("v6-client", "http://[::1]:8080/x", outUrl, true));
+
+    EXPECT_TRUE(HasReasonLine(log, kTag, "Couldn't setup TPPM port, err:["));
+}
+
+TEST_F(TppmResolution, EmptyCachedPrefixIsAMiss) {
+    std::string empty;
+    session.TppmUrlMapInfo("http://empty-cached-host/", empty, KYLibCurl::TPPM_CACHE_ADD);
+    std::string outUrl;
+
+    ASSERT_TRUE(Resolve("empty-cached-client", "http://empty-cached-host/x", outUrl, true));
+
+    const int port = TunnelPort(outUrl);
+    ASSERT_NE(port, 0) << outUrl;
+    EXPECT_EQ(Cached("http://empty-cached-host/"), "http://127.0.0.1:" + std::to_string(port));
+}
+
+TEST_F(TppmResolution, UrlWithoutSchemeSeparatorFailsOnTheTunnelPath) {
+    kyfw::setRoute("", kyfw::Route::Tunnel);
+    const size_t tunnelsBefore = kyfw::liveTunnelCount();
+    std::string outUrl = "what the caller had";
+
+    EXPECT_FALSE(Resolve("noscheme-client", "noscheme-host/x", outUrl, false));
+
+    EXPECT_EQ(outUrl, "what the caller had");
+    const std::vector<kytest::LogLine> expected = {
+        {"-1", kTag, "Couldn't build TPPM url, no scheme in url:[noscheme-host/x]"}};
+    EXPECT_EQ(log.lines(), expected);
+    EXPECT_EQ(kyfw::liveTunnelCount(), tunnelsBefore);
+}
+
+TEST_F(TppmResolution, RequestThroughTheTunnelReachesTheServerWithPathAndQuery) {
+    kytest::TestServer server;
+    kyfw::setRoute("", kyfw::Route::Tunnel);
+    kyfw::setRoute("relay-client", kyfw::Route::Tunnel, "127.0.0.1");
+    const std::string url = "http://relay-host:" + std::to_string(server.port()) + "/echo?x=1&y=two";
+    ASSERT_TRUE(session.KYLibCurlInit());
+    const size_t relayedBefore = kyfw::relayedConnectionCount();
+
+    ASSERT_TRUE(session.KYLibCurlSendHttpReq(HTTP_REQ_GET, url, nullptr, 0, true, "relay-client"));
+
+    EXPECT_EQ(session.m_httpRespCode, 200);
+    ASSERT_EQ(server.requestCount(), 1u);
+    const kytest::ReceivedRequest request = server.lastRequest();
+    EXPECT_EQ(request.target, "/echo?x=1&y=two");
+    // The transfer only knows the rewritten URL.
+    const int port = TunnelPort(Cached(url));
+    ASSERT_NE(port, 0);
+    EXPECT_EQ(request.header("Host"), "127.0.0.1:" + std::to_string(port));
+    EXPECT_GT(kyfw::relayedConnectionCount(), relayedBefore);
+}
+
+}  // namespace
