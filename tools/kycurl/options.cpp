@@ -241,8 +241,8 @@ class Parser {
     }
 
     bool Apply(const OptionSpec& spec, const std::string& value) {
-        if (spec.apply == ApplyMode<Mode::Help>) m_help = true;
-        if (spec.apply == ApplyMode<Mode::Version>) m_version = true;
+        m_help = m_help || strcmp(spec.longName, "help") == 0;
+        m_version = m_version || strcmp(spec.longName, "version") == 0;
         return spec.apply(m_options, value, m_error);
     }
 

@@ -20,9 +20,12 @@ std::string TransferDetail(const KYLibCurl& session) {
     return detail;
 }
 
+std::string RequestName(const Options& o) {
+    return std::string(KYLibCurl::GetHttpReqTypeString(o.method)) + " " + o.url;
+}
+
 std::string FailureLine(const KYLibCurl& session, const Options& o) {
-    std::string line = std::string(KYLibCurl::GetHttpReqTypeString(o.method)) + " " + o.url +
-                       " failed: " + DescribeStatus(session.m_httpRespCode);
+    std::string line = RequestName(o) + " failed: " + DescribeStatus(session.m_httpRespCode);
     std::string detail = TransferDetail(session);
     if (detail.empty() && session.m_httpRespCode == 0) detail = "see -v for the library's log";
     if (!detail.empty()) line += " (" + detail + ")";
@@ -44,20 +47,17 @@ bool Send(KYLibCurl& session, const Options& o, const std::string& body) {
 }
 
 // A failed request still shows what came back (an error page, say), like a successful one.
-int Report(KYLibCurl& session, const Options& o, bool sent, bool bodyComplete) {
+int Report(KYLibCurl& session, const Options& o, bool succeeded, bool bodyComplete) {
     Reply reply = TakeReply(session);
     std::string error;
-    if ((sent || reply.received()) && !WriteReply(reply, o.includeHeaders, o.outputFile, error)) {
+    if ((succeeded || reply.received()) && !WriteReply(reply, o.includeHeaders, o.outputFile, error)) {
         PrintError(error);
         return kExitLocalFile;
     }
-    if (sent && bodyComplete) return kExitOk;
-    if (!o.showsErrors()) return kExitRequestFailed;
-    if (!sent) {
-        PrintError(FailureLine(session, o));
-    } else {
-        PrintError(std::string(KYLibCurl::GetHttpReqTypeString(o.method)) + " " + o.url +
-                   " failed: the reply body could not be stored in full");
+    if (succeeded && bodyComplete) return kExitOk;
+    if (o.showsErrors()) {
+        PrintError(succeeded ? RequestName(o) + " failed: the reply body could not be stored in full"
+                             : FailureLine(session, o));
     }
     return kExitRequestFailed;
 }
@@ -82,9 +82,9 @@ int RunRequest(const Options& o) {
         return kExitRequestFailed;
     }
     session.m_errorBuf[0] = '\0';
-    bool sent = Send(session, o, body);
+    bool succeeded = Send(session, o, body);
     meter.Finish();
-    return Report(session, o, sent, !writer.storeFailed());
+    return Report(session, o, succeeded, !writer.storeFailed());
 }
 
 int RunProbe(const Options& o) {
