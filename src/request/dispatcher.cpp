@@ -64,6 +64,7 @@ bool JudgeTransfer(DispatchCall& call, CURLcode result) {
 
 bool PerformTransfer(DispatchCall& call) {
     CurlWrapper& curl = CurlWrapper::gCurlWrapper;
+    // At most two attempts: only the first may be followed by a reconnect.
     for (int attempt = 1;; ++attempt) {
         const CURLcode result = curl.Curl_easy_perform(call.session.m_curlHandle);
         // Asked after every transfer, so a note can never outlive the transfer it belongs to.
