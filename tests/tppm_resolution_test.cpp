@@ -2,6 +2,7 @@
 // against the firewall client's real tunnels and the in-process server.
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <regex>
 #include <string>
 #include <vector>
@@ -10,6 +11,14 @@
 #include "kylibcurl.h"
 #include "support/log_capture.h"
 #include "support/test_server.h"
+
+namespace kytest {
+
+void PrintTo(const LogLine& line, std::ostream* out) {
+    *out << "{" << line.level << " " << line.tag << ": " << line.message << "}";
+}
+
+}  // namespace kytest
 
 namespace {
 
@@ -48,6 +57,12 @@ class TppmResolution : public ::testing::Test {
     bool Resolve(const std::string& client, const std::string& url, std::string& outUrl, bool dynamic) {
         return session.getTPPMUrl(client, url, outUrl, dynamic);
     }
+    // Drops what an earlier run in this process cached for url's key, without logging it.
+    void Forget(const std::string& url) {
+        kytest::LogCapture quiet(-2);
+        std::string unused;
+        session.TppmUrlMapInfo(url, unused, KYLibCurl::TPPM_CACHE_REMOVE);
+    }
     // The cached prefix for url's key, "" when none; read without logging into the test's capture.
     std::string Cached(const std::string& url) {
         kytest::LogCapture quiet(-2);
@@ -77,6 +92,7 @@ TEST_F(TppmResolution, ReachableClientGetsItsUrlUnchanged) {
 
 TEST_F(TppmResolution, NewTunnelIsCachedAndReplacesHostAndPort) {
     kyfw::setRoute("", kyfw::Route::Tunnel);
+    Forget("http://new-host:8123/");
     const size_t tunnelsBefore = kyfw::liveTunnelCount();
     std::string outUrl = "what the caller had";
 
@@ -132,6 +148,7 @@ TEST_F(TppmResolution, RefusedTunnelFailsWithEmptyOutUrl) {
     kyfw::setRoute("refused-client", kyfw::Route::Refuse);
     std::string outUrl = "what the caller had";
 
+    Forget("http://refused-host/");
     EXPECT_FALSE(Resolve("refused-client", "http://refused-host/x", outUrl, false));
 
     EXPECT_EQ(outUrl, "");
@@ -159,6 +176,7 @@ TEST_F(TppmResolution, MangledNameAsksAboutItsHostAndIsPassedThrough) {
     const std::string client = "acct*star-host*1*2";
     kyfw::setRoute("", kyfw::Route::Tunnel);
     kyfw::setRoute("star-host", kyfw::Route::Undecided);
+    Forget("http://star-url-host/");
     std::string outUrl;
 
     EXPECT_FALSE(Resolve(client, "http://star-url-host/x", outUrl, false));
@@ -198,6 +216,7 @@ TEST_F(TppmResolution, UrlWithoutPathResolvesToThePrefixAlone) {
 
 // The query right after the host counts as part of the host: it never reaches the tunnel URL.
 TEST_F(TppmResolution, QueryRightAfterTheHostIsLeftOut) {
+    Forget("http://query-host?q=1");
     std::string outUrl;
 
     ASSERT_TRUE(Resolve("query-client", "http://query-host?q=1", outUrl, true));
@@ -212,6 +231,7 @@ TEST_F(TppmResolution, QueryRightAfterTheHostIsLeftOut) {
 TEST_F(TppmResolution, PortHandedToTheFirewallIsTheUrlKeyPort) {
     std::string outUrl;
 
+    Forget("http://[::1]:8080/");
     EXPECT_FALSE(Resolve("v6-client", "http://[::1]:8080/x", outUrl, true));
 
     EXPECT_TRUE(HasReasonLine(log, kTag, "Couldn't setup TPPM port, err:["));
@@ -248,6 +268,7 @@ TEST_F(TppmResolution, RequestThroughTheTunnelReachesTheServerWithPathAndQuery) 
     kyfw::setRoute("", kyfw::Route::Tunnel);
     kyfw::setRoute("relay-client", kyfw::Route::Tunnel, "127.0.0.1");
     const std::string url = "http://relay-host:" + std::to_string(server.port()) + "/echo?x=1&y=two";
+    Forget(url);
     ASSERT_TRUE(session.KYLibCurlInit());
     const size_t relayedBefore = kyfw::relayedConnectionCount();
 

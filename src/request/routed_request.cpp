@@ -1,0 +1,23 @@
+#include "request/routed_request.h"
+
+#include <string>
+
+#include "kylibcurl.h"
+#include "platform/file_objects.h"
+
+bool ResolveRoutedUrl(KYLibCurl& session, const char* clientName, const char* url, bool useDynamicTppm,
+                      std::string& outUrl) {
+    if (!session.getTPPMUrl(clientName, url, outUrl, useDynamicTppm)) return false;
+    return session.KYCurlSetUrl(outUrl.c_str());
+}
+
+// A refused dynamic TPPM URL is taken as a stale tunnel: its cached prefix is dropped and a fresh tunnel
+// is fetched. The key comes from the caller's url, under which the prefix was cached.
+bool ReconnectRoutedUrl(KYLibCurl& session, const char* clientName, const char* url, std::string& outUrl) {
+    m_dbg.DebugLvl("KYLibCurl::KYLibCurlSendHttpReqInternal", 2,
+                   "Unable to connect to dynamic tppm url [%s], refetching tppm url for [%s] and retrying",
+                   outUrl.c_str(), url);
+    session.TppmUrlMapInfo(url, outUrl, KYLibCurl::TPPM_CACHE_REMOVE);
+    if (!session.getTPPMUrl(clientName, url, outUrl, true)) return false;
+    return session.KYCurlSetUrl(outUrl.c_str());
+}
