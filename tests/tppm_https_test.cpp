@@ -1,0 +1,55 @@
+// A routed https request: the rewritten URL names 127.0.0.1, so the server certificate is checked
+// against that address.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "KyFwControl.h"
+#include "kylibcurl.h"
+#include "support/log_capture.h"
+#include "support/test_server.h"
+
+namespace {
+
+class RoutedHttps : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        kyfw::resetRoutes();
+        ASSERT_TRUE(session.KYLibCurlInit());
+        std::string unused;
+        session.TppmUrlMapInfo(url, unused, KYLibCurl::TPPM_CACHE_REMOVE);
+    }
+    void TearDown() override {
+        kyfw::closeAllTunnels();
+        kyfw::resetRoutes();
+    }
+
+    kytest::TestServer server{kytest::TestServer::Scheme::Https};
+    // The URL's own host is never looked up or checked: the tunnel URL replaces it.
+    const std::string url = "https://tls-host:" + std::to_string(server.port()) + "/echo?tls=1";
+    KYLibCurl session;
+    kytest::LogCapture log{-1};
+};
+
+// The fixture's certificate is valid for 127.0.0.1, so with its CA the tunnelled request verifies.
+TEST_F(RoutedHttps, VerifiesAgainstACertificateFor127001) {
+    ASSERT_TRUE(session.KYLibCurlAppendHeader(HTTP_HDR_CAINFO, server.caFile().c_str()));
+
+    ASSERT_TRUE(
+        session.KYLibCurlSendHttpReq2(HTTP_REQ_GET, url.c_str(), nullptr, 0, false, "tls-client", true));
+
+    EXPECT_EQ(session.m_httpRespCode, 200);
+    ASSERT_EQ(server.requestCount(), 1u);
+    EXPECT_EQ(server.lastRequest().target, "/echo?tls=1");
+}
+
+TEST_F(RoutedHttps, WithoutTheCaTheServerIsNotTrusted) {
+    EXPECT_FALSE(
+        session.KYLibCurlSendHttpReq2(HTTP_REQ_GET, url.c_str(), nullptr, 0, false, "tls-client", true));
+
+    EXPECT_EQ(session.m_httpRespCode, 0);
+    EXPECT_EQ(server.requestCount(), 0u);
+    EXPECT_TRUE(log.contains("failed to send http request"));
+}
+
+}  // namespace
