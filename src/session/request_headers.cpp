@@ -23,10 +23,7 @@ CURLcode AppendAndInstall(void* handle, curl_slist*& list, const char* line) {
 bool CookieOptionSet(void* handle, CURLoption option, const char* path, const char* format) {
     CURLcode res = session::Curl().Curl_easy_setopt(handle, option, path);
     if (res == CURLE_OK) return true;
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wformat-nonliteral"
     printf(format, session::Curl().Curl_easy_strerror(res));
-#pragma GCC diagnostic pop
     fflush(stdout);
     return false;
 }
