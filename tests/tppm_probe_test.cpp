@@ -1,6 +1,7 @@
 // The dynamic TPPM probe: which route answers, the flag it reports and the cache it leaves.
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 
 #include "KyFwControl.h"
@@ -31,6 +32,8 @@ const ProbeRow kRows[] = {
     {"DynamicFailsOrdinaryAnswers", true, kyfw::Route::Refuse, kyfw::Route::Direct, false, true, 1},
     {"NeitherAnswers", true, kyfw::Route::Refuse, kyfw::Route::Undecided, true, false, 0},
 };
+
+void PrintTo(const ProbeRow& row, std::ostream* out) { *out << row.name; }
 
 class ProbeTable : public ::testing::TestWithParam<ProbeRow> {
   protected:

@@ -1,6 +1,7 @@
 // Splitting URLs into scheme prefix, cache key, port and path offset.
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 
 #include "kylibcurl.h"
@@ -39,6 +40,8 @@ const UrlKeyRow kRows[] = {
     // Only the first "://" separates; a second one belongs to the key or the path.
     {"http://a://b/c", "http://", "a:", 0, 9},
 };
+
+void PrintTo(const UrlKeyRow& row, std::ostream* out) { *out << row.url; }
 
 class UrlKeyTable : public ::testing::TestWithParam<UrlKeyRow> {};
 
