@@ -1,19 +1,11 @@
 // The process-wide tunnel cache: key sharing, get/add/remove and their log lines.
 #include <gtest/gtest.h>
 
-#include <ostream>
 #include <string>
 
 #include "kylibcurl.h"
 #include "support/log_capture.h"
-
-namespace kytest {
-
-void PrintTo(const LogLine& line, std::ostream* out) {
-    *out << "{" << line.level << " " << line.tag << ": " << line.message << "}";
-}
-
-}  // namespace kytest
+#include "tppm_test_helpers.h"
 
 namespace {
 

@@ -8,6 +8,7 @@
 #include "kylibcurl.h"
 #include "support/log_capture.h"
 #include "support/test_server.h"
+#include "tppm_test_helpers.h"
 
 namespace {
 
@@ -16,8 +17,7 @@ class RoutedHttps : public ::testing::Test {
     void SetUp() override {
         kyfw::resetRoutes();
         ASSERT_TRUE(session.KYLibCurlInit());
-        std::string unused;
-        session.TppmUrlMapInfo(url, unused, KYLibCurl::TPPM_CACHE_REMOVE);
+        tppmtest::QuietForget(session, url);
     }
     void TearDown() override {
         kyfw::closeAllTunnels();

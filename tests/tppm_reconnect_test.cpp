@@ -2,8 +2,6 @@
 // tunnel, against real tunnels and the in-process server.
 #include <gtest/gtest.h>
 
-#include <ostream>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -11,34 +9,20 @@
 #include "kylibcurl.h"
 #include "support/log_capture.h"
 #include "support/test_server.h"
-
-namespace kytest {
-
-void PrintTo(const LogLine& line, std::ostream* out) {
-    *out << "{" << line.level << " " << line.tag << ": " << line.message << "}";
-}
-
-}  // namespace kytest
+#include "tppm_test_helpers.h"
 
 namespace {
+
+using tppmtest::StartsWith;
+using tppmtest::TunnelPort;
 
 const char* const kDispatchTag = "KYLibCurl::KYLibCurlSendHttpReqInternal";
 const char* const kCacheTag = "TppmUrlMapInfo";
 const char* const kResolveTag = "KYLibCurl::getTPPMUrl";
 
-int TunnelPort(const std::string& url) {
-    static const std::regex kTppmUrl("^[a-z]*://127\\.0\\.0\\.1:([0-9]+)(/.*)?$");
-    std::smatch match;
-    return std::regex_match(url, match, kTppmUrl) ? std::stoi(match[1]) : 0;
-}
-
 std::string ReconnectLine(const std::string& refusedUrl, const std::string& url) {
     return "Unable to connect to dynamic tppm url [" + refusedUrl + "], refetching tppm url for [" + url +
            "] and retrying";
-}
-
-bool StartsWith(const std::string& text, const std::string& start) {
-    return text.compare(0, start.size(), start) == 0;
 }
 
 class TppmReconnect : public ::testing::Test {
@@ -54,19 +38,14 @@ class TppmReconnect : public ::testing::Test {
 
     // Sets up and caches a tunnel for url's key, then closes it: the cache now holds a dead tunnel.
     std::string CacheDeadTunnel(const std::string& client, const std::string& url) {
+        tppmtest::QuietForget(session, url);
         std::string tunnelUrl;
-        session.TppmUrlMapInfo(url, tunnelUrl, KYLibCurl::TPPM_CACHE_REMOVE);
         EXPECT_TRUE(session.getTPPMUrl(client, url, tunnelUrl, true));
         EXPECT_TRUE(kyfw::closeTunnel(TunnelPort(tunnelUrl)));
         log.clear();
         return tunnelUrl;
     }
-    std::string Cached(const std::string& url) {
-        kytest::LogCapture quiet(-2);
-        std::string value;
-        session.TppmUrlMapInfo(url, value, KYLibCurl::TPPM_CACHE_GET);
-        return value;
-    }
+    std::string Cached(const std::string& url) { return tppmtest::QuietCachedPrefix(session, url); }
     // The lines of the routing steps, without those of the session's other steps.
     std::vector<kytest::LogLine> RoutingLines() const {
         std::vector<kytest::LogLine> routing;

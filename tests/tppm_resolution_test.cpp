@@ -2,8 +2,6 @@
 // against the firewall client's real tunnels and the in-process server.
 #include <gtest/gtest.h>
 
-#include <ostream>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -11,30 +9,15 @@
 #include "kylibcurl.h"
 #include "support/log_capture.h"
 #include "support/test_server.h"
-
-namespace kytest {
-
-void PrintTo(const LogLine& line, std::ostream* out) {
-    *out << "{" << line.level << " " << line.tag << ": " << line.message << "}";
-}
-
-}  // namespace kytest
+#include "tppm_test_helpers.h"
 
 namespace {
 
+using tppmtest::StartsWith;
+using tppmtest::TunnelPort;
+
 const char* const kCacheTag = "TppmUrlMapInfo";
 const char* const kTag = "KYLibCurl::getTPPMUrl";
-
-// The tunnel port of a TPPM URL "<scheme>://127.0.0.1:<port>[/...]"; 0 when url has another shape.
-int TunnelPort(const std::string& url) {
-    static const std::regex kTppmUrl("^[a-z]*://127\\.0\\.0\\.1:([0-9]+)(/.*)?$");
-    std::smatch match;
-    return std::regex_match(url, match, kTppmUrl) ? std::stoi(match[1]) : 0;
-}
-
-bool StartsWith(const std::string& text, const std::string& start) {
-    return text.compare(0, start.size(), start) == 0;
-}
 
 // A failure line with this level, tag and start whose firewall reason in "[...]" is not empty.
 bool HasReasonLine(const kytest::LogCapture& log, const std::string& tag, const std::string& start) {
@@ -57,19 +40,8 @@ class TppmResolution : public ::testing::Test {
     bool Resolve(const std::string& client, const std::string& url, std::string& outUrl, bool dynamic) {
         return session.getTPPMUrl(client, url, outUrl, dynamic);
     }
-    // Drops what an earlier run in this process cached for url's key, without logging it.
-    void Forget(const std::string& url) {
-        kytest::LogCapture quiet(-2);
-        std::string unused;
-        session.TppmUrlMapInfo(url, unused, KYLibCurl::TPPM_CACHE_REMOVE);
-    }
-    // The cached prefix for url's key, "" when none; read without logging into the test's capture.
-    std::string Cached(const std::string& url) {
-        kytest::LogCapture quiet(-2);
-        std::string value;
-        session.TppmUrlMapInfo(url, value, KYLibCurl::TPPM_CACHE_GET);
-        return value;
-    }
+    void Forget(const std::string& url) { tppmtest::QuietForget(session, url); }
+    std::string Cached(const std::string& url) { return tppmtest::QuietCachedPrefix(session, url); }
 
     KYLibCurl session;
     kytest::LogCapture log{7};

@@ -5,7 +5,6 @@
 #include <atomic>
 #include <chrono>
 #include <random>
-#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -14,6 +13,7 @@
 #include "kylibcurl.h"
 #include "support/log_capture.h"
 #include "support/test_server.h"
+#include "tppm_test_helpers.h"
 
 namespace {
 
@@ -27,13 +27,8 @@ const char kRefused[] = "curl-err:[Couldn't connect to server]";
 const char kReceiveFailed[] = "curl-err:[Failure when receiving data from the peer]";
 const char kSendFailed[] = "curl-err:[Failed sending data to the peer]";
 
-int TunnelPort(const std::string& url) {
-    static const std::regex kTppmUrl("^http://127\\.0\\.0\\.1:([0-9]+)(/.*)?$");
-    std::smatch match;
-    return std::regex_match(url, match, kTppmUrl) ? std::stoi(match[1]) : 0;
-}
-
-bool StartsWith(const std::string& text, const char* start) { return text.rfind(start, 0) == 0; }
+using tppmtest::StartsWith;
+using tppmtest::TunnelPort;
 
 struct Outcomes {
     int succeeded = 0;

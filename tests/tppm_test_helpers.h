@@ -1,0 +1,52 @@
+// Helpers the TPPM routing tests share: reading tunnel URLs and the tunnel cache.
+#ifndef KYTEST_TPPM_TEST_HELPERS_H
+#define KYTEST_TPPM_TEST_HELPERS_H
+
+#include <ostream>
+#include <regex>
+#include <string>
+
+#include "kylibcurl.h"
+#include "support/log_capture.h"
+
+namespace kytest {
+
+// Log lines print readably in failed comparisons.
+inline void PrintTo(const LogLine& line, std::ostream* out) {
+    *out << "{" << line.level << " " << line.tag << ": " << line.message << "}";
+}
+
+}  // namespace kytest
+
+namespace tppmtest {
+
+// The tunnel port of a TPPM URL "<scheme>://127.0.0.1:<port>[/...]"; 0 when url has another shape.
+inline int TunnelPort(const std::string& url) {
+    static const std::regex kTppmUrl("^[a-z]*://127\\.0\\.0\\.1:([0-9]+)(/.*)?$");
+    std::smatch match;
+    return std::regex_match(url, match, kTppmUrl) ? std::stoi(match[1]) : 0;
+}
+
+inline bool StartsWith(const std::string& text, const std::string& start) {
+    return text.compare(0, start.size(), start) == 0;
+}
+
+// The cached prefix for url's key ("" when none), read without logging into the test's capture.
+// Single-threaded use only: the quiet capture changes the environment.
+inline std::string QuietCachedPrefix(KYLibCurl& session, const std::string& url) {
+    kytest::LogCapture quiet(-2);
+    std::string value;
+    session.TppmUrlMapInfo(url, value, KYLibCurl::TPPM_CACHE_GET);
+    return value;
+}
+
+// Drops what an earlier test in this process cached for url's key, without logging it.
+inline void QuietForget(KYLibCurl& session, const std::string& url) {
+    kytest::LogCapture quiet(-2);
+    std::string unused;
+    session.TppmUrlMapInfo(url, unused, KYLibCurl::TPPM_CACHE_REMOVE);
+}
+
+}  // namespace tppmtest
+
+#endif
