@@ -20,8 +20,9 @@ namespace {
 constexpr int kThreads = 8;
 constexpr int kRequestsPerThread = 200;
 constexpr int kHosts = 4;
-constexpr int kMaxCloserRounds = 1500;
-constexpr auto kCloserPause = std::chrono::milliseconds(2);
+constexpr int kRequestsPerClosure = 20;
+constexpr int kMaxCloserPolls = 200000;
+constexpr auto kCloserPoll = std::chrono::microseconds(200);
 
 const char kRefused[] = "curl-err:[Couldn't connect to server]";
 const char kReceiveFailed[] = "curl-err:[Failure when receiving data from the peer]";
@@ -62,7 +63,7 @@ class TppmThreads : public ::testing::Test {
         return value;
     }
 
-    Outcomes RunWorker(int thread) const {
+    Outcomes RunWorker(int thread) {
         Outcomes outcomes;
         KYLibCurl session;
         if (!session.KYLibCurlInit()) return Outcomes{0, 0, 0, kRequestsPerThread};
@@ -82,38 +83,53 @@ class TppmThreads : public ::testing::Test {
             } else {
                 outcomes.other++;
             }
+            completed++;
         }
         return outcomes;
     }
 
-    // Closes the cached tunnel of a host picked by a fixed-seed generator, until the workers are done.
-    int RunCloser(const std::atomic<bool>& workersDone) {
+    // Closes the cached tunnel of a host picked by a fixed-seed generator after every kRequestsPerClosure
+    // requests, so that the pace follows the workers whatever their speed.
+    int RunCloser() {
         std::mt19937 pick(20240607);
         int closed = 0;
-        for (int round = 0; round < kMaxCloserRounds && !workersDone.load(); ++round) {
+        int nextAt = kRequestsPerClosure;
+        for (int poll = 0; poll < kMaxCloserPolls && !workersDone.load(); ++poll) {
+            if (completed.load() < nextAt) {
+                std::this_thread::sleep_for(kCloserPoll);
+                continue;
+            }
+            nextAt += kRequestsPerClosure;
             const int port = TunnelPort(Cached(static_cast<int>(pick() % kHosts)));
             if (port != 0 && kyfw::closeTunnel(port)) ++closed;
-            std::this_thread::sleep_for(kCloserPause);
         }
+        return closed;
+    }
+
+    // Runs every worker with the closer beside it; gives the number of tunnels closed.
+    int RunAll(std::array<Outcomes, kThreads>& outcomes) {
+        int closed = 0;
+        std::thread closer([&] { closed = RunCloser(); });
+        std::vector<std::thread> workers;
+        for (int thread = 0; thread < kThreads; ++thread)
+            workers.emplace_back([&, thread] { outcomes[thread] = RunWorker(thread); });
+        for (std::thread& worker : workers) worker.join();
+        workersDone = true;
+        closer.join();
         return closed;
     }
 
     kytest::TestServer server;
     KYLibCurl probe;
+    std::atomic<int> completed{0};
+    std::atomic<bool> workersDone{false};
 };
 
 TEST_F(TppmThreads, RequestsSucceedOrFailAsConnectionFailuresWhileTunnelsClose) {
     kytest::LogCapture log(2);
     std::array<Outcomes, kThreads> outcomes;
-    std::atomic<bool> workersDone{false};
-    int closed = 0;
-    std::thread closer([&] { closed = RunCloser(workersDone); });
-    std::vector<std::thread> workers;
-    for (int thread = 0; thread < kThreads; ++thread)
-        workers.emplace_back([&, thread] { outcomes[thread] = RunWorker(thread); });
-    for (std::thread& worker : workers) worker.join();
-    workersDone = true;
-    closer.join();
+
+    const int closed = RunAll(outcomes);
 
     Outcomes total;
     for (const Outcomes& each : outcomes) {
@@ -152,16 +168,8 @@ TEST_F(TppmThreads, RequestsSucceedOrFailAsConnectionFailuresWhileTunnelsClose) 
 // that served it. Every relayed connection ends with the sessions.
 TEST_F(TppmThreads, CacheEndsConsistentAndNoConnectionOutlivesTheSessions) {
     kytest::LogCapture quiet(-2);
-    {
-        std::atomic<bool> workersDone{false};
-        std::thread closer([&] { RunCloser(workersDone); });
-        std::vector<std::thread> workers;
-        for (int thread = 0; thread < kThreads; ++thread)
-            workers.emplace_back([&, thread] { RunWorker(thread); });
-        for (std::thread& worker : workers) worker.join();
-        workersDone = true;
-        closer.join();
-    }
+    std::array<Outcomes, kThreads> outcomes;
+    RunAll(outcomes);
 
     KYLibCurl session;
     ASSERT_TRUE(session.KYLibCurlInit());
