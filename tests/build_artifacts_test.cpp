@@ -47,7 +47,8 @@ std::vector<std::string> DynamicEntries(const std::string& file, const std::stri
 std::string StampOf(const std::string& file) {
     kytest::TempDir dir;
     std::string out = dir.file("stamp");
-    CommandResult r = RunCommand("objcopy --dump-section KyVersion='" + out + "' '" + file + "' '" + dir.file("copy") + "'");
+    CommandResult r = RunCommand("objcopy --dump-section KyVersion='" + out + "' '" + file + "' '" +
+                                 dir.file("copy") + "'");
     if (r.status != 0) return {};
     return RunCommand("cat '" + out + "'").out;
 }
@@ -69,7 +70,8 @@ void ExpectLibraryFacts(const std::string& file) {
     // size, flags (absent when none), link, info, alignment.
     CommandResult sections = RunCommand("readelf -W -S '" + file + "'");
     std::smatch m;
-    ASSERT_TRUE(std::regex_search(sections.out, m, std::regex(R"(KyVersion\s+PROGBITS([^\n]*))"))) << sections.out;
+    ASSERT_TRUE(std::regex_search(sections.out, m, std::regex(R"(KyVersion\s+PROGBITS([^\n]*))")))
+        << sections.out;
     std::istringstream fields(m[1].str());
     std::vector<std::string> tokens{std::istream_iterator<std::string>(fields), {}};
     ASSERT_GE(tokens.size(), 7u) << m[0];
@@ -95,9 +97,9 @@ TEST(BuildArtifacts, ExportsExactlyThePublicSurface) {
         EXPECT_TRUE(ours) << "unexpected export: " << name;
     }
     for (const char* expected :
-         {"UrlEncode", "KYLibCurlGlobal::Init()", "KYLibCurlGlobal::DeInit()", "KYLibCurlGlobal::m_global_init",
-          "KYLibCurlGlobal::refCounter", "KYLibCurlGlobal::m_mutex", "KYLibCurl::KYLibCurl()",
-          "KYLibCurl::libcurl_callback(void*, unsigned long, unsigned long, void*)",
+         {"UrlEncode", "KYLibCurlGlobal::Init()", "KYLibCurlGlobal::DeInit()",
+          "KYLibCurlGlobal::m_global_init", "KYLibCurlGlobal::refCounter", "KYLibCurlGlobal::m_mutex",
+          "KYLibCurl::KYLibCurl()", "KYLibCurl::libcurl_callback(void*, unsigned long, unsigned long, void*)",
           "KYLibCurl::libcurl_headercallback(void*, unsigned long, unsigned long, void*)",
           "KYLibCurl::KYCurlTracer(void*, curl_infotype, char*, unsigned long, void*)",
           "KYLibCurl::GetHttpReqTypeString(_http_req_type_)"}) {
@@ -114,7 +116,7 @@ TEST(BuildArtifacts, InstalledTreeServesCMakeAndPkgConfigConsumers) {
 
     std::string consumerBuild = dir.file("consumer");
     CommandResult configure = RunCommand("cmake -S '" KY_SOURCE_DIR "/tests/consumer' -B '" + consumerBuild +
-                                  "' -DCMAKE_PREFIX_PATH='" + prefix + "'");
+                                         "' -DCMAKE_PREFIX_PATH='" + prefix + "'");
     ASSERT_EQ(configure.status, 0) << configure.out;
     CommandResult build = RunCommand("cmake --build '" + consumerBuild + "'");
     ASSERT_EQ(build.status, 0) << build.out;
@@ -123,8 +125,9 @@ TEST(BuildArtifacts, InstalledTreeServesCMakeAndPkgConfigConsumers) {
     EXPECT_EQ(run.out, "PATCH a+b\n");
 
     std::string pkgProgram = dir.file("pkg-consumer");
-    CommandResult pkgBuild = RunCommand("c++ -std=c++17 '" KY_SOURCE_DIR "/tests/consumer/main.cpp' -o '" + pkgProgram +
-                                 "' $(PKG_CONFIG_PATH='" + prefix + "/lib/pkgconfig' pkg-config --cflags --libs kylibcurl)");
+    CommandResult pkgBuild = RunCommand("c++ -std=c++17 '" KY_SOURCE_DIR "/tests/consumer/main.cpp' -o '" +
+                                        pkgProgram + "' $(PKG_CONFIG_PATH='" + prefix +
+                                        "/lib/pkgconfig' pkg-config --cflags --libs kylibcurl)");
     ASSERT_EQ(pkgBuild.status, 0) << pkgBuild.out;
     CommandResult pkgRun = RunCommand("'" + pkgProgram + "'");
     EXPECT_EQ(pkgRun.status, 0);
