@@ -42,7 +42,7 @@ class KyCriticalSectionH;
 
 // Process-local lock used for the one-time initialisation of libcurl.
 class KyCriticalSection {
-public:
+  public:
     KyCriticalSection();
     ~KyCriticalSection();
     KyCriticalSection(const KyCriticalSection&) = delete;
@@ -51,13 +51,13 @@ public:
     void enter(bool wait);
     void leave();
 
-private:
+  private:
     KyCriticalSectionH* m_cs;
 };
 
 // Process-wide initialisation of libcurl, done once and never torn down.
 class KYLIBCURL_API KYLibCurlGlobal {
-public:
+  public:
     static bool m_global_init;
     static int refCounter;
     static KyCriticalSection m_mutex;
@@ -69,7 +69,7 @@ public:
 // One HTTP(S) session: one libcurl handle, the reply body, the reply header lines and the status.
 // A session is used by one thread at a time.
 class KYLIBCURL_API KYLibCurl {
-public:
+  public:
     using DataCallback = size_t (*)(void*, size_t, size_t, void*);
 
     enum TPPM_CACHE_OPTYPE : int32_t {
@@ -96,8 +96,8 @@ public:
     KYLibCurl& operator=(const KYLibCurl&) = delete;
 
     // Session life and reply access.
-    bool KYLibCurlInit(const char* contentTypeHdr = nullptr, bool skipPeerVerify = false, bool requireSsl = false,
-                       DataCallback writeCallback = nullptr);
+    bool KYLibCurlInit(const char* contentTypeHdr = nullptr, bool skipPeerVerify = false,
+                       bool requireSsl = false, DataCallback writeCallback = nullptr);
     bool KYLibCurlSetAllOptions();
     void KYLibCurlDeInit();
     void KYLibCurlFreeHttpHeaderList();
@@ -146,7 +146,8 @@ public:
     bool TppmUrlMapInfo(std::string url, std::string& value, TPPM_CACHE_OPTYPE op);
     bool getTPPMUrl(const std::string& clientName, const std::string& url, std::string& outUrl,
                     bool useDynamicTppm);
-    bool KYLibCurlDynamiceTppmCheck(const std::string& url, const std::string& clientName, bool& useDynamicTppm);
+    bool KYLibCurlDynamiceTppmCheck(const std::string& url, const std::string& clientName,
+                                    bool& useDynamicTppm);
 
     // Wire trace into "log.txt" in the current directory.
     void toggleTrace(bool on);

@@ -7,7 +7,7 @@
 #include "platform/fx_lockable_resource.h"
 
 class FXCriticalSection : public FXLockableResource {
-public:
+  public:
     FXCriticalSection() = default;
     ~FXCriticalSection() override = default;
     FXCriticalSection(const FXCriticalSection&) = delete;
@@ -18,7 +18,7 @@ public:
     void Lock() override;
     void Unlock() override;
 
-private:
+  private:
     boost::interprocess::interprocess_recursive_mutex m_recursiveMutex;
 };
 

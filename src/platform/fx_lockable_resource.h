@@ -8,7 +8,7 @@
 
 // An 8-byte time interval; the locks here take it but never wait on it.
 class CTimeInterval {
-public:
+  public:
     explicit CTimeInterval(int64_t microseconds = 0) : m_microseconds(microseconds) {}
     ~CTimeInterval() {}
     CTimeInterval(const CTimeInterval&) = default;
@@ -16,12 +16,12 @@ public:
 
     int64_t microseconds() const { return m_microseconds; }
 
-private:
+  private:
     int64_t m_microseconds;
 };
 
 class FXLockableResource {
-public:
+  public:
     FXLockableResource() : m_lockOwner(0) {}
     virtual ~FXLockableResource() {}
 
@@ -32,7 +32,7 @@ public:
 
     uint32_t lockOwner() const { return m_lockOwner; }
 
-protected:
+  protected:
     void SetLockOwner() { m_lockOwner = static_cast<uint32_t>(GetCurrentThreadId()); }
     void ClearLockOwner() { m_lockOwner = 0; }
 

@@ -5,7 +5,7 @@
 #include <curl/curl.h>
 
 class __attribute__((visibility("default"))) CurlWrapper {
-public:
+  public:
     static CurlWrapper gCurlWrapper;
 
     CURLcode Curl_global_init(long flags);

@@ -12,16 +12,16 @@
 
 // A fixed destination for one logger; null means the default (EVDEBUG_FILE or standard error).
 class WZUTILS_API EvDebugFileInstance {
-public:
+  public:
     explicit EvDebugFileInstance(std::string path) : m_path(std::move(path)) {}
     const std::string& path() const { return m_path; }
 
-private:
+  private:
     std::string m_path;
 };
 
 class WZUTILS_API EvDebug {
-public:
+  public:
     explicit EvDebug(EvDebugFileInstance* instance = nullptr);
     ~EvDebug();
     EvDebug(const EvDebug&) = delete;
@@ -30,7 +30,7 @@ public:
     void DebugLvl(const char* tag, int level, const char* format, ...) __attribute__((format(printf, 4, 5)));
     void Debug(const char* tag, const char* format, ...) __attribute__((format(printf, 3, 4)));
 
-private:
+  private:
     EvDebugFileInstance* m_instance;
 };
 

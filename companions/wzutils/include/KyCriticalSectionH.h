@@ -5,7 +5,7 @@
 #include <mutex>
 
 class __attribute__((visibility("default"))) KyCriticalSectionH {
-public:
+  public:
     KyCriticalSectionH();
     ~KyCriticalSectionH();
     KyCriticalSectionH(const KyCriticalSectionH&) = delete;
@@ -15,7 +15,7 @@ public:
     bool enter(bool wait);
     void leave();
 
-private:
+  private:
     std::recursive_mutex m_mutex;
 };
 
