@@ -29,7 +29,7 @@ int passphraseCallback(char* buf, int size, int, void* userdata) {
     const char* passphrase = static_cast<const char*>(userdata);
     size_t length = std::strlen(passphrase);
     if (length == 0 || length > static_cast<size_t>(size)) return -1;
-    std::memcpy(buf, passphrase, length);
+    std::memcpy(buf, passphrase, length);  // NOLINT(bugprone-not-null-terminated-result): read by length
     return static_cast<int>(length);
 }
 

@@ -105,7 +105,6 @@ void writeLine(const EvDebugFileInstance* instance, const char* tag, const std::
 
 EvDebug::EvDebug(EvDebugFileInstance* instance) : m_instance(instance) {}
 
-EvDebug::~EvDebug() = default;
 
 void EvDebug::DebugLvl(const char* tag, int level, const char* format, ...) {
     if (level > levelThreshold()) return;

@@ -53,7 +53,7 @@ int KYLibCurl::KYCurlTracer(void* /*handle*/, curl_infotype type, char* data, si
         // libcurl's messages end with their own line break.
         fprintf(file, "== Info: %s", data ? data : "");
     } else if (const char* label = DataRecordLabel(kind)) {
-        const char textOnly = traceData ? *static_cast<const char*>(traceData) : 0;
+        const char textOnly = traceData ? *static_cast<const char*>(traceData) : char{0};
         dumpTrace(label, file, reinterpret_cast<unsigned char*>(data), size, textOnly);
     }
     fclose(file);

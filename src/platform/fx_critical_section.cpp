@@ -14,8 +14,8 @@ bool FXCriticalSection::TryLock() {
 }
 
 bool FXCriticalSection::TryLock(CTimeInterval interval) {
-    CTimeInterval copy(interval);
-    return FXLockableResource::TryLock(copy);
+    // The interval is taken by value and never read: one attempt, no wait.
+    return FXLockableResource::TryLock(interval);
 }
 
 void FXCriticalSection::Lock() {

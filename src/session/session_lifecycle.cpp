@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -24,7 +25,7 @@ KYLibCurl::KYLibCurl()
       m_reqType(HTTP_REQ_GET),
       m_writeCallback(libcurl_callback),
       m_chunked(false) {
-    strcpy(m_contentTypeHdr, kDefaultContentTypeHdr);
+    memcpy(m_contentTypeHdr, kDefaultContentTypeHdr, sizeof(kDefaultContentTypeHdr));
 }
 
 KYLibCurl::~KYLibCurl() { KYLibCurlDeInit(); }
@@ -52,7 +53,9 @@ bool KYLibCurl::KYLibCurlInit(const char* contentTypeHdr, bool skipPeerVerify, b
 
     if (contentTypeHdr) {
         memset(m_contentTypeHdr, 0, sizeof(m_contentTypeHdr));
-        strncpy(m_contentTypeHdr, contentTypeHdr, sizeof(m_contentTypeHdr) - 1);
+        // The line goes out with every request: it ends at a line break, so that it stays one header.
+        const size_t lineLength = strcspn(contentTypeHdr, "\r\n");
+        strncpy(m_contentTypeHdr, contentTypeHdr, std::min(lineLength, sizeof(m_contentTypeHdr) - 1));
     }
 
     if (skipPeerVerify) {

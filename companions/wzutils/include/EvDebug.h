@@ -23,7 +23,7 @@ class WZUTILS_API EvDebugFileInstance {
 class WZUTILS_API EvDebug {
   public:
     explicit EvDebug(EvDebugFileInstance* instance = nullptr);
-    ~EvDebug();
+    ~EvDebug() = default;
     EvDebug(const EvDebug&) = delete;
     EvDebug& operator=(const EvDebug&) = delete;
 

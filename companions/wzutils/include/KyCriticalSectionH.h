@@ -7,7 +7,7 @@
 class __attribute__((visibility("default"))) KyCriticalSectionH {
   public:
     KyCriticalSectionH();
-    ~KyCriticalSectionH();
+    ~KyCriticalSectionH() = default;
     KyCriticalSectionH(const KyCriticalSectionH&) = delete;
     KyCriticalSectionH& operator=(const KyCriticalSectionH&) = delete;
 
