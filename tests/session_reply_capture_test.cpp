@@ -6,8 +6,10 @@
 #include <iterator>
 #include <list>
 #include <string>
+#include <vector>
 
 #include "kylibcurl.h"
+#include "session/fxstring_helpers.h"
 #include "session_test_support.h"
 #include "support/test_server.h"
 
@@ -96,6 +98,36 @@ TEST(SessionReplyCapture, LeadingBlanksOfAHeaderLineAreTrimmed) {
     std::list<std::string> lines;
     ASSERT_TRUE(session.GetHttpResponseHeaders(nullptr, lines));
     EXPECT_EQ(lines, std::list<std::string>{"X-Padded: v\r\n"});  // the all-blank line was not stored
+}
+
+// The callback trims a line where it lies instead of in a copy; what it stores must be what trimming a
+// copy with FXString::TrimWhiteSpace and storing its C string gives, short lines and long ones alike.
+TEST(SessionReplyCapture, StoredHeaderLinesEqualTrimmedCopies) {
+    const std::vector<std::string> raws = {
+        "X-Trailing: v \t\r\n",             // blanks before the line end stay
+        "X-No-End: v \t ",                  // blanks at the very end go
+        "\t X-Both: v\t",                   // both ends
+        std::string("A\0B\r\n", 5),         // up to the first zero byte
+        std::string("\0after\r\n", 8),      // a line that is empty as a C string
+        "\r\n",                             // the empty line that ends a header block
+        " " + std::string(254, 'a') + " ",  // about the length of the stack copy
+        std::string(255, 'b'),
+        std::string(256, 'c'),
+        " \t" + std::string(300, 'd') + "\r\n",
+        std::string(100000, 'e') + "\t",
+    };
+    KYLibCurl session;
+    std::list<std::string> expected;
+    for (const std::string& raw : raws) {
+        std::string copy = raw;
+        ASSERT_EQ(KYLibCurl::libcurl_headercallback(&copy[0], 1, copy.size(), &session), raw.size());
+        std::string trimmed = raw;
+        FXString::TrimWhiteSpace(trimmed);
+        if (!trimmed.empty()) expected.push_back(trimmed.c_str());
+    }
+    std::list<std::string> lines;
+    ASSERT_TRUE(session.GetHttpResponseHeaders(nullptr, lines));
+    EXPECT_EQ(lines, expected);
 }
 
 }  // namespace

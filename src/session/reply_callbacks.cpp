@@ -6,8 +6,33 @@
 
 #include "kylibcurl.h"
 #include "session/curl_result.h"
-#include "session/fxstring_helpers.h"
 #include "session/reply_growth.h"
+
+namespace {
+
+// A header line is short as a rule: it is copied to the stack, zero-terminated, for the list to copy.
+constexpr size_t kShortLine = 256;
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+// Appends the length bytes at text, up to the first zero byte among them, as one line. A failed append
+// leaves the list as it was: losing one line beats losing them all.
+void AppendLine(curl_slist*& list, const char* text, size_t length) {
+    char shortLine[kShortLine];
+    std::string longLine;
+    const char* line = shortLine;
+    if (length < sizeof shortLine) {
+        memcpy(shortLine, text, length);
+        shortLine[length] = '\0';
+    } else {
+        longLine.assign(text, length);
+        line = longLine.c_str();
+    }
+    curl_slist* head = session::Curl().Curl_slist_append(list, line);
+    if (head) list = head;
+}
+
+}  // namespace
 
 // Appends the bytes to the reply buffer, keeping one zero byte after them. When the buffer cannot grow it
 // stays as it was and the transfer is stopped (returning less than given makes libcurl fail with
@@ -29,10 +54,11 @@ size_t KYLibCurl::libcurl_callback(void* ptr, size_t size, size_t nmemb, void* u
         NoteReplyGrowthFailed(session);
         return 0;
     }
+    // Each new byte is written once: the copy, then the one zero byte after it.
     session->m_respData = grown;
-    memset(grown + session->m_respSize, 0, n + 1);
     memcpy(grown + session->m_respSize, ptr, n);
     session->m_respSize += n;
+    grown[session->m_respSize] = '\0';
     return n;
 }
 
@@ -40,14 +66,16 @@ size_t KYLibCurl::libcurl_headercallback(void* ptr, size_t size, size_t nitems, 
     KYLibCurl* session = static_cast<KYLibCurl*>(userdata);
     if (!session || (size != 0 && nitems > SIZE_MAX / size)) return 0;
     size_t n = size * nitems;
+    // Trimmed where it lies, as FXString::TrimWhiteSpace trims a copy: spaces and tabs leave both ends,
+    // line-end characters stay.
+    const char* begin = static_cast<const char*>(ptr);
+    const char* end = begin + n;
+    while (begin < end && IsBlank(*begin)) ++begin;
+    while (end > begin && IsBlank(end[-1])) --end;
+    if (begin == end) return n;
     // No exception may cross libcurl's frames: a line that cannot be copied stops the transfer.
     try {
-        std::string line(static_cast<const char*>(ptr), n);
-        FXString::TrimWhiteSpace(line);
-        if (line.empty()) return n;
-        // A failed append leaves the list as it was; losing one line beats losing them all.
-        curl_slist* head = session::Curl().Curl_slist_append(session->m_respHeaders, line.c_str());
-        if (head) session->m_respHeaders = head;
+        AppendLine(session->m_respHeaders, begin, static_cast<size_t>(end - begin));
     } catch (const std::bad_alloc&) {
         return 0;
     }
