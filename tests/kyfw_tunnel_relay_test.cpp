@@ -245,6 +245,25 @@ TEST_F(KyFwTunnelRelay, RelaysBytesBothWaysAndPassesHalfCloseOn) {
     EXPECT_EQ(end.result, 0) << strerror(end.error);
 }
 
+// The relay stops reading a socket that gave fewer bytes than asked; an end that arrives with the last
+// bytes must not be lost that way. Many short exchanges, each sending its bytes and its end at once.
+TEST_F(KyFwTunnelRelay, AnEndRightBehindTheLastBytesIsPassedOn) {
+    EchoServer echo;
+    int port = openTunnel("*unlisted*0*0", echo.port());
+    constexpr size_t kExchanges = 40;
+    for (size_t i = 1; i <= kExchanges; ++i) {
+        Socket client = connectTo(port);
+        ASSERT_GE(client.fd(), 0);
+        const std::string message(i * 97, static_cast<char>('a' + i % 26));
+        ASSERT_TRUE(sendAll(client.fd(), message.data(), message.size()));
+        ASSERT_EQ(shutdown(client.fd(), SHUT_WR), 0);
+        EXPECT_EQ(receiveExactly(client.fd(), message.size()), message);
+        ASSERT_EQ(echo.ending(i), "eof") << "exchange " << i;
+        StreamEnd end = readEnd(client.fd());
+        EXPECT_EQ(end.result, 0) << "exchange " << i << ": " << strerror(end.error);
+    }
+}
+
 TEST_F(KyFwTunnelRelay, TransfersSixteenMebibytesIntact) {
     EchoServer echo;
     kyfw::setRoute("bulk", kyfw::Route::Tunnel);

@@ -30,6 +30,10 @@ class RelayConnection {
 
   private:
     Outcome cut();
+    // Pumps one flow in its direction and remembers whether it has finished.
+    RelayFlow::State pumpFlow(RelayFlow& flow);
+    // Done, with both sockets closed in order, once both flows have finished.
+    Outcome finishIfDone();
 
     uint64_t m_tunnelId;
     UniqueFd m_client;
@@ -37,6 +41,8 @@ class RelayConnection {
     bool m_connected;
     RelayFlow m_toTarget;
     RelayFlow m_toClient;
+    bool m_upFinished = false;
+    bool m_downFinished = false;
 };
 
 }  // namespace kyfw

@@ -16,6 +16,11 @@ class RelayFlow {
     // Moves bytes until the source has nothing more for now or the sink takes no more, as edge-triggered
     // readiness requires. Finished: the source ended and the sink was shut down for writing.
     State pump(int source, int sink);
+    // The source reported a hang-up: from now on only a read that finds nothing counts as drained, so its
+    // end is never missed.
+    void noteSourceHangup() { m_sourceHangup = true; }
+    // True when the flow waits for its sink: bytes are buffered, or the source was left unread.
+    bool waitsForSink() const { return buffered() || m_sourceUnread; }
 
   private:
     enum class Io { Progress, Blocked, Failed };
@@ -30,6 +35,9 @@ class RelayFlow {
     size_t m_tail = 0;
     bool m_sourceEnded = false;
     bool m_sinkClosed = false;
+    bool m_sourceHangup = false;
+    bool m_sourceDrained = false;  // the last read was short: the source had no more at that moment
+    bool m_sourceUnread = false;   // reading stopped for want of room, not because the source was empty
 };
 
 }  // namespace kyfw

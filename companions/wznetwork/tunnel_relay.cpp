@@ -18,8 +18,9 @@ constexpr uint64_t kTokenKindMask = 3;
 
 uint64_t makeToken(uint64_t id, TokenKind kind) { return id << kTokenKindBits | kind; }
 
-// Edge-triggered: each readiness is acted on until the socket would block.
-constexpr uint32_t kConnectionEvents = EPOLLIN | EPOLLOUT | EPOLLET;
+// Edge-triggered: each readiness is acted on until the socket would block. A peer's hang-up is reported
+// with the readiness it comes with, so a flow knows when a short read may hide its end.
+constexpr uint32_t kConnectionEvents = EPOLLIN | EPOLLOUT | EPOLLRDHUP | EPOLLET;
 constexpr uint32_t kListenerEvents = EPOLLIN | EPOLLET;
 constexpr int kEventsPerWait = 64;
 
