@@ -9,10 +9,14 @@ namespace {
 
 const char kAppendTag[] = "KYLibCurl::KYLibCurlAppendHeaders";
 
+// libcurl sends a header line as given, so a CR or LF inside would end it early and put the rest on the
+// wire as further header lines of the caller's making.
+bool IsOneLine(const char* line) { return strpbrk(line, "\r\n") == nullptr; }
+
 // Appends one line to a request header list and hands the whole list to the handle. A line that cannot
-// be appended leaves the list as it was.
+// be appended, or that would not go out as one line, leaves the list as it was.
 CURLcode AppendAndInstall(void* handle, curl_slist*& list, const char* line) {
-    if (!line) return CURLE_BAD_FUNCTION_ARGUMENT;
+    if (!line || !IsOneLine(line)) return CURLE_BAD_FUNCTION_ARGUMENT;
     curl_slist* head = session::Curl().Curl_slist_append(list, line);
     if (!head) return CURLE_OUT_OF_MEMORY;
     list = head;

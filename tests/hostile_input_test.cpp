@@ -1,0 +1,256 @@
+// Hostile text at every public entry point that takes text: empty, very long, control bytes, bytes from
+// 0x80 up, format directives, a URL of 1 MiB, a header line with CR LF inside. What must hold: each call
+// ends with a clear success or failure (a failed request has logged why), never a crash; the session
+// serves a plain request afterwards; and no configured text puts a header of its own on the wire.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <list>
+#include <string>
+#include <vector>
+
+#include "KyFwControl.h"
+#include "kylibcurl.h"
+#include "support/log_capture.h"
+#include "support/test_server.h"
+
+namespace {
+
+constexpr size_t kMiB = 1 << 20;
+const char kInjected[] = "X-Injected";
+
+struct Hostile {
+    const char* name;
+    std::string text;
+};
+
+std::string Bytes(int first, int last) {
+    std::string bytes;
+    for (int byte = first; byte <= last; ++byte) bytes += static_cast<char>(byte);
+    return bytes;
+}
+
+const std::vector<Hostile>& HostileTexts() {
+    static const std::vector<Hostile> texts = {
+        {"empty", ""},
+        {"controls", Bytes(0x01, 0x1F)},
+        {"high bytes", Bytes(0x80, 0xFF)},
+        {"format directives", "%s%s%n%x%99999999d%"},
+        {"long", std::string(64 * 1024, 'a')},
+        {"one MiB", std::string(kMiB, 'u')},
+        {"CR LF header", std::string("X-Hostile: 1\r\n") + kInjected + ": yes"},
+        {"LF header", std::string("X-Hostile: 2\n") + kInjected + ": yes"},
+        {"CR LF at the end", "X-Hostile: 3\r\n"},
+    };
+    return texts;
+}
+
+bool IsSuccessStatus(long status) { return status >= 200 && status <= 299; }
+
+class HostileInput : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        // Cookie jars with hostile names are written into the current directory: make it a scratch one.
+        m_previous = std::filesystem::current_path();
+        std::filesystem::current_path(m_scratch.path());
+        kyfw::resetRoutes();
+        ASSERT_TRUE(session.KYLibCurlInit());
+    }
+    void TearDown() override {
+        kyfw::closeAllTunnels();
+        kyfw::resetRoutes();
+        std::filesystem::current_path(m_previous);
+    }
+
+    // A request ended clearly: success with a 2xx status, or failure with at least one failure line
+    // written since the log was last cleared.
+    void ExpectClearEnd(bool ok, const std::string& what) {
+        if (ok) {
+            EXPECT_TRUE(IsSuccessStatus(session.m_httpRespCode)) << what << ": " << session.m_httpRespCode;
+        } else {
+            bool failureLine = false;
+            for (const kytest::LogLine& line : log.lines()) failureLine |= line.level == "-1";
+            EXPECT_TRUE(failureLine) << what << ": failed without saying why";
+        }
+        log.clear();
+    }
+
+    // The session still serves a plain request, and nothing injected reached the server so far.
+    void ExpectUsableAndClean(const std::string& what) {
+        EXPECT_TRUE(
+            session.KYLibCurlSendHttpReq(HTTP_REQ_GET, server.url("/echo"), nullptr, 0, true, nullptr))
+            << what;
+        for (const kytest::ReceivedRequest& request : server.requests())
+            EXPECT_EQ(request.raw.find(kInjected), std::string::npos) << what << ":\n"
+                                                                      << request.raw.substr(0, 400);
+        server.clearRequests();
+        log.clear();
+    }
+
+    kytest::TempDir m_scratch;
+    std::filesystem::path m_previous;
+    kytest::LogCapture log{2};
+    kytest::TestServer server;
+    KYLibCurl session;
+};
+
+// A host label longer than 63 characters is refused without a name query, whatever follows it.
+const std::string kUnresolvableLabel(64, 'h');
+
+// Every request entry point, with the hostile text as the query, in the host, as the port and as the
+// scheme.
+TEST_F(HostileInput, RequestUrlsEndClearly) {
+    const std::string local = "127.0.0.1:" + std::to_string(server.port());
+    for (const Hostile& hostile : HostileTexts()) {
+        const std::string urls[] = {
+            server.url("/echo?q=") + hostile.text, "http://" + kUnresolvableLabel + hostile.text + "/x",
+            "http://127.0.0.1:" + hostile.text + "/x", hostile.text + "://" + local + "/"};
+        for (const std::string& url : urls) {
+            const std::string what = std::string(hostile.name) + " in " + url.substr(0, 24);
+            ExpectClearEnd(session.KYLibCurlSendHttpReq(HTTP_REQ_GET, url, nullptr, 0, true, nullptr), what);
+            ExpectClearEnd(session.KYLibCurlSendHttpReq(HTTP_REQ_POST, url.c_str(), url.data(), url.size(),
+                                                        true, nullptr),
+                           what);
+            ExpectClearEnd(session.KYLibCurlSendHttpReqLog(HTTP_REQ_PUT, url, url.c_str(), url.size(), true,
+                                                           true, nullptr),
+                           what);
+            ExpectClearEnd(
+                session.KYLibCurlSendHttpReq2(HTTP_REQ_PATCH, url.c_str(), nullptr, 0, true, nullptr, true),
+                what);
+            ExpectClearEnd(session.KYCurlSetUrl(url.c_str()) && session.KYCurlPostSubmitForm(), what);
+            ExpectUsableAndClean(what);
+        }
+    }
+}
+
+// Hostile client names on both routes, and hostile URLs through a tunnel, the probe included.
+TEST_F(HostileInput, RoutedRequestsEndClearly) {
+    for (const Hostile& hostile : HostileTexts()) {
+        const std::string what = hostile.name;
+        // The ordinary route reaches this URL directly, so its host is the server's address.
+        const std::string url = server.url("/echo?q=") + hostile.text;
+        for (const std::string& client : {hostile.text, "a*" + hostile.text + "*1*2"}) {
+            ExpectClearEnd(session.KYLibCurlSendHttpReq(HTTP_REQ_GET, url, nullptr, 0, true, client.c_str()),
+                           what);
+            ExpectClearEnd(session.KYLibCurlSendHttpReq2(HTTP_REQ_GET, url.c_str(), nullptr, 0, true,
+                                                         client.c_str(), true),
+                           what);
+        }
+        const std::string hostileHostUrl = "http://" + hostile.text + "/x";
+        ExpectClearEnd(session.KYLibCurlSendHttpReq2(HTTP_REQ_GET, hostileHostUrl.c_str(), nullptr, 0, true,
+                                                     "hostile-client", true),
+                       what);
+        bool dynamic = true;
+        ExpectClearEnd(session.KYLibCurlDynamiceTppmCheck(url, hostile.text, dynamic), what);
+        std::string unused;
+        for (const std::string& forget : {url, hostileHostUrl})
+            session.TppmUrlMapInfo(forget, unused, KYLibCurl::TPPM_CACHE_REMOVE);
+        kyfw::closeAllTunnels();
+        ExpectUsableAndClean(what);
+    }
+}
+
+// A configured header line is refused when a CR or LF inside it would make more than one line on the
+// wire; every other configuration text is taken or refused by libcurl, and none adds a header.
+TEST_F(HostileInput, ConfigurationTextsInjectNoHeader) {
+    const std::string refusal = std::string("curl_easy_setopt returned error:[") +
+                                curl_easy_strerror(CURLE_BAD_FUNCTION_ARGUMENT) +
+                                "] options:[CURLOPT_HTTPHEADER]";
+    for (const Hostile& hostile : HostileTexts()) {
+        const std::string what = hostile.name;
+        const bool breaksLine = hostile.text.find_first_of("\r\n") != std::string::npos;
+        EXPECT_EQ(session.KYLibCurlAppendHeader(HTTP_HDR_HEADER, hostile.text.c_str()), !breaksLine) << what;
+        EXPECT_EQ(log.containsLine("-1", "KYLibCurl::KYLibCurlAppendHeaders", refusal), breaksLine) << what;
+        log.clear();
+        for (_http_hdr_type_ type :
+             {HTTP_HDR_USERPWD, HTTP_HDR_CAINFO, HTTP_HDR_COOKIEFILE, HTTP_HDR_COOKIEJAR})
+            session.KYLibCurlAppendHeader(type, hostile.text.c_str());
+        session.KYLibCurlSetAdditionalOptionsStringValue(CURLOPT_NOPROXY, hostile.text);
+
+        // Lines appended so far go out with this request (the list is not freed first). A hostile
+        // credential may make the server refuse it; the settings last until the handle goes.
+        ExpectClearEnd(
+            session.KYLibCurlSendHttpReq(HTTP_REQ_POST, server.url("/echo"), "a=1", 3, false, nullptr), what);
+        session.KYLibCurlDeInit();
+        ASSERT_TRUE(session.KYLibCurlInit());
+        ExpectUsableAndClean(what);
+    }
+}
+
+TEST_F(HostileInput, ContentTypeTextIsCutAtItsFirstLineBreak) {
+    for (const Hostile& hostile : HostileTexts()) {
+        const std::string what = hostile.name;
+        KYLibCurl typed;
+        ASSERT_TRUE(typed.KYLibCurlInit(hostile.text.c_str())) << what;
+        const std::string line = hostile.text.substr(0, hostile.text.find_first_of("\r\n")).substr(0, 199);
+        EXPECT_EQ(std::string(typed.m_contentTypeHdr), line) << what;
+        EXPECT_TRUE(typed.KYLibCurlSendHttpReq(HTTP_REQ_POST, server.url("/echo"), "a=1", 3, true, nullptr))
+            << what;
+        const kytest::ReceivedRequest request = server.lastRequest();
+        EXPECT_EQ(request.raw.find(kInjected), std::string::npos) << what;
+        if (line.rfind("X-Hostile: ", 0) == 0) {
+            EXPECT_EQ(request.headerCount("X-Hostile"), 1u) << what;
+        }
+    }
+}
+
+// The text entry points that do not send: escaping round-trips, lookups find nothing foreign, the key
+// split and the cache take any URL, signing with a hostile key path fails, encoding and tracing cope.
+TEST_F(HostileInput, TextServicesCope) {
+    ASSERT_TRUE(session.KYLibCurlSendHttpReq(HTTP_REQ_GET, server.url("/header?X-Reply=1"), nullptr, 0, true,
+                                             nullptr));
+    for (const Hostile& hostile : HostileTexts()) {
+        const std::string what = hostile.name;
+        std::string escaped = "stale";
+        session.KYLibCurlUrlEscape(hostile.text, escaped);
+        int length = 0;
+        char* back = curl_easy_unescape(nullptr, escaped.c_str(), static_cast<int>(escaped.size()), &length);
+        ASSERT_NE(back, nullptr) << what;
+        EXPECT_EQ(std::string(back, static_cast<size_t>(length)), hostile.text) << what;
+        curl_free(back);
+
+        std::list<std::string> lines;
+        const char* found = session.GetHttpResponseHeader(hostile.text.c_str());
+        const bool any = session.GetHttpResponseHeaders(hostile.text.c_str(), lines);
+        EXPECT_EQ(found != nullptr, any) << what;
+        if (found) {
+            EXPECT_EQ(lines.front(), found) << what;
+        }
+
+        std::string key, prefix;
+        int port = 0;
+        size_t pathPos = 0;
+        const std::string url = "http://" + hostile.text + "/x";
+        EXPECT_TRUE(session.GetUrlKey(url, key, port, pathPos, prefix)) << what;
+        std::string value = "p";
+        EXPECT_TRUE(session.TppmUrlMapInfo(url, value, KYLibCurl::TPPM_CACHE_ADD)) << what;
+        value.clear();
+        EXPECT_TRUE(session.TppmUrlMapInfo(url, value, KYLibCurl::TPPM_CACHE_GET)) << what;
+        EXPECT_EQ(value, "p") << what;
+        EXPECT_TRUE(session.TppmUrlMapInfo(url, value, KYLibCurl::TPPM_CACHE_REMOVE)) << what;
+
+        unsigned char signature[1024];
+        unsigned int signatureLength = sizeof signature;
+        EXPECT_EQ(
+            session.SignSHA256withRSA(hostile.text, hostile.text, hostile.text, signature, signatureLength),
+            0)
+            << what;
+
+        std::vector<char> encoded;
+        const char* encodedText = UrlEncode(hostile.text.c_str(), encoded);
+        EXPECT_EQ(encodedText, encoded.data()) << what;
+        EXPECT_EQ(encoded.back(), '\0') << what;
+
+        char* record = nullptr;
+        size_t recordLength = 0;
+        FILE* stream = open_memstream(&record, &recordLength);
+        ASSERT_NE(stream, nullptr);
+        std::vector<unsigned char> block(hostile.text.begin(), hostile.text.end());
+        KYLibCurl::dumpTrace(hostile.text.c_str(), stream, block.data(), block.size(), 1);
+        fclose(stream);
+        EXPECT_EQ(std::string(record, recordLength).rfind(hostile.text.c_str(), 0), 0u) << what;
+        free(record);
+    }
+}
+
+}  // namespace
