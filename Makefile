@@ -1,9 +1,25 @@
-# Two entry points for a fresh Debian machine: `make demo` and `make test`.
+# Entry points for a fresh Debian machine: `make demo`, `make test` (the plain suite, then `make check`),
+# `make check` (the suite under AddressSanitizer with UndefinedBehaviorSanitizer, then under
+# ThreadSanitizer) and `make fuzz` (every libFuzzer target for FUZZ_TIME seconds).
 BUILD ?= build
+ASAN_BUILD ?= build-asan
+TSAN_BUILD ?= build-tsan
+FUZZ_BUILD ?= build-fuzz
+BENCH_BUILD ?= build-bench
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
+FUZZ_TIME ?= 60
+FUZZ_TARGETS ?= url_key tppm_cache url_encode dump_trace header_callback logger_format client_table
 
-.PHONY: all bootstrap configure build demo test clean
+SUPPRESSIONS := $(CURDIR)/tools/sanitizers
+# Any report fails the test that made it: ASan and UBSan stop the process at the first one, LeakSanitizer
+# and ThreadSanitizer make it exit with a failure status.
+ASAN_ENV := ASAN_OPTIONS=detect_leaks=1:detect_stack_use_after_return=1:check_initialization_order=1:strict_init_order=1 \
+	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	LSAN_OPTIONS=suppressions=$(SUPPRESSIONS)/lsan.supp:print_suppressions=0
+TSAN_ENV := TSAN_OPTIONS=second_deadlock_stack=1:suppressions=$(SUPPRESSIONS)/tsan.supp:print_suppressions=0
+
+.PHONY: all bootstrap configure build demo test check check-asan check-tsan fuzz clean
 
 all: build
 
@@ -21,6 +37,39 @@ demo: build
 
 test: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+	$(MAKE) check
+
+check: check-asan check-tsan
+
+check-asan: bootstrap
+	cmake -S . -B $(ASAN_BUILD) -G Ninja -DKYLIBCURL_SANITIZE=address $(CMAKE_FLAGS)
+	cmake --build $(ASAN_BUILD) -j $(JOBS)
+	$(ASAN_ENV) ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS)
+
+check-tsan: bootstrap
+	cmake -S . -B $(TSAN_BUILD) -G Ninja -DKYLIBCURL_SANITIZE=thread $(CMAKE_FLAGS)
+	cmake --build $(TSAN_BUILD) -j $(JOBS)
+	$(TSAN_ENV) ctest --test-dir $(TSAN_BUILD) --output-on-failure -j $(JOBS)
+
+# libFuzzer needs clang; the library is built with coverage instrumentation and ASan + UBSan. A crash
+# reproduces with one command, printed in the summary: $(FUZZ_BUILD)/bin/<target>_fuzz <crash-file>.
+fuzz: bootstrap
+	cmake -S . -B $(FUZZ_BUILD) -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+		-DCMAKE_C_FLAGS=-fsanitize=fuzzer-no-link -DCMAKE_CXX_FLAGS=-fsanitize=fuzzer-no-link \
+		-DKYLIBCURL_SANITIZE=address -DKYLIBCURL_BUILD_FUZZ=ON -DKYLIBCURL_BUILD_TESTS=OFF \
+		-DKYLIBCURL_BUILD_TOOLS=OFF $(CMAKE_FLAGS)
+	cmake --build $(FUZZ_BUILD) -j $(JOBS)
+	tools/run_fuzzers.sh $(FUZZ_BUILD) $(FUZZ_TIME) $(FUZZ_TARGETS)
+
+# Benchmarks (bench/README.md): a Release build of their own, then one table. valgrind counts instructions.
+.PHONY: bench
+bench:
+	@tools/bootstrap.sh valgrind
+	cmake -S . -B $(BENCH_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release -DKYLIBCURL_BUILD_BENCH=ON \
+		-DKYLIBCURL_BUILD_TESTS=OFF -DKYLIBCURL_BUILD_TOOLS=OFF $(CMAKE_FLAGS)
+	cmake --build $(BENCH_BUILD) -j $(JOBS) --target kybench kybench_server
+	$(BENCH_BUILD)/bin/kybench $(BENCH_FLAGS)
 
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD)
+	rm -rf $(BENCH_BUILD)

@@ -107,6 +107,15 @@ TEST(BuildArtifacts, ExportsExactlyThePublicSurface) {
     }
 }
 
+// A sanitizer build's library needs the sanitizer's run-time loaded first, so its consumers get the flags.
+#if defined(__SANITIZE_ADDRESS__)
+const std::string kConsumerFlags = "-fsanitize=address,undefined";
+#elif defined(__SANITIZE_THREAD__)
+const std::string kConsumerFlags = "-fsanitize=thread";
+#else
+const std::string kConsumerFlags;
+#endif
+
 TEST(BuildArtifacts, InstalledTreeServesCMakeAndPkgConfigConsumers) {
     kytest::TempDir dir;
     std::string prefix = dir.file("prefix");
@@ -115,8 +124,9 @@ TEST(BuildArtifacts, InstalledTreeServesCMakeAndPkgConfigConsumers) {
     ExpectLibraryFacts(prefix + "/lib/libKyLibCurl.so");
 
     std::string consumerBuild = dir.file("consumer");
-    CommandResult configure = RunCommand("cmake -S '" KY_SOURCE_DIR "/tests/consumer' -B '" + consumerBuild +
-                                         "' -DCMAKE_PREFIX_PATH='" + prefix + "'");
+    CommandResult configure =
+        RunCommand("cmake -S '" KY_SOURCE_DIR "/tests/consumer' -B '" + consumerBuild +
+                   "' -DCMAKE_PREFIX_PATH='" + prefix + "' -DCMAKE_CXX_FLAGS='" + kConsumerFlags + "'");
     ASSERT_EQ(configure.status, 0) << configure.out;
     CommandResult build = RunCommand("cmake --build '" + consumerBuild + "'");
     ASSERT_EQ(build.status, 0) << build.out;
@@ -125,9 +135,10 @@ TEST(BuildArtifacts, InstalledTreeServesCMakeAndPkgConfigConsumers) {
     EXPECT_EQ(run.out, "PATCH a+b\n");
 
     std::string pkgProgram = dir.file("pkg-consumer");
-    CommandResult pkgBuild = RunCommand("c++ -std=c++17 '" KY_SOURCE_DIR "/tests/consumer/main.cpp' -o '" +
-                                        pkgProgram + "' $(PKG_CONFIG_PATH='" + prefix +
-                                        "/lib/pkgconfig' pkg-config --cflags --libs kylibcurl)");
+    CommandResult pkgBuild =
+        RunCommand("c++ -std=c++17 " + kConsumerFlags + " '" KY_SOURCE_DIR "/tests/consumer/main.cpp' -o '" +
+                   pkgProgram + "' $(PKG_CONFIG_PATH='" + prefix +
+                   "/lib/pkgconfig' pkg-config --cflags --libs kylibcurl)");
     ASSERT_EQ(pkgBuild.status, 0) << pkgBuild.out;
     CommandResult pkgRun = RunCommand("'" + pkgProgram + "'");
     EXPECT_EQ(pkgRun.status, 0);

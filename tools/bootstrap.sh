@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build, the tests and the tools need, when any is missing.
+# Installs the Debian packages the build, the tests and the tools need, when any is missing. The sanitizer
+# runtimes come with GCC; clang and its runtime library serve the libFuzzer targets.
 set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config binutils
   libcurl4-openssl-dev libboost-dev libssl-dev openssl
   libgtest-dev libgmock-dev libcpp-httplib-dev
+  clang libclang-rt-14-dev
   "$@"
 )
 
