@@ -1,0 +1,237 @@
+// Faults while a transfer runs: the server drops the connection in the middle of a large body, and a
+// tunnel dies under a routed transfer. What must hold: the request fails cleanly with its status, and the
+// session (and the route) serve the next request. Leaks are the AddressSanitizer run's to find: each test
+// runs in a process of its own, checked when it exits.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <linux/sockios.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <string>
+#include <thread>
+
+#include "KyFwControl.h"
+#include "kylibcurl.h"
+#include "support/log_capture.h"
+#include "support/test_server.h"
+#include "tppm_test_helpers.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// What the test server sends for /bytes/N: 'a' + i % 26.
+std::string Pattern(size_t length) {
+    std::string bytes(length, '\0');
+    for (size_t i = 0; i < length; ++i) bytes[i] = static_cast<char>('a' + i % 26);
+    return bytes;
+}
+
+std::string Body(KYLibCurl& session) {
+    size_t length = 0;
+    const char* data = session.GetHttpResponse(length, false);
+    return data ? std::string(data, length) : std::string();
+}
+
+// Answers one request with a 200 head announcing twice the body it then sends, waits until the client's
+// side has taken every byte, and resets the connection: the connection drops in the middle of the body.
+class MidBodyResetServer {
+  public:
+    explicit MidBodyResetServer(size_t sent) : m_sent(sent) {
+        m_listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (bind(m_listener, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+            listen(m_listener, 4) == 0 &&
+            getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+            m_port = ntohs(address.sin_port);
+        m_thread = std::thread([this] { Serve(); });
+    }
+    ~MidBodyResetServer() {
+        m_stop = true;
+        m_thread.join();
+        close(m_listener);
+    }
+    std::string url() const { return "http://127.0.0.1:" + std::to_string(m_port) + "/large"; }
+    bool served() const { return m_served; }
+
+  private:
+    // Waits up to ten seconds for fd to be ready for events; false on stop or time-out.
+    bool WaitFor(int fd, short events) {
+        const auto deadline = Clock::now() + std::chrono::seconds(10);
+        while (!m_stop && Clock::now() < deadline) {
+            pollfd ready{fd, events, 0};
+            if (poll(&ready, 1, 50) > 0) return true;
+        }
+        return false;
+    }
+
+    bool ReadHead(int fd) {
+        std::string head;
+        char chunk[4096];
+        while (head.find("\r\n\r\n") == std::string::npos) {
+            if (!WaitFor(fd, POLLIN)) return false;
+            const ssize_t got = recv(fd, chunk, sizeof chunk, 0);
+            if (got <= 0) return false;
+            head.append(chunk, static_cast<size_t>(got));
+        }
+        return true;
+    }
+
+    bool SendAll(int fd, const std::string& data) {
+        for (size_t done = 0; done < data.size();) {
+            if (!WaitFor(fd, POLLOUT)) return false;
+            const ssize_t put = send(fd, data.data() + done, data.size() - done, MSG_NOSIGNAL);
+            if (put <= 0) return false;
+            done += static_cast<size_t>(put);
+        }
+        return true;
+    }
+
+    // True once the peer's side has acknowledged every byte sent.
+    bool WaitUntilTaken(int fd) {
+        const auto deadline = Clock::now() + std::chrono::seconds(10);
+        int unsent = 1;
+        while (!m_stop && Clock::now() < deadline && ioctl(fd, SIOCOUTQ, &unsent) == 0 && unsent > 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        return unsent == 0;
+    }
+
+    void Serve() {
+        if (!WaitFor(m_listener, POLLIN)) return;
+        const int fd = accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC);
+        if (fd < 0) return;
+        const std::string head =
+            "HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\nContent-Length: " +
+            std::to_string(2 * m_sent) + "\r\n\r\n";
+        m_served = ReadHead(fd) && SendAll(fd, head + Pattern(m_sent)) && WaitUntilTaken(fd);
+        linger reset{1, 0};  // a zero linger time makes close() send RST
+        setsockopt(fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+        close(fd);
+    }
+
+    size_t m_sent;
+    int m_listener = -1;
+    int m_port = 0;
+    std::atomic<bool> m_stop{false};
+    std::atomic<bool> m_served{false};
+    std::thread m_thread;
+};
+
+class TransferFault : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(session.KYLibCurlInit());
+        // A guard against a hang, far above what any of these transfers takes.
+        ASSERT_TRUE(session.KYLibCurlSetAdditionalOptionsIntValue(CURLOPT_TIMEOUT_MS, 60000));
+    }
+
+    void ExpectUsable() {
+        ASSERT_TRUE(session.KYLibCurlSendHttpReq(HTTP_REQ_GET, server.url("/bytes/100000"), nullptr, 0, true,
+                                                 nullptr));
+        EXPECT_EQ(session.m_httpRespCode, 200);
+        EXPECT_EQ(Body(session), Pattern(100000));
+    }
+
+    kytest::LogCapture log{2};
+    kytest::TestServer server;
+    KYLibCurl session;
+};
+
+TEST_F(TransferFault, ConnectionResetInTheMiddleOfALargeBodyGives601AndTheSessionStaysUsable) {
+    const size_t sent = 4 << 20;
+    MidBodyResetServer dropping(sent);
+
+    EXPECT_FALSE(session.KYLibCurlSendHttpReq(HTTP_REQ_GET, dropping.url(), nullptr, 0, true, nullptr));
+    EXPECT_TRUE(dropping.served());
+    EXPECT_EQ(session.m_httpRespCode, HTTP_RESP_CONNECT_FAILED);
+    const std::string kept = Body(session);
+    EXPECT_LE(kept.size(), sent);
+    EXPECT_EQ(kept, Pattern(kept.size()));
+    EXPECT_TRUE(log.contains("failed to send http request"));
+
+    ASSERT_NO_FATAL_FAILURE(ExpectUsable());
+}
+
+// A clean close before the announced length is a partial transfer (result 18): not a connection failure,
+// so the status read stays, but never a success either.
+TEST_F(TransferFault, CleanCloseInTheMiddleOfABodyFailsAndTheSessionStaysUsable) {
+    EXPECT_FALSE(
+        session.KYLibCurlSendHttpReq(HTTP_REQ_GET, server.url("/drop/1000000"), nullptr, 0, true, nullptr));
+    EXPECT_EQ(session.m_httpRespCode, 200);
+    const std::string kept = Body(session);
+    EXPECT_LE(kept.size(), 1000000u);
+    EXPECT_EQ(kept, Pattern(kept.size()));
+    const std::string partial = std::string("curl-err:[") + curl_easy_strerror(CURLE_PARTIAL_FILE) + "]";
+    bool detailLine = false;
+    for (const std::string& message : log.messages()) detailLine |= message.rfind(partial, 0) == 0;
+    EXPECT_TRUE(detailLine);
+
+    ASSERT_NO_FATAL_FAILURE(ExpectUsable());
+}
+
+class TunnelFault : public TransferFault {
+  protected:
+    void SetUp() override {
+        TransferFault::SetUp();
+        kyfw::resetRoutes();
+    }
+    void TearDown() override {
+        kyfw::closeAllTunnels();
+        kyfw::resetRoutes();
+    }
+};
+
+// The tunnel closes while a routed transfer waits for its reply: the relay resets the connection. The
+// next request on the dynamic route finds the cached tunnel refused and reconnects through a fresh one.
+TEST_F(TunnelFault, TunnelDyingUnderATransferFailsItAndTheNextDynamicRequestReconnects) {
+    const std::string client = "dying-tunnel-client";
+    const std::string base = "http://dying-tunnel-host:" + std::to_string(server.port());
+    tppmtest::QuietForget(session, base + "/");
+    std::string tunnelUrl;
+    ASSERT_TRUE(session.getTPPMUrl(client, base + "/stall", tunnelUrl, true));
+    const int deadPort = tppmtest::TunnelPort(tunnelUrl);
+    ASSERT_NE(deadPort, 0);
+
+    bool ok = true;
+    std::thread transfer([&] {
+        ok = session.KYLibCurlSendHttpReq2(HTTP_REQ_GET, (base + "/stall").c_str(), nullptr, 0, true,
+                                           client.c_str(), true);
+    });
+    const bool arrived = server.waitForRequests(1);
+    const bool closed = kyfw::closeTunnel(deadPort);
+    transfer.join();
+    ASSERT_TRUE(arrived);
+    ASSERT_TRUE(closed);
+
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(session.m_httpRespCode, HTTP_RESP_CONNECT_FAILED);
+    EXPECT_TRUE(log.contains("failed to send http request"));
+    for (const std::string& message : log.messages())
+        EXPECT_FALSE(tppmtest::StartsWith(message, "Unable to connect"))
+            << "only a refused connection reconnects";
+
+    log.clear();
+    ASSERT_TRUE(session.KYLibCurlSendHttpReq2(HTTP_REQ_GET, (base + "/echo").c_str(), nullptr, 0, true,
+                                              client.c_str(), true));
+    EXPECT_EQ(session.m_httpRespCode, 200);
+    EXPECT_EQ(server.lastRequest().target, "/echo");
+    size_t reconnects = 0;
+    for (const std::string& message : log.messages())
+        reconnects += tppmtest::StartsWith(message, "Unable to connect to dynamic tppm url [" +
+                                                        tunnelUrl.substr(0, tunnelUrl.find("/stall")));
+    EXPECT_EQ(reconnects, 1u);
+    const int freshPort = tppmtest::TunnelPort(tppmtest::QuietCachedPrefix(session, base + "/"));
+    EXPECT_NE(freshPort, 0);
+    EXPECT_NE(freshPort, deadPort);
+}
+
+}  // namespace
