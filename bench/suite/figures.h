@@ -1,0 +1,32 @@
+// The figure groups of the suite. Each measures its contenders side by side and adds its rows to the
+// report; a group that cannot run says so in its rows instead.
+#ifndef KYBENCH_SUITE_FIGURES_H
+#define KYBENCH_SUITE_FIGURES_H
+
+#include <cstddef>
+#include <string>
+
+#include "report.h"
+#include "server_process.h"
+#include "suite_options.h"
+
+namespace kybench {
+
+void RunServerCapacity(const SuiteOptions& options, const ServerProcess& server, Report& report);
+void RunSmallRequests(const SuiteOptions& options, const ServerProcess& server, Report& report);
+void RunInstructionCounts(const SuiteOptions& options, const ServerProcess& server, Report& report);
+void RunLargeBodies(const SuiteOptions& options, const ServerProcess& server, Report& report);
+void RunRoutedRequests(const SuiteOptions& options, const ServerProcess& server, Report& report);
+void RunTunnelCache(const SuiteOptions& options, Report& report);
+void RunEncoders(const SuiteOptions& options, Report& report);
+
+// The body of the driver when it runs under callgrind: counts instructions of the small-request clients
+// against the server at port, with one callgrind dump per batch.
+int CallgrindWorker(int port);
+// The body of the driver as a peak-memory worker: one client ("session", "string" or "realloc")
+// receives the body at url and the resident growth is printed as "peak <bytes>".
+int PeakWorker(const std::string& client, const std::string& url, size_t bytes);
+
+}  // namespace kybench
+
+#endif

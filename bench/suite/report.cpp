@@ -1,0 +1,82 @@
+#include "report.h"
+
+#include <cmath>
+#include <cstdio>
+
+namespace kybench {
+namespace {
+
+std::string TargetText(const Target& target) {
+    switch (target.kind) {
+        case Target::Kind::AtMost:
+            return "<= " + Fixed(target.bound, 2);
+        case Target::Kind::AtLeast:
+            return ">= " + Fixed(target.bound, 2);
+        case Target::Kind::None:
+            break;
+    }
+    return "";
+}
+
+std::string Verdict(const Row& row) {
+    if (row.target.kind == Target::Kind::None || std::isnan(row.ratio)) return "";
+    bool met = row.target.kind == Target::Kind::AtMost ? row.ratio <= row.target.bound
+                                                       : row.ratio >= row.target.bound;
+    return met ? "met" : "MISSED";
+}
+
+}  // namespace
+
+void Report::Section(const std::string& title) { m_lines.push_back({true, Row{title, "", "", NAN, {}}}); }
+
+void Report::Add(Row row) { m_lines.push_back({false, std::move(row)}); }
+
+void Report::Unavailable(const std::string& figure, const std::string& reason) {
+    Add(Row{figure, "not measured", reason, NAN, {}});
+}
+
+void Report::Print() const {
+    const char* format = "%-44s %-16s %-34s %7s  %-8s %s\n";
+    printf(format, "Figure", "Library", "Baseline", "Ratio", "Target", "");
+    printf("%s\n", std::string(118, '-').c_str());
+    for (const Line& line : m_lines) {
+        if (line.section) {
+            printf("%s\n", line.row.figure.c_str());
+            continue;
+        }
+        const Row& row = line.row;
+        std::string ratio = std::isnan(row.ratio) ? "" : Fixed(row.ratio, 3);
+        printf(format, ("  " + row.figure).c_str(), row.library.c_str(), row.baseline.c_str(), ratio.c_str(),
+               TargetText(row.target).c_str(), Verdict(row).c_str());
+    }
+    fflush(stdout);
+}
+
+std::string Fixed(double value, int decimals) {
+    char text[64];
+    snprintf(text, sizeof text, "%.*f", decimals, value);
+    return text;
+}
+
+std::string Micros(double nanoseconds) { return Fixed(nanoseconds / 1000, 2) + " us"; }
+
+std::string Nanos(double nanoseconds) { return Fixed(nanoseconds, 1) + " ns"; }
+
+std::string PerSecond(double rate, const char* unit) {
+    if (rate >= 1e6) return Fixed(rate / 1e6, 2) + " M" + unit + "/s";
+    if (rate >= 1e3) return Fixed(rate / 1e3, 2) + " k" + unit + "/s";
+    return Fixed(rate, 1) + " " + unit + "/s";
+}
+
+std::string BytesPerSecond(double rate) {
+    if (rate >= 1e9) return Fixed(rate / 1e9, 2) + " GB/s";
+    return Fixed(rate / 1e6, 1) + " MB/s";
+}
+
+std::string Count(double value, const char* unit) {
+    if (value >= 1e6) return Fixed(value / 1e6, 2) + " M" + unit;
+    if (value >= 1e3) return Fixed(value / 1e3, 2) + " k" + unit;
+    return Fixed(value, 0) + " " + unit;
+}
+
+}  // namespace kybench

@@ -1,0 +1,81 @@
+// Figure 1: client CPU per small request, session against raw libcurl.
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "clocks.h"
+#include "figures.h"
+#include "rounds.h"
+#include "small_clients.h"
+
+namespace kybench {
+namespace {
+
+constexpr int kBatch = 400;
+constexpr int kWarmUp = 50;
+
+struct BatchTimes {
+    std::vector<double> wallNs;
+    bool ok = true;
+};
+
+// CPU nanoseconds per request of one batch; the batch's wall time goes to times.
+Measurement CpuPerRequest(SmallClient& client, BatchTimes& times) {
+    return [&client, &times] {
+        int64_t wall = WallNs();
+        int64_t cpu = ThreadCpuNs();
+        times.ok = SendBatch(client, kBatch) && times.ok;
+        cpu = ThreadCpuNs() - cpu;
+        times.wallNs.push_back(static_cast<double>(WallNs() - wall) / kBatch);
+        return static_cast<double>(cpu) / kBatch;
+    };
+}
+
+std::string Label(const SmallRequest& request) {
+    std::string label = request.post ? "small POST" : "small GET";
+    if (request.noSignal) label += " +NOSIGNAL";
+    return label;
+}
+
+void MeasureOne(const SuiteOptions& options, const SmallRequest& request, Report& report) {
+    const std::string label = Label(request);
+    SessionSmallClient session(request);
+    RawSmallClient raw(request);
+    if (!session.ready() || !SendBatch(session, kWarmUp) || !SendBatch(raw, kWarmUp)) {
+        report.Unavailable(label + ": client CPU/request", "warm-up requests failed");
+        return;
+    }
+    BatchTimes sessionTimes;
+    BatchTimes rawTimes;
+    auto cpu = RotateRounds(options.Rounds(81),
+                            {CpuPerRequest(session, sessionTimes), CpuPerRequest(raw, rawTimes)});
+    if (!sessionTimes.ok || !rawTimes.ok) {
+        report.Unavailable(label + ": client CPU/request", "some requests failed");
+        return;
+    }
+    Target target = request.noSignal ? Target() : Target::AtMost(1.05);
+    report.Add({label + ": client CPU/request", Micros(Median(cpu[0])),
+                "raw libcurl " + Micros(Median(cpu[1])), MedianRatio(cpu[0], cpu[1]), target});
+    double sessionRate = 1e9 / Median(sessionTimes.wallNs);
+    double rawRate = 1e9 / Median(rawTimes.wallNs);
+    report.Add({label + ": requests/s (wall)",
+                PerSecond(sessionRate, "req"),
+                "raw libcurl " + PerSecond(rawRate, "req"),
+                MedianRatio(rawTimes.wallNs, sessionTimes.wallNs),
+                {}});
+}
+
+}  // namespace
+
+void RunSmallRequests(const SuiteOptions& options, const ServerProcess& server, Report& report) {
+    report.Section("1. Small requests (100-byte replies), session with fresh lists vs raw libcurl");
+    for (bool noSignal : {false, true}) {
+        for (bool post : {false, true}) {
+            fprintf(stderr, "kybench: small requests (%s%s)\n", post ? "POST" : "GET",
+                    noSignal ? ", NOSIGNAL" : "");
+            MeasureOne(options, SmallRequest{post, noSignal, server.Url("/small"), ""}, report);
+        }
+    }
+}
+
+}  // namespace kybench
