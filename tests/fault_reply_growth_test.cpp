@@ -4,7 +4,6 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <cstdlib>
 #include <string>
 
@@ -20,22 +19,21 @@ thread_local long t_failCountdown = 0;  // 0: no countdown
 thread_local long t_injected = 0;
 
 using ReallocFn = void* (*)(void*, size_t);
-std::atomic<ReallocFn> g_nextRealloc{nullptr};
-
-bool ShouldFail(size_t size) {
-    if (t_failAbove != 0 && size > t_failAbove) return true;
-    return t_failCountdown > 0 && --t_failCountdown == 0;
-}
+ReallocFn g_nextRealloc = nullptr;
 
 }  // namespace
 
-extern "C" void* realloc(void* ptr, size_t size) {
-    ReallocFn next = g_nextRealloc.load(std::memory_order_acquire);
+// Left uninstrumented: ThreadSanitizer calls realloc while it sets up a new thread, before that thread
+// can run instrumented code.
+extern "C" __attribute__((no_sanitize("thread"))) void* realloc(void* ptr, size_t size) {
+    ReallocFn next = __atomic_load_n(&g_nextRealloc, __ATOMIC_ACQUIRE);
     if (!next) {
         next = reinterpret_cast<ReallocFn>(dlsym(RTLD_NEXT, "realloc"));
-        g_nextRealloc.store(next, std::memory_order_release);
+        __atomic_store_n(&g_nextRealloc, next, __ATOMIC_RELEASE);
     }
-    if (ShouldFail(size)) {
+    const bool fail =
+        (t_failAbove != 0 && size > t_failAbove) || (t_failCountdown > 0 && --t_failCountdown == 0);
+    if (fail) {
         ++t_injected;
         return nullptr;
     }

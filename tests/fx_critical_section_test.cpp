@@ -79,6 +79,11 @@ TEST(FXCriticalSection, WorksThroughTheBaseInterface) {
 }
 
 TEST(FXCriticalSection, UnmatchedUnlockOnlyClearsTheOwner) {
+#if defined(__SANITIZE_THREAD__)
+    // POSIX makes this unlock of a recursive mutex an error return, but ThreadSanitizer reports any
+    // unmatched unlock as misuse; the plain and AddressSanitizer runs cover it.
+    GTEST_SKIP() << "ThreadSanitizer reports the deliberate unmatched unlock";
+#endif
     FXCriticalSection lock;
     lock.Unlock();
     EXPECT_EQ(lock.lockOwner(), 0u);

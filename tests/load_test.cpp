@@ -30,12 +30,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr int kThreads = 2;
-// ThreadSanitizer runs the same load, scaled down to what it checks in reasonable time.
-#if defined(__SANITIZE_THREAD__)
-constexpr int kRequestsPerThread = 1000;
-#else
 constexpr int kRequestsPerThread = 5000;
-#endif
 constexpr int kRounds = 10;  // the first one warms up: connections, tunnels, caches
 constexpr int kPerRound = kRequestsPerThread / kRounds;
 // Well below one leaked byte a request for 10,000 requests a phase, and above the noise of the
