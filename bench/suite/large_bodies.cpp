@@ -52,17 +52,17 @@ void MeasureSize(const SuiteOptions& options, const ServerProcess& server, size_
     fprintf(stderr, "kybench: %s\n", label.c_str());
 
     SessionBulkClient session;
-    StringBulkClient string;
+    StringBulkClient appended;
     ReallocBulkClient exact;
     const std::string warmUrl = server.Url("/bulk/4096");
-    if (!session.ready() || !session.Fetch(warmUrl, 4096) || !string.Fetch(warmUrl, 4096) ||
+    if (!session.ready() || !session.Fetch(warmUrl, 4096) || !appended.Fetch(warmUrl, 4096) ||
         !exact.Fetch(warmUrl, 4096)) {
         report.Unavailable(label + ": throughput", "warm-up transfers failed");
         return;
     }
     bool ok = true;
     auto rates = RotateRounds(options.Rounds(rounds),
-                              {Throughput(session, url, bytes, ok), Throughput(string, url, bytes, ok),
+                              {Throughput(session, url, bytes, ok), Throughput(appended, url, bytes, ok),
                                Throughput(exact, url, bytes, ok)});
     if (!ok) {
         report.Unavailable(label + ": throughput", "some transfers failed");

@@ -25,6 +25,17 @@ std::string Verdict(const Row& row) {
     return met ? "met" : "MISSED";
 }
 
+// One table line, its columns padded to their widths and no blanks left at its end.
+void PrintColumns(const std::string& figure, const std::string& library, const std::string& baseline,
+                  const std::string& ratio, const std::string& target, const std::string& verdict) {
+    char line[512];
+    snprintf(line, sizeof line, "%-44s %-18s %-38s %7s  %-8s %s", figure.c_str(), library.c_str(),
+             baseline.c_str(), ratio.c_str(), target.c_str(), verdict.c_str());
+    std::string text = line;
+    text.erase(text.find_last_not_of(' ') + 1);
+    printf("%s\n", text.c_str());
+}
+
 }  // namespace
 
 void Report::Section(const std::string& title) { m_lines.push_back({true, Row{title, "", "", NAN, {}}}); }
@@ -36,9 +47,8 @@ void Report::Unavailable(const std::string& figure, const std::string& reason) {
 }
 
 void Report::Print() const {
-    const char* format = "%-44s %-16s %-34s %7s  %-8s %s\n";
-    printf(format, "Figure", "Library", "Baseline", "Ratio", "Target", "");
-    printf("%s\n", std::string(118, '-').c_str());
+    PrintColumns("Figure", "Library", "Baseline", "Ratio", "Target", "");
+    printf("%s\n", std::string(126, '-').c_str());
     for (const Line& line : m_lines) {
         if (line.section) {
             printf("%s\n", line.row.figure.c_str());
@@ -46,8 +56,8 @@ void Report::Print() const {
         }
         const Row& row = line.row;
         std::string ratio = std::isnan(row.ratio) ? "" : Fixed(row.ratio, 3);
-        printf(format, ("  " + row.figure).c_str(), row.library.c_str(), row.baseline.c_str(), ratio.c_str(),
-               TargetText(row.target).c_str(), Verdict(row).c_str());
+        PrintColumns("  " + row.figure, row.library, row.baseline, ratio, TargetText(row.target),
+                     Verdict(row));
     }
     fflush(stdout);
 }

@@ -68,10 +68,11 @@ bool MeasureCpuSplit(SmallClient& client, int port, CpuSplit& out) {
     return true;
 }
 
+// "client+relay+server us", or "client+server us" for a request that no relay of ours carries.
 std::string SplitText(const CpuSplit& split, bool relayed) {
-    std::string text = Micros(split.client);
-    if (relayed) text += " + " + Micros(split.relay);
-    return text + " + " + Micros(split.server);
+    std::string text = Fixed(split.client / 1000, 1);
+    if (relayed) text += "+" + Fixed(split.relay / 1000, 1);
+    return text + "+" + Fixed(split.server / 1000, 1) + " us";
 }
 
 void MeasureSmall(const SuiteOptions& options, const ServerProcess& server, int plainPort, Report& report) {

@@ -149,7 +149,7 @@ void RunServerCapacity(const SuiteOptions& options, const ServerProcess& server,
         report.Unavailable("server capacity", "some requests failed");
         return;
     }
-    report.Add({"server: pipelined small GETs/s, one connection",
+    report.Add({"server: pipelined small GETs/s",
                 PerSecond(Median(rates[0]), "req"),
                 "raw libcurl client " + PerSecond(Median(rates[1]), "req"),
                 MedianRatio(rates[0], rates[1]),
@@ -157,13 +157,13 @@ void RunServerCapacity(const SuiteOptions& options, const ServerProcess& server,
     double share = 0;
     double cpuPerRequest = 0;
     if (ServerBusyShare(raw, server.port(), share, cpuPerRequest))
-        report.Add({"server: busy share under one libcurl client",
+        report.Add({"server: busy share, small requests",
                     Fixed(share * 100, 1) + " %",
                     "server CPU/request " + Micros(cpuPerRequest),
                     NAN,
                     {}});
     if (ServerBusyShareBulk(server.port(), server.Url("/bulk/" + std::to_string(kBulkBytes)), share))
-        report.Add({"server: busy share, session gets 64 MiB", Fixed(share * 100, 1) + " %", "", NAN, {}});
+        report.Add({"server: busy share, a 64 MiB body", Fixed(share * 100, 1) + " %", "", NAN, {}});
 }
 
 }  // namespace kybench
