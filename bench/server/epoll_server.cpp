@@ -23,6 +23,21 @@ constexpr int kEventsPerWait = 64;
 
 long Microseconds(const timeval& t) { return t.tv_sec * 1000000L + t.tv_usec; }
 
+// One send of what fits: sent receives the bytes taken, blocked is set when the socket takes none now;
+// false when the connection failed.
+bool SendSome(int fd, const char* data, size_t size, size_t& sent, bool& blocked) {
+    for (;;) {
+        ssize_t n = send(fd, data, size, MSG_NOSIGNAL);
+        if (n > 0) {
+            sent = static_cast<size_t>(n);
+            return true;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        blocked = n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
+        return blocked;
+    }
+}
+
 }  // namespace
 
 struct EpollServer::Connection {
@@ -153,18 +168,12 @@ bool EpollServer::Progress(Connection& connection) {
 
 bool EpollServer::SendPending(Connection& connection, bool& blocked) {
     while (connection.outPos < connection.out.size()) {
-        ssize_t n = send(connection.fd, connection.out.data() + connection.outPos,
-                         connection.out.size() - connection.outPos, MSG_NOSIGNAL);
-        if (n > 0) {
-            connection.outPos += static_cast<size_t>(n);
-            continue;
-        }
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            blocked = true;
-            return true;
-        }
-        return false;
+        size_t sent = 0;
+        if (!SendSome(connection.fd, connection.out.data() + connection.outPos,
+                      connection.out.size() - connection.outPos, sent, blocked))
+            return false;
+        if (blocked) return true;
+        connection.outPos += sent;
     }
     connection.out.clear();
     connection.outPos = 0;
@@ -176,18 +185,11 @@ bool EpollServer::SendBulk(Connection& connection, bool& blocked) {
         size_t offset = static_cast<size_t>(connection.bulkSent % kPatternSize);
         size_t piece = kPatternSize - offset;
         if (piece > connection.bulkLeft) piece = static_cast<size_t>(connection.bulkLeft);
-        ssize_t n = send(connection.fd, m_pattern.get() + offset, piece, MSG_NOSIGNAL);
-        if (n > 0) {
-            connection.bulkLeft -= static_cast<uint64_t>(n);
-            connection.bulkSent += static_cast<uint64_t>(n);
-            continue;
-        }
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            blocked = true;
-            return true;
-        }
-        return false;
+        size_t sent = 0;
+        if (!SendSome(connection.fd, m_pattern.get() + offset, piece, sent, blocked)) return false;
+        if (blocked) return true;
+        connection.bulkLeft -= sent;
+        connection.bulkSent += sent;
     }
     return true;
 }

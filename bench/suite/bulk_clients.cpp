@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "clocks.h"
+
 namespace kybench {
 namespace {
 
@@ -80,6 +82,17 @@ size_t ReallocBulkClient::Append(char* data, size_t size, size_t count, void* cl
     self.m_data = grown;
     self.m_size += n;
     return n;
+}
+
+Measurement TransferRate(BulkClient& client, const std::string& url, size_t bytes, bool& ok) {
+    return [&client, url, bytes, &ok] {
+        client.Release();
+        int64_t start = WallNs();
+        ok = client.Fetch(url, bytes) && ok;
+        int64_t elapsed = WallNs() - start;
+        client.Release();
+        return static_cast<double>(bytes) * 1e9 / static_cast<double>(elapsed);
+    };
 }
 
 }  // namespace kybench

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "kylibcurl.h"
+#include "rounds.h"
 
 namespace kybench {
 
@@ -88,6 +89,10 @@ class ReallocBulkClient : public RawBulkClient {
     char* m_data = nullptr;
     size_t m_size = 0;
 };
+
+// Bytes per second of one whole transfer of bytes at url; false goes to ok when it fails. The body of the
+// previous round is released before, outside the clock, so every client starts from an empty buffer.
+Measurement TransferRate(BulkClient& client, const std::string& url, size_t bytes, bool& ok);
 
 }  // namespace kybench
 

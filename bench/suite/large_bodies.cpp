@@ -16,19 +16,6 @@ namespace {
 
 constexpr size_t kMiB = 1024 * 1024;
 
-// Bytes per second of one whole transfer. The body of the previous round is released before, outside
-// the clock, so every client starts from an empty buffer.
-Measurement Throughput(BulkClient& client, const std::string& url, size_t bytes, bool& ok) {
-    return [&client, url, bytes, &ok] {
-        client.Release();
-        int64_t start = WallNs();
-        ok = client.Fetch(url, bytes) && ok;
-        int64_t elapsed = WallNs() - start;
-        client.Release();
-        return static_cast<double>(bytes) * 1e9 / static_cast<double>(elapsed);
-    };
-}
-
 // The resident growth while one client receives the body, measured in a fresh process of its own: how
 // glibc grows a block depends on what the process freed before (freeing blocks of up to 32 MiB raises
 // its mmap threshold), and the clients of one process would shape each other's figure.
@@ -62,8 +49,8 @@ void MeasureSize(const SuiteOptions& options, const ServerProcess& server, size_
     }
     bool ok = true;
     auto rates = RotateRounds(options.Rounds(rounds),
-                              {Throughput(session, url, bytes, ok), Throughput(appended, url, bytes, ok),
-                               Throughput(exact, url, bytes, ok)});
+                              {TransferRate(session, url, bytes, ok), TransferRate(appended, url, bytes, ok),
+                               TransferRate(exact, url, bytes, ok)});
     if (!ok) {
         report.Unavailable(label + ": throughput", "some transfers failed");
         return;

@@ -34,17 +34,6 @@ Measurement WallPerRequest(SmallClient& client, bool& ok) {
     };
 }
 
-Measurement BulkRate(BulkClient& client, const std::string& url, bool& ok) {
-    return [&client, url, &ok] {
-        client.Release();
-        int64_t start = WallNs();
-        ok = client.Fetch(url, kBulkBytes) && ok;
-        int64_t elapsed = WallNs() - start;
-        client.Release();
-        return static_cast<double>(kBulkBytes) * 1e9 / static_cast<double>(elapsed);
-    };
-}
-
 struct CpuSplit {
     double client = 0;  // the sending thread
     double relay = 0;   // every other thread of the process: the relay's
@@ -135,8 +124,9 @@ void MeasureBulk(const SuiteOptions& options, const ServerProcess& server, int p
         return;
     }
     bool ok = true;
-    auto rates = RotateRounds(options.Rounds(15), {BulkRate(routed, url, ok), BulkRate(direct, url, ok),
-                                                   BulkRate(plain, plainUrl, ok)});
+    auto rates = RotateRounds(options.Rounds(15), {TransferRate(routed, url, kBulkBytes, ok),
+                                                   TransferRate(direct, url, kBulkBytes, ok),
+                                                   TransferRate(plain, plainUrl, kBulkBytes, ok)});
     if (!ok) {
         report.Unavailable(figure, "some transfers failed");
         return;
