@@ -9,7 +9,7 @@ namespace kyfw {
 namespace {
 
 // Large enough that a bulk transfer costs few system calls per megabyte.
-constexpr size_t kFlowBufferSize = 128 * 1024;
+constexpr size_t kFlowBufferSize = size_t{128} * 1024;
 
 bool wouldBlock(int error) { return error == EAGAIN || error == EWOULDBLOCK; }
 
