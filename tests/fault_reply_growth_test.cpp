@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "fault_test_helpers.h"
 #include "kylibcurl.h"
 #include "support/log_capture.h"
 #include "support/test_server.h"
@@ -63,18 +64,8 @@ class FailingRealloc {
     }
 };
 
-// What the server sends for /bytes/N: 'a' + i % 26.
-std::string Pattern(size_t length) {
-    std::string bytes(length, '\0');
-    for (size_t i = 0; i < length; ++i) bytes[i] = static_cast<char>('a' + i % 26);
-    return bytes;
-}
-
-std::string Body(KYLibCurl& session) {
-    size_t length = 0;
-    const char* data = session.GetHttpResponse(length, false);
-    return data ? std::string(data, length) : std::string();
-}
+using faulttest::Body;
+using faulttest::Pattern;
 
 class ReplyGrowthFault : public ::testing::Test {
   protected:

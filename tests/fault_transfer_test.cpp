@@ -17,6 +17,7 @@
 #include <thread>
 
 #include "KyFwControl.h"
+#include "fault_test_helpers.h"
 #include "kylibcurl.h"
 #include "support/log_capture.h"
 #include "support/test_server.h"
@@ -26,18 +27,8 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// What the test server sends for /bytes/N: 'a' + i % 26.
-std::string Pattern(size_t length) {
-    std::string bytes(length, '\0');
-    for (size_t i = 0; i < length; ++i) bytes[i] = static_cast<char>('a' + i % 26);
-    return bytes;
-}
-
-std::string Body(KYLibCurl& session) {
-    size_t length = 0;
-    const char* data = session.GetHttpResponse(length, false);
-    return data ? std::string(data, length) : std::string();
-}
+using faulttest::Body;
+using faulttest::Pattern;
 
 // Answers one request with a 200 head announcing twice the body it then sends, waits until the client's
 // side has taken every byte, and resets the connection: the connection drops in the middle of the body.
