@@ -155,15 +155,15 @@ const OptionSpec kOptions[] = {
 };
 
 const OptionSpec* FindShort(char name) {
-    for (const OptionSpec& spec : kOptions) {
-        if (spec.shortName == name) return &spec;
+    for (const OptionSpec& entry : kOptions) {
+        if (entry.shortName == name) return &entry;
     }
     return nullptr;
 }
 
 const OptionSpec* FindLong(const std::string& name) {
-    for (const OptionSpec& spec : kOptions) {
-        if (name == spec.longName) return &spec;
+    for (const OptionSpec& entry : kOptions) {
+        if (name == entry.longName) return &entry;
     }
     return nullptr;
 }
@@ -209,41 +209,41 @@ class Parser {
     bool ParseLong(const std::string& text) {
         size_t equals = text.find('=');
         std::string name = text.substr(0, equals);
-        const OptionSpec* spec = FindLong(name);
-        if (!spec) return Fail("unknown option '--" + name + "'");
+        const OptionSpec* entry = FindLong(name);
+        if (!entry) return Fail("unknown option '--" + name + "'");
         if (equals != std::string::npos) {
-            if (!spec->takesValue) return Fail("option '--" + name + "' takes no value");
-            return Apply(*spec, text.substr(equals + 1));
+            if (!entry->takesValue) return Fail("option '--" + name + "' takes no value");
+            return Apply(*entry, text.substr(equals + 1));
         }
-        if (!spec->takesValue) return Apply(*spec, "");
-        return ApplyNextValue(*spec, "--" + name);
+        if (!entry->takesValue) return Apply(*entry, "");
+        return ApplyNextValue(*entry, "--" + name);
     }
 
     // "-sS" sets both flags; "-XPOST" and "-X POST" both give the method.
     bool ParseShortGroup(const std::string& arg) {
         for (size_t i = 1; i < arg.size(); ++i) {
-            const OptionSpec* spec = FindShort(arg[i]);
-            if (!spec) return Fail(std::string("unknown option '-") + arg[i] + "'");
-            if (!spec->takesValue) {
-                if (!Apply(*spec, "")) return false;
+            const OptionSpec* entry = FindShort(arg[i]);
+            if (!entry) return Fail(std::string("unknown option '-") + arg[i] + "'");
+            if (!entry->takesValue) {
+                if (!Apply(*entry, "")) return false;
                 continue;
             }
-            if (i + 1 < arg.size()) return Apply(*spec, arg.substr(i + 1));
-            return ApplyNextValue(*spec, std::string("-") + arg[i]);
+            if (i + 1 < arg.size()) return Apply(*entry, arg.substr(i + 1));
+            return ApplyNextValue(*entry, std::string("-") + arg[i]);
         }
         return true;
     }
 
-    bool ApplyNextValue(const OptionSpec& spec, const std::string& shownName) {
+    bool ApplyNextValue(const OptionSpec& entry, const std::string& shownName) {
         if (m_index + 1 >= m_argc) return Fail("option '" + shownName + "' needs a value");
         ++m_index;
-        return Apply(spec, m_argv[m_index]);
+        return Apply(entry, m_argv[m_index]);
     }
 
-    bool Apply(const OptionSpec& spec, const std::string& value) {
-        m_help = m_help || strcmp(spec.longName, "help") == 0;
-        m_version = m_version || strcmp(spec.longName, "version") == 0;
-        return spec.apply(m_options, value, m_error);
+    bool Apply(const OptionSpec& entry, const std::string& value) {
+        m_help = m_help || strcmp(entry.longName, "help") == 0;
+        m_version = m_version || strcmp(entry.longName, "version") == 0;
+        return entry.apply(m_options, value, m_error);
     }
 
     bool AddPositional(const std::string& arg) {
