@@ -1,14 +1,11 @@
 // What the transfer facade adds to libcurl: number widening, callbacks passed as pointers, null guards.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <string>
 #include <vector>
 
 #include "CurlWrapper.h"
+#include "support/test_server.h"
 
 namespace {
 
@@ -38,31 +35,11 @@ int recordText(CURL*, curl_infotype type, char* data, size_t size, void* userdat
     return 0;
 }
 
-// A socket bound but not listening: connections to its port are refused.
-class RefusingPort {
-  public:
-    RefusingPort() : m_fd(socket(AF_INET, SOCK_STREAM, 0)) {
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        if (bind(m_fd, reinterpret_cast<sockaddr*>(&address), length) == 0 &&
-            getsockname(m_fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
-            m_port = ntohs(address.sin_port);
-    }
-    ~RefusingPort() { close(m_fd); }
-    int port() const { return m_port; }
-
-  private:
-    int m_fd;
-    int m_port = 0;
-};
-
 TEST_F(CurlWrapperTest, CallbackPassedAsPointerIsCalledDuringPerform) {
-    RefusingPort refusing;
-    ASSERT_NE(refusing.port(), 0);
+    const int refusedPort = kytest::RefusedPort();
+    ASSERT_NE(refusedPort, 0);
     std::vector<std::string> texts;
-    std::string url = "http://127.0.0.1:" + std::to_string(refusing.port()) + "/";
+    std::string url = "http://127.0.0.1:" + std::to_string(refusedPort) + "/";
     ASSERT_EQ(facade().Curl_easy_setopt(m_handle, CURLOPT_URL, url.c_str()), CURLE_OK);
     ASSERT_EQ(facade().Curl_easy_setopt(m_handle, CURLOPT_PROXY, ""), CURLE_OK);
     ASSERT_EQ(facade().Curl_easy_setopt(m_handle, CURLOPT_VERBOSE, 1), CURLE_OK);
