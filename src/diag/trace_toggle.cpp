@@ -4,10 +4,9 @@
 #include "kylibcurl.h"
 
 void KYLibCurl::toggleTrace(bool on) {
-    CurlWrapper& curl = CurlWrapper::gCurlWrapper;
     void* tracer = on ? reinterpret_cast<void*>(&KYLibCurl::KYCurlTracer) : nullptr;
     void* textMode = on ? static_cast<void*>(&g_traceTextOnly) : nullptr;
-    curl.Curl_easy_setopt(m_curlHandle, CURLOPT_DEBUGFUNCTION, tracer);
-    curl.Curl_easy_setopt(m_curlHandle, CURLOPT_DEBUGDATA, textMode);
-    curl.Curl_easy_setopt(m_curlHandle, CURLOPT_VERBOSE, on ? 1 : 0);
+    CurlWrapper::gCurlWrapper.Curl_easy_setopt(m_curlHandle, CURLOPT_DEBUGFUNCTION, tracer);
+    CurlWrapper::gCurlWrapper.Curl_easy_setopt(m_curlHandle, CURLOPT_DEBUGDATA, textMode);
+    CurlWrapper::gCurlWrapper.Curl_easy_setopt(m_curlHandle, CURLOPT_VERBOSE, on ? 1 : 0);
 }

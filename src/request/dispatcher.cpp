@@ -2,6 +2,7 @@
 
 #include "CurlWrapper.h"
 #include "kylibcurl.h"
+#include "platform/curl_result.h"
 #include "platform/file_objects.h"
 #include "request/dispatch_tag.h"
 #include "request/failure_log.h"
@@ -63,10 +64,9 @@ bool JudgeTransfer(DispatchCall& call, CURLcode result) {
 }
 
 bool PerformTransfer(DispatchCall& call) {
-    CurlWrapper& curl = CurlWrapper::gCurlWrapper;
     // At most two attempts: only the first may be followed by a reconnect.
     for (int attempt = 1;; ++attempt) {
-        const CURLcode result = curl.Curl_easy_perform(call.session.m_curlHandle);
+        const CURLcode result = CurlWrapper::gCurlWrapper.Curl_easy_perform(call.session.m_curlHandle);
         // Asked after every transfer, so a note can never outlive the transfer it belongs to.
         const bool replyTruncated = TakeReplyGrowthFailed(&call.session);
 
@@ -77,7 +77,7 @@ bool PerformTransfer(DispatchCall& call) {
                 kDispatchTag, -1,
                 "failed to send http request. err:[CURL_WRITE_ERROR] ErrorStr:[%s].  Ignoring this error "
                 "and moving on.",
-                curl.Curl_easy_strerror(result));
+                kylibcurl::detail::CurlErrorText(result));
             return true;
         }
         if (!ShouldReconnect(call, result, attempt)) return JudgeTransfer(call, result);

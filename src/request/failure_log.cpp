@@ -3,7 +3,7 @@
 #include <cstring>
 #include <string>
 
-#include "CurlWrapper.h"
+#include "platform/curl_result.h"
 #include "platform/file_objects.h"
 #include "request/dispatch_tag.h"
 #include "request/url_redaction.h"
@@ -31,7 +31,7 @@ void LogFailedTransfer(const FailedTransfer& failure) {
 
     const std::string body = BodyText(failure.data, failure.len);
     const std::string url = UrlWithoutPassword(failure.url ? failure.url : "(null)");
-    const char* curlErr = CurlWrapper::gCurlWrapper.Curl_easy_strerror(failure.result);
+    const char* curlErr = kylibcurl::detail::CurlErrorText(failure.result);
     const char* serverResp = failure.replyLen != 0 ? failure.reply : kNull;
     const int respSize = static_cast<int>(failure.replyLen);
 

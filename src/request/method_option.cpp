@@ -1,8 +1,11 @@
 #include "request/method_option.h"
 
 #include "CurlWrapper.h"
+#include "platform/curl_result.h"
 #include "platform/file_objects.h"
 #include "request/dispatch_tag.h"
+
+using kylibcurl::detail::CurlSucceeded;
 
 namespace {
 
@@ -26,20 +29,14 @@ void ResetEarlierMethod(void* handle, const RequestMethod& method) {
 bool InstallMethodOption(void* handle, const RequestMethod& method) {
     ResetEarlierMethod(handle, method);
 
-    CurlWrapper& curl = CurlWrapper::gCurlWrapper;
     CURLcode rc;
     if (method.isText) {
         m_dbg.DebugLvl(kDispatchTag, 2, "--> setting curl_option [%d] -> [%s]", method.option, method.text);
-        rc = curl.Curl_easy_setopt(handle, method.option, method.text);
+        rc = CurlWrapper::gCurlWrapper.Curl_easy_setopt(handle, method.option, method.text);
     } else {
-        rc = curl.Curl_easy_setopt(handle, method.option, method.value);
+        rc = CurlWrapper::gCurlWrapper.Curl_easy_setopt(handle, method.option, method.value);
     }
-    if (rc != CURLE_OK) {
-        m_dbg.DebugLvl(kDispatchTag, -1, "failed to set curl option:[%d] err:[%s]", method.option,
-                       curl.Curl_easy_strerror(rc));
-        return false;
-    }
-    return true;
+    return CurlSucceeded(rc, kDispatchTag, "failed to set curl option:[%d] err:[%s]", method.option);
 }
 
 MethodTextGuard::MethodTextGuard(void* handle, const RequestMethod& method)

@@ -4,6 +4,7 @@
 
 #include "kylibcurl.h"
 #include "platform/file_objects.h"
+#include "request/dispatch_tag.h"
 
 bool ResolveRoutedUrl(KYLibCurl& session, const char* clientName, const char* url, bool useDynamicTppm,
                       std::string& outUrl) {
@@ -14,7 +15,7 @@ bool ResolveRoutedUrl(KYLibCurl& session, const char* clientName, const char* ur
 // A refused dynamic TPPM URL is taken as a stale tunnel: its cached prefix is dropped and a fresh tunnel
 // is fetched. The key comes from the caller's url, under which the prefix was cached.
 bool ReconnectRoutedUrl(KYLibCurl& session, const char* clientName, const char* url, std::string& outUrl) {
-    m_dbg.DebugLvl("KYLibCurl::KYLibCurlSendHttpReqInternal", 2,
+    m_dbg.DebugLvl(kDispatchTag, 2,
                    "Unable to connect to dynamic tppm url [%s], refetching tppm url for [%s] and retrying",
                    outUrl.c_str(), url);
     session.TppmUrlMapInfo(url, outUrl, KYLibCurl::TPPM_CACHE_REMOVE);

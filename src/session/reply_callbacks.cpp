@@ -4,8 +4,8 @@
 #include <new>
 #include <string>
 
+#include "CurlWrapper.h"
 #include "kylibcurl.h"
-#include "session/curl_result.h"
 #include "session/reply_growth.h"
 
 namespace {
@@ -28,7 +28,7 @@ void AppendLine(curl_slist*& list, const char* text, size_t length) {
         longLine.assign(text, length);
         line = longLine.c_str();
     }
-    curl_slist* head = session::Curl().Curl_slist_append(list, line);
+    curl_slist* head = CurlWrapper::gCurlWrapper.Curl_slist_append(list, line);
     if (head) list = head;
 }
 

@@ -4,8 +4,10 @@
 
 #include "CurlWrapper.h"
 #include "kylibcurl.h"
+#include "platform/curl_result.h"
 #include "platform/file_objects.h"
-#include "session/curl_result.h"
+
+using kylibcurl::detail::CurlSucceeded;
 
 namespace {
 
@@ -32,15 +34,15 @@ KYLibCurl::~KYLibCurl() { KYLibCurlDeInit(); }
 
 bool KYLibCurl::KYLibCurlInit(const char* contentTypeHdr, bool skipPeerVerify, bool requireSsl,
                               DataCallback writeCallback) {
-    const char* tag = "KYLibCurl::KYLibCurlInit";
+    constexpr char kTag[] = "KYLibCurl::KYLibCurlInit";
     if (!__atomic_load_n(&KYLibCurlGlobal::m_global_init, __ATOMIC_ACQUIRE) && !KYLibCurlGlobal::Init())
         return false;
 
     // A session initialised twice would otherwise leak its first handle.
-    if (m_curlHandle) session::Curl().Curl_easy_cleanup(m_curlHandle);
-    m_curlHandle = session::Curl().Curl_easy_init();
+    if (m_curlHandle) CurlWrapper::gCurlWrapper.Curl_easy_cleanup(m_curlHandle);
+    m_curlHandle = CurlWrapper::gCurlWrapper.Curl_easy_init();
     if (!m_curlHandle) {
-        m_dbg.DebugLvl(tag, -1, "curl_easy_init returned error");
+        m_dbg.DebugLvl(kTag, -1, "curl_easy_init returned error");
         KYLibCurlDeInit();
         return false;
     }
@@ -59,47 +61,48 @@ bool KYLibCurl::KYLibCurlInit(const char* contentTypeHdr, bool skipPeerVerify, b
     }
 
     if (skipPeerVerify) {
-        if (!session::CurlSucceeded(session::Curl().Curl_easy_setopt(m_curlHandle, CURLOPT_SSL_VERIFYPEER, 0),
-                                    tag, "failed to set curl option:[CURLOPT_SSL_VERIFYPEER] err:[%s]"))
+        if (!CurlSucceeded(
+                CurlWrapper::gCurlWrapper.Curl_easy_setopt(m_curlHandle, CURLOPT_SSL_VERIFYPEER, 0), kTag,
+                "failed to set curl option:[CURLOPT_SSL_VERIFYPEER] err:[%s]"))
             return false;
-        if (!session::CurlSucceeded(session::Curl().Curl_easy_setopt(m_curlHandle, CURLOPT_SSL_VERIFYHOST, 0),
-                                    tag, "failed to set curl option:[CURLOPT_SSL_VERIFYHOST] err:[%s]"))
+        if (!CurlSucceeded(
+                CurlWrapper::gCurlWrapper.Curl_easy_setopt(m_curlHandle, CURLOPT_SSL_VERIFYHOST, 0), kTag,
+                "failed to set curl option:[CURLOPT_SSL_VERIFYHOST] err:[%s]"))
             return false;
     }
 
-    if (requireSsl &&
-        !session::CurlSucceeded(
-            session::Curl().Curl_easy_setopt(m_curlHandle, CURLOPT_USE_SSL, static_cast<int>(CURLUSESSL_ALL)),
-            tag, "failed to set curl option:[CURLOPT_USE_SSL] err:[%s]"))
+    if (requireSsl && !CurlSucceeded(CurlWrapper::gCurlWrapper.Curl_easy_setopt(
+                                         m_curlHandle, CURLOPT_USE_SSL, static_cast<int>(CURLUSESSL_ALL)),
+                                     kTag, "failed to set curl option:[CURLOPT_USE_SSL] err:[%s]"))
         return false;
 
     return true;
 }
 
 bool KYLibCurl::KYLibCurlSetAllOptions() {
-    const char* tag = "KYLibCurl::KYLibCurlSetAllOptions";
-    CurlWrapper& curl = session::Curl();
-    return session::CurlSucceeded(
-               curl.Curl_easy_setopt(m_curlHandle, CURLOPT_ERRORBUFFER, static_cast<const char*>(m_errorBuf)),
-               tag, "failed to set curl option:[CURLOPT_ERRORBUFFER]err:[%s]") &&
-           session::CurlSucceeded(curl.Curl_easy_setopt(m_curlHandle, CURLOPT_WRITEFUNCTION,
-                                                        reinterpret_cast<void*>(m_writeCallback)),
-                                  tag, "failed to set curl option:[CURLOPT_WRITEFUNCTION] err:[%s]") &&
-           session::CurlSucceeded(
-               curl.Curl_easy_setopt(m_curlHandle, CURLOPT_WRITEDATA, static_cast<void*>(this)), tag,
-               "failed to set curl option:[CURLOPT_WRITEDATA] err:[%s]") &&
-           session::CurlSucceeded(curl.Curl_easy_setopt(m_curlHandle, CURLOPT_HEADERFUNCTION,
-                                                        reinterpret_cast<void*>(libcurl_headercallback)),
-                                  tag, "failed to set curl option:[CURLOPT_HEADERFUNCTION] err:[%s]") &&
-           session::CurlSucceeded(
-               curl.Curl_easy_setopt(m_curlHandle, CURLOPT_HEADERDATA, static_cast<void*>(this)), tag,
-               "failed to set curl option:[CURLOPT_HEADERDATA] err:[%s]");
+    constexpr char kTag[] = "KYLibCurl::KYLibCurlSetAllOptions";
+    return CurlSucceeded(CurlWrapper::gCurlWrapper.Curl_easy_setopt(m_curlHandle, CURLOPT_ERRORBUFFER,
+                                                                    static_cast<const char*>(m_errorBuf)),
+                         kTag, "failed to set curl option:[CURLOPT_ERRORBUFFER]err:[%s]") &&
+           CurlSucceeded(CurlWrapper::gCurlWrapper.Curl_easy_setopt(m_curlHandle, CURLOPT_WRITEFUNCTION,
+                                                                    reinterpret_cast<void*>(m_writeCallback)),
+                         kTag, "failed to set curl option:[CURLOPT_WRITEFUNCTION] err:[%s]") &&
+           CurlSucceeded(CurlWrapper::gCurlWrapper.Curl_easy_setopt(m_curlHandle, CURLOPT_WRITEDATA,
+                                                                    static_cast<void*>(this)),
+                         kTag, "failed to set curl option:[CURLOPT_WRITEDATA] err:[%s]") &&
+           CurlSucceeded(
+               CurlWrapper::gCurlWrapper.Curl_easy_setopt(m_curlHandle, CURLOPT_HEADERFUNCTION,
+                                                          reinterpret_cast<void*>(libcurl_headercallback)),
+               kTag, "failed to set curl option:[CURLOPT_HEADERFUNCTION] err:[%s]") &&
+           CurlSucceeded(CurlWrapper::gCurlWrapper.Curl_easy_setopt(m_curlHandle, CURLOPT_HEADERDATA,
+                                                                    static_cast<void*>(this)),
+                         kTag, "failed to set curl option:[CURLOPT_HEADERDATA] err:[%s]");
 }
 
 void KYLibCurl::KYLibCurlDeInit() {
     KYLibCurlFreeHttpHeaderList();
     if (m_curlHandle) {
-        session::Curl().Curl_easy_cleanup(m_curlHandle);
+        CurlWrapper::gCurlWrapper.Curl_easy_cleanup(m_curlHandle);
         m_curlHandle = nullptr;
     }
 }
@@ -108,8 +111,9 @@ void KYLibCurl::KYLibCurlFreeHttpHeaderList() {
     if (m_reqHeaders) {
         // The handle keeps a pointer to the installed list: detach it before the list goes away.
         if (m_curlHandle)
-            session::Curl().Curl_easy_setopt(m_curlHandle, CURLOPT_HTTPHEADER, static_cast<void*>(nullptr));
-        session::Curl().Curl_slist_free_all(m_reqHeaders);
+            CurlWrapper::gCurlWrapper.Curl_easy_setopt(m_curlHandle, CURLOPT_HTTPHEADER,
+                                                       static_cast<void*>(nullptr));
+        CurlWrapper::gCurlWrapper.Curl_slist_free_all(m_reqHeaders);
         m_reqHeaders = nullptr;
     }
     if (m_respData) {
@@ -118,7 +122,7 @@ void KYLibCurl::KYLibCurlFreeHttpHeaderList() {
         m_respSize = 0;
     }
     if (m_respHeaders) {
-        session::Curl().Curl_slist_free_all(m_respHeaders);
+        CurlWrapper::gCurlWrapper.Curl_slist_free_all(m_respHeaders);
         m_respHeaders = nullptr;
     }
 }

@@ -8,6 +8,7 @@
 // that answered, and keeps its value when neither did.
 bool KYLibCurl::KYLibCurlDynamiceTppmCheck(const std::string& url, const std::string& clientName,
                                            bool& useDynamicTppm) {
+    constexpr char kTag[] = "KYLibCurlDynamiceTppmCheck";
     bool answered = false;
     const char* const body = "";
     std::string scratch;
@@ -25,6 +26,6 @@ bool KYLibCurl::KYLibCurlDynamiceTppmCheck(const std::string& url, const std::st
         answered = true;
     }
 
-    m_dbg.DebugLvl("KYLibCurlDynamiceTppmCheck", 4, "useDynamicTppm [%s]", useDynamicTppm ? "true" : "false");
+    m_dbg.DebugLvl(kTag, 4, "useDynamicTppm [%s]", useDynamicTppm ? "true" : "false");
     return answered;
 }

@@ -9,7 +9,7 @@ namespace {
 
 using TppmUrlMap = std::map<std::string, std::string>;
 
-const char* const kTag = "TppmUrlMapInfo";
+constexpr char kTag[] = "TppmUrlMapInfo";
 
 // A miss leaves value as the caller had it.
 void GetCachedPrefix(const TppmUrlMap& map, const std::string& key, std::string& value) {

@@ -7,7 +7,7 @@
 
 namespace {
 
-const char* const kTag = "KYLibCurl::getTPPMUrl";
+constexpr char kTag[] = "KYLibCurl::getTPPMUrl";
 
 // The names the firewall client is given for one client: the host its reachability is asked about and
 // the mangled name its tunnel is set up for. A plain name is asked about as the empty host.
