@@ -3,6 +3,10 @@
 #ifndef KYLIBCURL_REQUEST_DISPATCH_TAG_H
 #define KYLIBCURL_REQUEST_DISPATCH_TAG_H
 
+namespace kylibcurl::detail {
+
 inline constexpr char kDispatchTag[] = "KYLibCurl::KYLibCurlSendHttpReqInternal";
+
+}  // namespace kylibcurl::detail
 
 #endif

@@ -12,6 +12,7 @@
 #include "request/routed_request.h"
 #include "session/reply_growth.h"
 
+namespace kylibcurl::detail {
 namespace {
 
 // One request as the caller gave it, and the URL it was resolved to when routed.
@@ -77,7 +78,7 @@ bool PerformTransfer(DispatchCall& call) {
                 kDispatchTag, -1,
                 "failed to send http request. err:[CURL_WRITE_ERROR] ErrorStr:[%s].  Ignoring this error "
                 "and moving on.",
-                kylibcurl::detail::CurlErrorText(result));
+                CurlErrorText(result));
             return true;
         }
         if (!ShouldReconnect(call, result, attempt)) return JudgeTransfer(call, result);
@@ -86,6 +87,16 @@ bool PerformTransfer(DispatchCall& call) {
 }
 
 }  // namespace
+}  // namespace kylibcurl::detail
+
+using kylibcurl::detail::DispatchCall;
+using kylibcurl::detail::InstallBody;
+using kylibcurl::detail::InstallMethodOption;
+using kylibcurl::detail::MethodTextGuard;
+using kylibcurl::detail::PerformTransfer;
+using kylibcurl::detail::RequestMethod;
+using kylibcurl::detail::RequestMethodFor;
+using kylibcurl::detail::SetRequestUrl;
 
 bool KYLibCurl::KYLibCurlSendHttpReqInternal(_http_req_type_ type, const char* url, const void* data,
                                              size_t len, bool freeHeaderList, bool logFailure,

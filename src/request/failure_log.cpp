@@ -8,6 +8,8 @@
 #include "request/dispatch_tag.h"
 #include "request/url_redaction.h"
 
+namespace kylibcurl::detail {
+
 namespace {
 
 constexpr char kNull[] = "_null_";
@@ -31,7 +33,7 @@ void LogFailedTransfer(const FailedTransfer& failure) {
 
     const std::string body = BodyText(failure.data, failure.len);
     const std::string url = UrlWithoutPassword(failure.url ? failure.url : "(null)");
-    const char* curlErr = kylibcurl::detail::CurlErrorText(failure.result);
+    const char* curlErr = CurlErrorText(failure.result);
     const char* serverResp = failure.replyLen != 0 ? failure.reply : kNull;
     const int respSize = static_cast<int>(failure.replyLen);
 
@@ -49,3 +51,5 @@ void LogFailedTransfer(const FailedTransfer& failure) {
         "curl-err:[%s] http-resp:[%ld] url:[%s] req-data:[%s] len:[%d] server-resp:[%s] resp-size:[%d]",
         curlErr, failure.status, url.c_str(), reqData, static_cast<int>(failure.len), serverResp, respSize);
 }
+
+}  // namespace kylibcurl::detail

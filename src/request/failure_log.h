@@ -7,6 +7,8 @@
 
 #include <cstddef>
 
+namespace kylibcurl::detail {
+
 struct FailedTransfer {
     CURLcode result;
     long status;       // as read from the transfer, before any pseudo status
@@ -19,5 +21,7 @@ struct FailedTransfer {
 };
 
 void LogFailedTransfer(const FailedTransfer& failure);
+
+}  // namespace kylibcurl::detail
 
 #endif

@@ -5,7 +5,7 @@
 #include "platform/file_objects.h"
 #include "request/dispatch_tag.h"
 
-using kylibcurl::detail::CurlSucceeded;
+namespace kylibcurl::detail {
 
 namespace {
 
@@ -45,3 +45,5 @@ MethodTextGuard::MethodTextGuard(void* handle, const RequestMethod& method)
 MethodTextGuard::~MethodTextGuard() {
     if (m_active) ClearMethodText(m_handle);
 }
+
+}  // namespace kylibcurl::detail

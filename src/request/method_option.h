@@ -4,6 +4,8 @@
 
 #include "request/method_table.h"
 
+namespace kylibcurl::detail {
+
 // Undoes what an earlier request's method left on the handle, then installs this method's option.
 // Call after the body options: setting a body makes libcurl switch to POST, which the method option
 // then overrides. On failure the line is written and false returned.
@@ -22,5 +24,7 @@ class MethodTextGuard {
     void* m_handle;
     bool m_active;
 };
+
+}  // namespace kylibcurl::detail
 
 #endif

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+namespace kylibcurl::detail {
+
 namespace {
 
 // Names no libcurl option, so installing it fails and a request of an unknown type never goes out.
@@ -29,4 +31,8 @@ const RequestMethod& RequestMethodFor(_http_req_type_ type) {
     return kUnknown;
 }
 
-const char* KYLibCurl::GetHttpReqTypeString(_http_req_type_ type) { return RequestMethodFor(type).text; }
+}  // namespace kylibcurl::detail
+
+const char* KYLibCurl::GetHttpReqTypeString(_http_req_type_ type) {
+    return kylibcurl::detail::RequestMethodFor(type).text;
+}

@@ -5,6 +5,8 @@
 
 #include "kylibcurl.h"
 
+namespace kylibcurl::detail {
+
 enum class BodyStep {
     CallerBody,  // the caller's data and len
     EmptyBody,   // size 0 and a null pointer, which clears an earlier request's body
@@ -22,5 +24,7 @@ struct RequestMethod {
 
 // The entry for a type; values outside the six methods share the "UNKNOWN" entries.
 const RequestMethod& RequestMethodFor(_http_req_type_ type);
+
+}  // namespace kylibcurl::detail
 
 #endif

@@ -2,6 +2,8 @@
 
 #include "kylibcurl.h"
 
+namespace kylibcurl::detail {
+
 namespace {
 
 struct PseudoStatus {
@@ -23,3 +25,5 @@ long PseudoStatusFor(CURLcode result) {
     }
     return 0;
 }
+
+}  // namespace kylibcurl::detail

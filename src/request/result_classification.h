@@ -4,8 +4,12 @@
 
 #include <curl/curl.h>
 
+namespace kylibcurl::detail {
+
 // HTTP_RESP_CONNECT_FAILED or HTTP_RESP_TIMED_OUT for a result that maps to one, else 0: the status
 // read from the transfer stands.
 long PseudoStatusFor(CURLcode result);
+
+}  // namespace kylibcurl::detail
 
 #endif

@@ -6,6 +6,8 @@
 #include "platform/file_objects.h"
 #include "request/dispatch_tag.h"
 
+namespace kylibcurl::detail {
+
 bool ResolveRoutedUrl(KYLibCurl& session, const char* clientName, const char* url, bool useDynamicTppm,
                       std::string& outUrl) {
     if (!session.getTPPMUrl(clientName, url, outUrl, useDynamicTppm)) return false;
@@ -22,3 +24,5 @@ bool ReconnectRoutedUrl(KYLibCurl& session, const char* clientName, const char* 
     if (!session.getTPPMUrl(clientName, url, outUrl, true)) return false;
     return session.KYCurlSetUrl(outUrl.c_str());
 }
+
+}  // namespace kylibcurl::detail

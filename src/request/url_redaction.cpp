@@ -1,5 +1,7 @@
 #include "request/url_redaction.h"
 
+namespace kylibcurl::detail {
+
 std::string UrlWithoutPassword(const std::string& url) {
     // The user part sits in the authority: after the scheme's "://" (libcurl also takes URLs without a
     // scheme) and before the first '/', '?' or '#'.
@@ -17,3 +19,5 @@ std::string UrlWithoutPassword(const std::string& url) {
 
     return url.substr(0, colon + 1) + "***" + url.substr(at);
 }
+
+}  // namespace kylibcurl::detail

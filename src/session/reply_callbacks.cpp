@@ -8,6 +8,8 @@
 #include "kylibcurl.h"
 #include "session/reply_growth.h"
 
+using kylibcurl::detail::NoteReplyGrowthFailed;
+
 namespace {
 
 // A header line is short as a rule: it is copied to the stack, zero-terminated, for the list to copy.

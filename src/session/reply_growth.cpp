@@ -2,6 +2,8 @@
 
 #include <cstddef>
 
+namespace kylibcurl::detail {
+
 namespace {
 
 // A few slots per thread, so that noting a failure never allocates: it happens when memory is short.
@@ -33,3 +35,5 @@ bool TakeReplyGrowthFailed(const KYLibCurl* session) {
     }
     return failed;
 }
+
+}  // namespace kylibcurl::detail

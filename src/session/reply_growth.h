@@ -6,8 +6,12 @@
 
 class KYLibCurl;
 
+namespace kylibcurl::detail {
+
 void NoteReplyGrowthFailed(const KYLibCurl* session);
 // True when the session's reply buffer failed to grow since the last call; clears the note.
 bool TakeReplyGrowthFailed(const KYLibCurl* session);
+
+}  // namespace kylibcurl::detail
 
 #endif

@@ -5,6 +5,7 @@
 #include "session/reply_growth.h"
 
 using kylibcurl::detail::CurlSucceeded;
+using kylibcurl::detail::TakeReplyGrowthFailed;
 
 bool KYLibCurl::KYCurlSetUrl(const char* url) {
     constexpr char kTag[] = "KYLibCurl::KYCurlSetUrl";
