@@ -107,7 +107,7 @@ bool KYLibCurl::KYLibCurlSendHttpReqInternal(_http_req_type_ type, const char* u
     if (!SetRequestUrl(call)) return false;
 
     const RequestMethod& method = RequestMethodFor(type);
-    if (!method.sendable) return false;
+    if (method.endsBeforeBody) return false;
     if (!InstallBody(call, method)) return false;
     m_reqType = type;
 

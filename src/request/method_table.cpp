@@ -10,16 +10,16 @@ namespace {
 constexpr CURLoption kNoMethodOption = static_cast<CURLoption>(10265);
 
 constexpr RequestMethod kMethods[] = {
-    {"GET", true, BodyStep::EmptyBody, CURLOPT_HTTPGET, false, 1},
-    {"POST", true, BodyStep::CallerBody, CURLOPT_POST, false, 1},
-    {"PUT", true, BodyStep::CallerBody, CURLOPT_CUSTOMREQUEST, true, 0},
-    {"DELETE", true, BodyStep::CallerBody, CURLOPT_CUSTOMREQUEST, true, 0},
-    {"HEAD", true, BodyStep::CallerBody, CURLOPT_NOBODY, false, 1},
-    {"PATCH", true, BodyStep::CallerBody, CURLOPT_CUSTOMREQUEST, true, 0},
+    {"GET", false, BodyStep::EmptyBody, CURLOPT_HTTPGET, false, 1},
+    {"POST", false, BodyStep::CallerBody, CURLOPT_POST, false, 1},
+    {"PUT", false, BodyStep::CallerBody, CURLOPT_CUSTOMREQUEST, true, 0},
+    {"DELETE", false, BodyStep::CallerBody, CURLOPT_CUSTOMREQUEST, true, 0},
+    {"HEAD", false, BodyStep::CallerBody, CURLOPT_NOBODY, false, 1},
+    {"PATCH", false, BodyStep::CallerBody, CURLOPT_CUSTOMREQUEST, true, 0},
 };
 
-constexpr RequestMethod kUnsendable = {"UNKNOWN", false, BodyStep::NoBody, kNoMethodOption, false, 1};
-constexpr RequestMethod kUnknown = {"UNKNOWN", true, BodyStep::NoBody, kNoMethodOption, false, 1};
+constexpr RequestMethod kHttpReqUnknown = {"UNKNOWN", true, BodyStep::NoBody, kNoMethodOption, false, 1};
+constexpr RequestMethod kOutOfRange = {"UNKNOWN", false, BodyStep::NoBody, kNoMethodOption, false, 1};
 
 }  // namespace
 
@@ -27,8 +27,8 @@ const RequestMethod& RequestMethodFor(_http_req_type_ type) {
     // Compared unsigned, so negative values count as above the known range.
     const auto index = static_cast<uint32_t>(type);
     if (index < sizeof kMethods / sizeof kMethods[0]) return kMethods[index];
-    if (index == static_cast<uint32_t>(HTTP_REQ_UNKNOWN)) return kUnsendable;
-    return kUnknown;
+    if (index == static_cast<uint32_t>(HTTP_REQ_UNKNOWN)) return kHttpReqUnknown;
+    return kOutOfRange;
 }
 
 }  // namespace kylibcurl::detail

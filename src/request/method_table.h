@@ -14,8 +14,8 @@ enum class BodyStep {
 };
 
 struct RequestMethod {
-    const char* text;  // GetHttpReqTypeString's text; for a text method also the value installed
-    bool sendable;     // false: the request ends before its body is installed
+    const char* text;     // GetHttpReqTypeString's text; for a text method also the value installed
+    bool endsBeforeBody;  // the request ends with false right after its URL is set (type 6 alone)
     BodyStep body;
     CURLoption option;  // the option that selects the method
     bool isText;        // installed as `text` with the text overload; otherwise `value`, int overload
