@@ -3,7 +3,7 @@
 
 #include "kylibcurl.h"
 #include "platform/file_objects.h"
-#include "tppm/handler_lock_guard.h"
+#include "platform/scoped_lock.h"
 
 namespace {
 
@@ -45,7 +45,7 @@ bool KYLibCurl::TppmUrlMapInfo(std::string url, std::string& value, TPPM_CACHE_O
     // A URL without "://" has no key; it is passed over rather than shared under an empty key.
     if (!GetUrlKey(url, key, port, pathPos, prefix)) return true;
 
-    HandlerLockGuard guard(g_handlerLock);
+    const kylibcurl::detail::ScopedLock guard(g_handlerLock);
     switch (op) {
         case TPPM_CACHE_GET:
             GetCachedPrefix(tppmUrlsMap, key, value);
