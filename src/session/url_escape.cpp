@@ -18,9 +18,3 @@ void KYLibCurl::KYLibCurlUrlEscape(const std::string& in, std::string& out) {
     out = escaped;
     CurlWrapper::gCurlWrapper.Curl_free(escaped);
 }
-
-int KYLibCurl::SignSHA256withRSA(const std::string& first, const std::string& data, const std::string& third,
-                                 unsigned char* signature, unsigned int& signatureLen) {
-    return CurlWrapper::gCurlWrapper.SignSHA256withRSA(
-        first.c_str(), data.data(), static_cast<int>(data.size()), third.c_str(), signature, &signatureLen);
-}
