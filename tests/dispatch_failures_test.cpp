@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -91,6 +92,10 @@ TEST(DispatchWriteError, IsToleratedAndLeavesTheStatus) {
     KYLibCurl session;
     ASSERT_TRUE(session.KYLibCurlInit(nullptr, false, false, RefuseBody));
     session.m_httpRespCode = 777;
+    // A failed growth noted outside any transfer (the caller calling the body callback itself) belongs to
+    // no transfer: it does not turn this transfer's write error into a truncated reply.
+    char byte = 'x';
+    ASSERT_EQ(KYLibCurl::libcurl_callback(&byte, SIZE_MAX / 2 + 1, 2, &session), 0u);
     EXPECT_TRUE(
         session.KYLibCurlSendHttpReq(HTTP_REQ_GET, server.url("/bytes/10"), nullptr, 0, true, nullptr));
     EXPECT_EQ(session.m_httpRespCode, 777);

@@ -1,6 +1,7 @@
 // KYCurlSetUrl + KYCurlPostSubmitForm: the success rule and its log lines.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -60,6 +61,10 @@ TEST(SubmitWriteError, ACallerCallbackThatStopsTheBodyIsJudgedByTheStatus) {
     KYLibCurl session;
     ASSERT_TRUE(session.KYLibCurlInit());
     ASSERT_TRUE(session.KYLibCurlSetCallbackWriteFunction(RefuseBody));
+    // A failed growth noted outside any transfer (the caller calling the body callback itself) belongs to
+    // no transfer: it does not turn this transfer's write error into a truncated reply.
+    char byte = 'x';
+    ASSERT_EQ(KYLibCurl::libcurl_callback(&byte, SIZE_MAX / 2 + 1, 2, &session), 0u);
 
     ASSERT_TRUE(session.KYCurlSetUrl(server.url("/bytes/10").c_str()));
     EXPECT_TRUE(session.KYCurlPostSubmitForm());

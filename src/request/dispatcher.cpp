@@ -10,10 +10,13 @@
 #include "request/method_table.h"
 #include "request/result_classification.h"
 #include "request/routed_request.h"
-#include "session/reply_growth.h"
+#include "session/perform_step.h"
 
 namespace kylibcurl::detail {
 namespace {
+
+// A refused dynamic TPPM tunnel is taken as stale and fetched afresh, this many times at most.
+constexpr int kMaxReconnects = 1;
 
 // One request as the caller gave it, and the URL it was resolved to when routed.
 struct DispatchCall {
@@ -45,43 +48,39 @@ bool InstallBody(DispatchCall& call, const RequestMethod& method) {
     return true;
 }
 
-// A refused dynamic TPPM tunnel is taken as stale: it is fetched afresh once.
-bool ShouldReconnect(const DispatchCall& call, CURLcode result, int attempt) {
-    return result == CURLE_COULDNT_CONNECT && attempt == 1 && call.clientName && call.useDynamicTppm;
+bool ShouldReconnect(const DispatchCall& call, CURLcode result, int reconnects) {
+    return result == CURLE_COULDNT_CONNECT && reconnects < kMaxReconnects && call.clientName &&
+           call.useDynamicTppm;
 }
 
-bool JudgeTransfer(DispatchCall& call, CURLcode result) {
+bool JudgeTransfer(DispatchCall& call, const PerformOutcome& outcome) {
     KYLibCurl& session = call.session;
     size_t replyLen = 0;
     const char* reply = session.GetHttpResponse(replyLen, false);
     CurlWrapper::gCurlWrapper.Curl_easy_getinfo(session.m_curlHandle, CURLINFO_RESPONSE_CODE, &call.status);
     session.m_httpRespCode = call.status;
-    if (result == CURLE_OK && call.status >= 200 && call.status <= 299) return true;
+    if (outcome.SucceededWith(call.status)) return true;
 
     const char* shownUrl = call.outUrl.empty() ? call.url : call.outUrl.c_str();
-    LogFailedTransfer({result, call.status, shownUrl, call.data, call.len, reply, replyLen, call.logFailure});
-    if (const long pseudo = PseudoStatusFor(result)) session.m_httpRespCode = pseudo;
+    LogFailedTransfer(
+        {outcome.result, call.status, shownUrl, call.data, call.len, reply, replyLen, call.logFailure});
+    if (const long pseudo = PseudoStatusFor(outcome.result)) session.m_httpRespCode = pseudo;
     return false;
 }
 
 bool PerformTransfer(DispatchCall& call) {
-    // At most two attempts: only the first may be followed by a reconnect.
-    for (int attempt = 1;; ++attempt) {
-        const CURLcode result = CurlWrapper::gCurlWrapper.Curl_easy_perform(call.session.m_curlHandle);
-        // Asked after every transfer, so a note can never outlive the transfer it belongs to.
-        const bool replyTruncated = TakeReplyGrowthFailed(&call.session);
-
-        // A caller's write callback may stop the transfer on purpose; a reply that could not be stored
-        // is a failure all the same.
-        if (result == CURLE_WRITE_ERROR && !replyTruncated) {
+    for (int reconnects = 0;; ++reconnects) {
+        const PerformOutcome outcome = PerformOnce(call.session);
+        // The request lets a tolerated write error pass at once, without reading the status.
+        if (outcome.WriteErrorTolerated()) {
             m_dbg.DebugLvl(
                 kDispatchTag, -1,
                 "failed to send http request. err:[CURL_WRITE_ERROR] ErrorStr:[%s].  Ignoring this error "
                 "and moving on.",
-                CurlErrorText(result));
+                CurlErrorText(outcome.result));
             return true;
         }
-        if (!ShouldReconnect(call, result, attempt)) return JudgeTransfer(call, result);
+        if (!ShouldReconnect(call, outcome.result, reconnects)) return JudgeTransfer(call, outcome);
         if (!ReconnectRoutedUrl(call.session, call.clientName, call.url, call.outUrl)) return false;
     }
 }

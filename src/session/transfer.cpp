@@ -2,10 +2,11 @@
 #include "kylibcurl.h"
 #include "platform/curl_result.h"
 #include "platform/file_objects.h"
-#include "session/reply_growth.h"
+#include "session/perform_step.h"
 
 using kylibcurl::detail::CurlSucceeded;
-using kylibcurl::detail::TakeReplyGrowthFailed;
+using kylibcurl::detail::PerformOnce;
+using kylibcurl::detail::PerformOutcome;
 
 bool KYLibCurl::KYCurlSetUrl(const char* url) {
     constexpr char kTag[] = "KYLibCurl::KYCurlSetUrl";
@@ -13,19 +14,17 @@ bool KYLibCurl::KYCurlSetUrl(const char* url) {
                          "failed to set curl option:[CURLOPT_URL] err:[%s]");
 }
 
-// A write error is tolerated, since a caller's own write callback may stop a transfer on purpose, unless
-// the session's own buffer could not hold the body: then the reply is incomplete.
+// A tolerated write error is judged by the status like a transfer that ended well.
 bool KYLibCurl::KYCurlPostSubmitForm() {
     constexpr char kTag[] = "KYLibCurl::KYCurlPostSubmitForm";
-    TakeReplyGrowthFailed(this);  // drop a stale note from a transfer performed elsewhere
-    CURLcode res = CurlWrapper::gCurlWrapper.Curl_easy_perform(m_curlHandle);
-    bool truncated = TakeReplyGrowthFailed(this);
-    if (res != CURLE_OK && (res != CURLE_WRITE_ERROR || truncated))
-        return CurlSucceeded(res, kTag, "curl_easy_perform failed err:[%s]");
+    const PerformOutcome outcome = PerformOnce(*this);
+    if (!outcome.WriteErrorTolerated() &&
+        !CurlSucceeded(outcome.result, kTag, "curl_easy_perform failed err:[%s]"))
+        return false;
 
     long status = 0;
     CurlWrapper::gCurlWrapper.Curl_easy_getinfo(m_curlHandle, CURLINFO_RESPONSE_CODE, &status);
-    if (status >= 200 && status <= 299) return true;
+    if (outcome.SucceededWith(status)) return true;
     m_dbg.DebugLvl(kTag, -1, "http resp is not 200 OK. http status code:[%ld]", status);
     return false;
 }
