@@ -12,9 +12,13 @@
 #include "fuzz_check.h"
 #include "fuzz_targets.h"
 #include "kylibcurl.h"
+#include "tppm/url_split.h"
 
 namespace kyfuzz {
 namespace {
+
+using kylibcurl::detail::SplitUrl;
+using kylibcurl::detail::UrlParts;
 
 const char kMissed[] = "value before a miss";
 
@@ -25,8 +29,8 @@ class CacheModel {
     void Get(const std::string& url) {
         std::string value = kMissed;
         KYFUZZ_CHECK(m_session.TppmUrlMapInfo(url, value, KYLibCurl::TPPM_CACHE_GET));
-        std::string key;
-        const auto entry = KeyOf(url, key) ? m_entries.find(key) : m_entries.end();
+        const UrlParts parts = SplitUrl(url);
+        const auto entry = parts.valid ? m_entries.find(parts.key) : m_entries.end();
         KYFUZZ_CHECK(value == (entry == m_entries.end() ? kMissed : entry->second));
     }
 
@@ -34,8 +38,8 @@ class CacheModel {
         std::string value = prefix;
         KYFUZZ_CHECK(m_session.TppmUrlMapInfo(url, value, KYLibCurl::TPPM_CACHE_ADD));
         KYFUZZ_CHECK(value == prefix);
-        std::string key;
-        if (KeyOf(url, key)) m_entries[key] = prefix;
+        const UrlParts parts = SplitUrl(url);
+        if (parts.valid) m_entries[parts.key] = prefix;
         m_urls.push_back(url);
     }
 
@@ -43,8 +47,8 @@ class CacheModel {
         std::string value = "unused";
         KYFUZZ_CHECK(m_session.TppmUrlMapInfo(url, value, KYLibCurl::TPPM_CACHE_REMOVE));
         KYFUZZ_CHECK(value == "unused");
-        std::string key;
-        if (KeyOf(url, key)) m_entries.erase(key);
+        const UrlParts parts = SplitUrl(url);
+        if (parts.valid) m_entries.erase(parts.key);
     }
 
     void Other(const std::string& url, int32_t op, const std::string& prefix) {
@@ -61,13 +65,6 @@ class CacheModel {
     }
 
   private:
-    bool KeyOf(const std::string& url, std::string& key) {
-        int port = 0;
-        size_t pathPos = 0;
-        std::string prefix;
-        return m_session.GetUrlKey(url, key, port, pathPos, prefix);
-    }
-
     KYLibCurl& m_session;
     std::map<std::string, std::string> m_entries;
     std::vector<std::string> m_urls;

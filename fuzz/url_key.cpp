@@ -1,66 +1,86 @@
-// GetUrlKey on arbitrary bytes. Properties: a URL without "://" is refused and the out-parameters keep
-// their values; otherwise the prefix, the key part as cut and the tail give the URL back, the key part
-// holds no '/', the key gets ":80" exactly when the part holds no ':', and the port is the low 32 bits of
-// what strtol reads after the first ':'.
+// SplitUrl, and GetUrlKey through it, on arbitrary bytes. Properties: a URL without "://" has no parts, and
+// GetUrlKey refuses it and leaves its out-parameters as they were; otherwise the prefix, the key part as
+// cut and the tail give the URL back, the key part holds no '/', the key gets ":80" exactly when the part
+// holds no ':', the port is the low 32 bits of what strtol reads after the first ':', and GetUrlKey hands
+// out exactly those parts.
 #include <cstdlib>
 #include <string>
 
 #include "fuzz_check.h"
 #include "fuzz_targets.h"
 #include "kylibcurl.h"
+#include "tppm/url_split.h"
 
 namespace kyfuzz {
 namespace {
+
+using kylibcurl::detail::SplitUrl;
+using kylibcurl::detail::UrlParts;
 
 const char kUntouched[] = "untouched";
 constexpr int kUntouchedPort = -7;
 constexpr size_t kUntouchedPathPos = 12345;
 
-void CheckRefused(const std::string& key, int port, size_t pathPos, const std::string& prefix) {
-    KYFUZZ_CHECK(key == kUntouched);
-    KYFUZZ_CHECK(port == kUntouchedPort);
-    KYFUZZ_CHECK(pathPos == kUntouchedPathPos);
-    KYFUZZ_CHECK(prefix == kUntouched);
+void CheckNoParts(const UrlParts& parts) {
+    KYFUZZ_CHECK(parts.prefix.empty());
+    KYFUZZ_CHECK(parts.key.empty());
+    KYFUZZ_CHECK(parts.port == 0);
+    KYFUZZ_CHECK(parts.pathPos == 0);
 }
 
-void CheckSplit(const std::string& url, const std::string& key, int port, size_t pathPos,
-                const std::string& prefix) {
+void CheckParts(const std::string& url, const UrlParts& parts) {
     const size_t separator = url.find("://");
-    KYFUZZ_CHECK(prefix == url.substr(0, separator + 3));
-    KYFUZZ_CHECK(pathPos >= prefix.size() && pathPos <= url.size());
-    KYFUZZ_CHECK(pathPos == url.size() || url[pathPos] == '/');
+    KYFUZZ_CHECK(parts.prefix == url.substr(0, separator + 3));
+    KYFUZZ_CHECK(parts.pathPos >= parts.prefix.size() && parts.pathPos <= url.size());
+    KYFUZZ_CHECK(parts.pathPos == url.size() || url[parts.pathPos] == '/');
 
-    const std::string part = url.substr(prefix.size(), pathPos - prefix.size());
+    const std::string part = url.substr(parts.prefix.size(), parts.pathPos - parts.prefix.size());
     KYFUZZ_CHECK(part.find('/') == std::string::npos);
-    KYFUZZ_CHECK(prefix + part + url.substr(pathPos) == url);
+    KYFUZZ_CHECK(parts.prefix + part + url.substr(parts.pathPos) == url);
 
     const size_t colon = part.find(':');
     if (colon == std::string::npos) {
-        KYFUZZ_CHECK(key == part + ":80");
-        KYFUZZ_CHECK(port == 80);
+        KYFUZZ_CHECK(parts.key == part + ":80");
+        KYFUZZ_CHECK(parts.port == 80);
         return;
     }
-    KYFUZZ_CHECK(key == part);
+    KYFUZZ_CHECK(parts.key == part);
     const long read = strtol(part.c_str() + colon + 1, nullptr, 10);
-    KYFUZZ_CHECK(port == static_cast<int>(static_cast<unsigned long>(read) & 0xFFFFFFFFu));
+    KYFUZZ_CHECK(parts.port == static_cast<int>(static_cast<unsigned long>(read) & 0xFFFFFFFFu));
 }
 
-}  // namespace
-
-int FuzzUrlKey(const uint8_t* data, size_t size) {
-    const std::string url(reinterpret_cast<const char*>(data), size);
+void CheckGetUrlKey(const std::string& url, const UrlParts& parts) {
     KYLibCurl session;
     std::string key = kUntouched;
     std::string prefix = kUntouched;
     int port = kUntouchedPort;
     size_t pathPos = kUntouchedPathPos;
 
-    const bool split = session.GetUrlKey(url, key, port, pathPos, prefix);
-    KYFUZZ_CHECK(split == (url.find("://") != std::string::npos));
-    if (split)
-        CheckSplit(url, key, port, pathPos, prefix);
+    KYFUZZ_CHECK(session.GetUrlKey(url, key, port, pathPos, prefix) == parts.valid);
+    if (!parts.valid) {
+        KYFUZZ_CHECK(key == kUntouched);
+        KYFUZZ_CHECK(port == kUntouchedPort);
+        KYFUZZ_CHECK(pathPos == kUntouchedPathPos);
+        KYFUZZ_CHECK(prefix == kUntouched);
+        return;
+    }
+    KYFUZZ_CHECK(key == parts.key);
+    KYFUZZ_CHECK(port == parts.port);
+    KYFUZZ_CHECK(pathPos == parts.pathPos);
+    KYFUZZ_CHECK(prefix == parts.prefix);
+}
+
+}  // namespace
+
+int FuzzUrlKey(const uint8_t* data, size_t size) {
+    const std::string url(reinterpret_cast<const char*>(data), size);
+    const UrlParts parts = SplitUrl(url);
+    KYFUZZ_CHECK(parts.valid == (url.find("://") != std::string::npos));
+    if (parts.valid)
+        CheckParts(url, parts);
     else
-        CheckRefused(key, port, pathPos, prefix);
+        CheckNoParts(parts);
+    CheckGetUrlKey(url, parts);
     return 0;
 }
 

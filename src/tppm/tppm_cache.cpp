@@ -4,6 +4,11 @@
 #include "kylibcurl.h"
 #include "platform/file_objects.h"
 #include "platform/scoped_lock.h"
+#include "tppm/url_split.h"
+
+using kylibcurl::detail::ScopedLock;
+using kylibcurl::detail::SplitUrl;
+using kylibcurl::detail::UrlParts;
 
 namespace {
 
@@ -38,14 +43,12 @@ bool KYLibCurl::TppmUrlMapInfo(std::string url, std::string& value, TPPM_CACHE_O
     // Built on first use, so it is destroyed before the lock and the logger built at load.
     static TppmUrlMap tppmUrlsMap;
 
-    std::string key;
-    int port = 0;
-    size_t pathPos = 0;
-    std::string prefix;
     // A URL without "://" has no key; it is passed over rather than shared under an empty key.
-    if (!GetUrlKey(url, key, port, pathPos, prefix)) return true;
+    const UrlParts parts = SplitUrl(url);
+    if (!parts.valid) return true;
+    const std::string& key = parts.key;
 
-    const kylibcurl::detail::ScopedLock guard(g_handlerLock);
+    const ScopedLock guard(g_handlerLock);
     switch (op) {
         case TPPM_CACHE_GET:
             GetCachedPrefix(tppmUrlsMap, key, value);

@@ -4,6 +4,10 @@
 #include "KyFwClient.h"
 #include "kylibcurl.h"
 #include "platform/file_objects.h"
+#include "tppm/url_split.h"
+
+using kylibcurl::detail::SplitUrl;
+using kylibcurl::detail::UrlParts;
 
 namespace {
 
@@ -35,13 +39,6 @@ Reachability AskFirewall(const std::string& hostName, KyFwError& record) {
     if (KyFwClient::isFirewalled(hostName.c_str(), "", &record)) return Reachability::Tunnel;
     return record.isSet() ? Reachability::Undecided : Reachability::Direct;
 }
-
-// The parts of the request URL a tunnel URL is built from.
-struct UrlParts {
-    std::string prefix;
-    int port = 0;
-    size_t pathPos = 0;
-};
 
 // Puts into prefixOut the cached tunnel prefix for url's key, or sets up a tunnel and caches its prefix.
 // An empty cached prefix counts as none.
@@ -85,10 +82,9 @@ bool KYLibCurl::getTPPMUrl(const std::string& clientName, const std::string& url
         }
     }
 
-    UrlParts parts;
-    std::string key;
     // Without "://" there is no host to replace, and a tunnel URL built from it would be unusable.
-    if (!GetUrlKey(url, key, parts.port, parts.pathPos, parts.prefix)) {
+    const UrlParts parts = SplitUrl(url);
+    if (!parts.valid) {
         m_dbg.DebugLvl(kTag, -1, "Couldn't build TPPM url, no scheme in url:[%s]", url.c_str());
         return false;
     }
