@@ -5,6 +5,7 @@
 #include "kylibcurl.h"
 #include "platform/file_objects.h"
 #include "request/dispatch_tag.h"
+#include "tppm/tppm_cache.h"
 
 namespace kylibcurl::detail {
 
@@ -20,7 +21,7 @@ bool ReconnectRoutedUrl(KYLibCurl& session, const char* clientName, const char* 
     m_dbg.DebugLvl(kDispatchTag, 2,
                    "Unable to connect to dynamic tppm url [%s], refetching tppm url for [%s] and retrying",
                    outUrl.c_str(), url);
-    session.TppmUrlMapInfo(url, outUrl, KYLibCurl::TPPM_CACHE_REMOVE);
+    ForgetTunnel(session, url);
     if (!session.getTPPMUrl(clientName, url, outUrl, true)) return false;
     return session.KYCurlSetUrl(outUrl.c_str());
 }

@@ -2,6 +2,9 @@
 
 #include "kylibcurl.h"
 #include "platform/file_objects.h"
+#include "tppm/tppm_cache.h"
+
+using kylibcurl::detail::ForgetTunnel;
 
 // Finds out with real requests whether the client answers by the dynamic TPPM route (tried first when
 // useDynamicTppm is true on entry) or by the ordinary routed path. useDynamicTppm reports the route
@@ -11,16 +14,15 @@ bool KYLibCurl::KYLibCurlDynamiceTppmCheck(const std::string& url, const std::st
     constexpr char kTag[] = "KYLibCurlDynamiceTppmCheck";
     bool answered = false;
     const char* const body = "";
-    std::string scratch;
 
     // A dynamic attempt must set up a fresh tunnel, not reuse one that may be stale.
-    TppmUrlMapInfo(url, scratch, TPPM_CACHE_REMOVE);
+    ForgetTunnel(*this, url);
 
     if (useDynamicTppm &&
         KYLibCurlSendHttpReq2(HTTP_REQ_POST, url.c_str(), body, 0, false, clientName.c_str(), true)) {
         answered = true;
         // The probe's tunnel is not left behind for later requests.
-        TppmUrlMapInfo(url, scratch, TPPM_CACHE_REMOVE);
+        ForgetTunnel(*this, url);
     } else if (KYLibCurlSendHttpReq(HTTP_REQ_POST, url.c_str(), body, 0, false, clientName.c_str())) {
         useDynamicTppm = false;
         answered = true;

@@ -1,3 +1,5 @@
+#include "tppm/tppm_cache.h"
+
 #include <map>
 #include <string>
 
@@ -64,3 +66,12 @@ bool KYLibCurl::TppmUrlMapInfo(std::string url, std::string& value, TPPM_CACHE_O
     }
     return true;
 }
+
+namespace kylibcurl::detail {
+
+void ForgetTunnel(KYLibCurl& session, const std::string& url) {
+    std::string unused;  // a remove does not read the value
+    session.TppmUrlMapInfo(url, unused, KYLibCurl::TPPM_CACHE_REMOVE);
+}
+
+}  // namespace kylibcurl::detail
