@@ -5,33 +5,47 @@
 using kylibcurl::detail::CurlSucceeded;
 using kylibcurl::detail::RawOptionSucceeded;
 
+namespace {
+
+// A pointer option for the caller's own transfer callbacks, with the tag and the line of its setter.
+struct CallbackOption {
+    CURLoption option;
+    const char* tag;
+    const char* failure;
+};
+
+constexpr CallbackOption kWriteFunction = {CURLOPT_WRITEFUNCTION,
+                                           "KYLibCurl::KYLibCurlSetCallbackWriteFunction",
+                                           "failed to set curl option:[CURLOPT_WRITEFUNCTION] err:[%s]"};
+constexpr CallbackOption kWriteData = {CURLOPT_WRITEDATA, "KYLibCurl::KYLibCurlSetWriteData",
+                                       "failed to set curl option:[CURLOPT_WRITEDATA] err:[%s]"};
+constexpr CallbackOption kReadFunction = {CURLOPT_READFUNCTION, "KYLibCurl::KYLibCurlSetCallbackReadFunction",
+                                          "failed to set curl option:[CURLOPT_READFUNCTION] err:[%s]"};
+constexpr CallbackOption kReadData = {CURLOPT_READDATA, "KYLibCurl::KYLibCurlSetReadData",
+                                      "failed to set curl option:[CURLOPT_READDATA] err:[%s]"};
+
+bool SetCallbackOption(void* handle, const CallbackOption& entry, void* value) {
+    return CurlSucceeded(CurlWrapper::gCurlWrapper.Curl_easy_setopt(handle, entry.option, value), entry.tag,
+                         entry.failure);
+}
+
+}  // namespace
+
 // Replaces the callback on the handle only: m_writeCallback stays, and KYLibCurlSetAllOptions installs it
 // again.
 bool KYLibCurl::KYLibCurlSetCallbackWriteFunction(DataCallback fn) {
-    constexpr char kTag[] = "KYLibCurl::KYLibCurlSetCallbackWriteFunction";
-    return CurlSucceeded(CurlWrapper::gCurlWrapper.Curl_easy_setopt(m_curlHandle, CURLOPT_WRITEFUNCTION,
-                                                                    reinterpret_cast<void*>(fn)),
-                         kTag, "failed to set curl option:[CURLOPT_WRITEFUNCTION] err:[%s]");
+    return SetCallbackOption(m_curlHandle, kWriteFunction, reinterpret_cast<void*>(fn));
 }
 
 bool KYLibCurl::KYLibCurlSetWriteData(void* data) {
-    constexpr char kTag[] = "KYLibCurl::KYLibCurlSetWriteData";
-    return CurlSucceeded(CurlWrapper::gCurlWrapper.Curl_easy_setopt(m_curlHandle, CURLOPT_WRITEDATA, data),
-                         kTag, "failed to set curl option:[CURLOPT_WRITEDATA] err:[%s]");
+    return SetCallbackOption(m_curlHandle, kWriteData, data);
 }
 
 bool KYLibCurl::KYLibCurlSetCallbackReadFunction(DataCallback fn) {
-    constexpr char kTag[] = "KYLibCurl::KYLibCurlSetCallbackReadFunction";
-    return CurlSucceeded(CurlWrapper::gCurlWrapper.Curl_easy_setopt(m_curlHandle, CURLOPT_READFUNCTION,
-                                                                    reinterpret_cast<void*>(fn)),
-                         kTag, "failed to set curl option:[CURLOPT_READFUNCTION] err:[%s]");
+    return SetCallbackOption(m_curlHandle, kReadFunction, reinterpret_cast<void*>(fn));
 }
 
-bool KYLibCurl::KYLibCurlSetReadData(void* data) {
-    constexpr char kTag[] = "KYLibCurl::KYLibCurlSetReadData";
-    return CurlSucceeded(CurlWrapper::gCurlWrapper.Curl_easy_setopt(m_curlHandle, CURLOPT_READDATA, data),
-                         kTag, "failed to set curl option:[CURLOPT_READDATA] err:[%s]");
-}
+bool KYLibCurl::KYLibCurlSetReadData(void* data) { return SetCallbackOption(m_curlHandle, kReadData, data); }
 
 bool KYLibCurl::KYLibCurlSetAdditionalOptions(CURLoption option) {
     constexpr char kTag[] = "KYLibCurl::KYLibCurlSetAdditionalOptions";
