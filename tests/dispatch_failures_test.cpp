@@ -138,8 +138,10 @@ TEST_F(DispatchFailure, CredentialBodiesNeverReachTheLog) {
         if (c.shortLine) {
             expected.push_back(head + tail);
         } else if (c.logFailure) {
-            expected.push_back(head + "req-data:[" + c.body + "] len:[" + std::to_string(c.body.size()) +
-                               "] " + tail);
+            std::string line = head;
+            line += "req-data:[" + c.body + "] len:[" + std::to_string(c.body.size()) + "] ";
+            line += tail;
+            expected.push_back(line);
         }
         EXPECT_EQ(DispatchMessages(log), expected);
     }

@@ -92,7 +92,7 @@ TEST(SubmitFailure, AnInvalidUrlLogsTheSetUrlFailure) {
     kytest::LogCapture log;
     KYLibCurl session;
     ASSERT_TRUE(session.KYLibCurlInit());
-    std::string huge(9 * 1024 * 1024, 'a');  // longer than libcurl accepts for a text option
+    std::string huge(size_t{9} * 1024 * 1024, 'a');  // longer than libcurl accepts for a text option
     EXPECT_FALSE(session.KYCurlSetUrl(huge.c_str()));
     EXPECT_EQ(log.lines(),
               (std::vector<kytest::LogLine>{
