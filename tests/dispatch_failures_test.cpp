@@ -14,6 +14,7 @@
 
 #include "kylibcurl.h"
 #include "support/log_capture.h"
+#include "support/refused_port.h"
 #include "support/test_server.h"
 
 namespace {
@@ -40,7 +41,8 @@ class DispatchFailure : public ::testing::Test {
 };
 
 TEST_F(DispatchFailure, ConnectionFailuresGive601) {
-    const std::string refused = "http://127.0.0.1:" + std::to_string(kytest::RefusedPort()) + "/";
+    const kytest::RefusedPort refusing;
+    const std::string refused = refusing.url();
     EXPECT_FALSE(
         session.KYLibCurlSendHttpReq2(HTTP_REQ_GET, refused.c_str(), nullptr, 0, true, nullptr, true));
     EXPECT_EQ(session.m_httpRespCode, HTTP_RESP_CONNECT_FAILED);

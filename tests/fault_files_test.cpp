@@ -18,6 +18,7 @@
 #include "KyFwControl.h"
 #include "kylibcurl.h"
 #include "support/log_capture.h"
+#include "support/refused_port.h"
 #include "support/test_server.h"
 
 namespace {
@@ -185,7 +186,8 @@ TEST_P(LoggerFileFault, TheLibraryKeepsWorking) {
     ASSERT_NO_FATAL_FAILURE(Block(dir.file("debug.log"), GetParam()));
     kytest::TestServer server;
     kyfw::resetRoutes();
-    const std::string refused = "http://127.0.0.1:" + std::to_string(kytest::RefusedPort()) + "/";
+    const kytest::RefusedPort refusing;
+    const std::string refused = refusing.url();
     const std::string routed = "http://logger-fault-host:" + std::to_string(server.port()) + "/echo";
     bool direct = false, failed = true, viaTunnel = false, badHeader = true;
     long failedStatus = 0;

@@ -2,14 +2,11 @@
 // tunnel dies under a routed transfer. What must hold: the request fails cleanly with its status, and the
 // session (and the route) serve the next request. Leaks are the AddressSanitizer run's to find: each test
 // runs in a process of its own, checked when it exits.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <linux/sockios.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -20,6 +17,7 @@
 #include "fault_test_helpers.h"
 #include "kylibcurl.h"
 #include "support/log_capture.h"
+#include "support/socket_kit.h"
 #include "support/test_server.h"
 #include "tppm_test_helpers.h"
 
@@ -34,55 +32,34 @@ using faulttest::Pattern;
 // side has taken every byte, and resets the connection: the connection drops in the middle of the body.
 class MidBodyResetServer {
   public:
-    explicit MidBodyResetServer(size_t sent) : m_sent(sent) {
-        m_listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        if (bind(m_listener, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-            listen(m_listener, 4) == 0 &&
-            getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &length) == 0)
-            m_port = ntohs(address.sin_port);
+    explicit MidBodyResetServer(size_t sent) : m_sent(sent), m_listener(kytest::BindLoopback(m_port, 4)) {
         m_thread = std::thread([this] { Serve(); });
     }
     ~MidBodyResetServer() {
         m_stop = true;
         m_thread.join();
-        close(m_listener);
     }
     std::string url() const { return "http://127.0.0.1:" + std::to_string(m_port) + "/large"; }
     bool served() const { return m_served; }
 
   private:
-    // Waits up to ten seconds for fd to be ready for events; false on stop or time-out.
-    bool WaitFor(int fd, short events) {
+    // Waits up to ten seconds for a connection; false on stop or time-out.
+    bool WaitForClient() {
         const auto deadline = Clock::now() + std::chrono::seconds(10);
         while (!m_stop && Clock::now() < deadline) {
-            pollfd ready{fd, events, 0};
+            pollfd ready{m_listener.fd(), POLLIN, 0};
             if (poll(&ready, 1, 50) > 0) return true;
         }
         return false;
     }
 
-    bool ReadHead(int fd) {
+    static bool ReadHead(int fd) {
         std::string head;
         char chunk[4096];
         while (head.find("\r\n\r\n") == std::string::npos) {
-            if (!WaitFor(fd, POLLIN)) return false;
             const ssize_t got = recv(fd, chunk, sizeof chunk, 0);
             if (got <= 0) return false;
             head.append(chunk, static_cast<size_t>(got));
-        }
-        return true;
-    }
-
-    bool SendAll(int fd, const std::string& data) {
-        for (size_t done = 0; done < data.size();) {
-            if (!WaitFor(fd, POLLOUT)) return false;
-            const ssize_t put = send(fd, data.data() + done, data.size() - done, MSG_NOSIGNAL);
-            if (put <= 0) return false;
-            done += static_cast<size_t>(put);
         }
         return true;
     }
@@ -97,21 +74,21 @@ class MidBodyResetServer {
     }
 
     void Serve() {
-        if (!WaitFor(m_listener, POLLIN)) return;
-        const int fd = accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC);
-        if (fd < 0) return;
+        if (!WaitForClient()) return;
+        kytest::Socket connection(accept4(m_listener.fd(), nullptr, nullptr, SOCK_CLOEXEC));
+        if (!connection.valid()) return;
+        kytest::BoundIo(connection.fd());
         const std::string head =
             "HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\nContent-Length: " +
             std::to_string(2 * m_sent) + "\r\n\r\n";
-        m_served = ReadHead(fd) && SendAll(fd, head + Pattern(m_sent)) && WaitUntilTaken(fd);
-        linger reset{1, 0};  // a zero linger time makes close() send RST
-        setsockopt(fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
-        close(fd);
+        m_served = ReadHead(connection.fd()) && kytest::SendAll(connection.fd(), head + Pattern(m_sent)) &&
+                   WaitUntilTaken(connection.fd());
+        connection.reset();
     }
 
     size_t m_sent;
-    int m_listener = -1;
     int m_port = 0;
+    kytest::Socket m_listener;
     std::atomic<bool> m_stop{false};
     std::atomic<bool> m_served{false};
     std::thread m_thread;

@@ -18,6 +18,7 @@
 #include <gtest/gtest.h>
 
 #include "support/log_capture.h"
+#include "support/refused_port.h"
 #include "support/test_server.h"
 
 #ifndef KYCURL_PATH
@@ -275,8 +276,8 @@ TEST_F(KycurlTest, NotFoundFailsWithOneLineNamingTheStatus) {
 }
 
 TEST_F(KycurlTest, RefusedPortFailsWith601) {
-    std::string url = "http://127.0.0.1:" + std::to_string(kytest::RefusedPort()) + "/";
-    RunResult r = RunKycurl({url});
+    const kytest::RefusedPort refusing;
+    RunResult r = RunKycurl({refusing.url()});
     EXPECT_EQ(r.exitStatus, 1);
     EXPECT_EQ(r.out, "");
     EXPECT_NE(r.err.find("status 601 connection failed"), std::string::npos) << r.err;

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "CurlWrapper.h"
-#include "support/test_server.h"
+#include "support/refused_port.h"
 
 namespace {
 
@@ -36,10 +36,10 @@ int recordText(CURL*, curl_infotype type, char* data, size_t size, void* userdat
 }
 
 TEST_F(CurlWrapperTest, CallbackPassedAsPointerIsCalledDuringPerform) {
-    const int refusedPort = kytest::RefusedPort();
-    ASSERT_NE(refusedPort, 0);
+    const kytest::RefusedPort refusing;
+    ASSERT_NE(refusing.port(), 0);
     std::vector<std::string> texts;
-    std::string url = "http://127.0.0.1:" + std::to_string(refusedPort) + "/";
+    const std::string url = refusing.url();
     ASSERT_EQ(facade().Curl_easy_setopt(m_handle, CURLOPT_URL, url.c_str()), CURLE_OK);
     ASSERT_EQ(facade().Curl_easy_setopt(m_handle, CURLOPT_PROXY, ""), CURLE_OK);
     ASSERT_EQ(facade().Curl_easy_setopt(m_handle, CURLOPT_VERBOSE, 1), CURLE_OK);

@@ -7,6 +7,7 @@
 
 #include "kylibcurl.h"
 #include "support/log_capture.h"
+#include "support/refused_port.h"
 #include "support/test_server.h"
 
 namespace {
@@ -81,8 +82,8 @@ TEST(SubmitFailure, ARefusedConnectionLogsThePerformFailure) {
     kytest::LogCapture log;
     KYLibCurl session;
     ASSERT_TRUE(session.KYLibCurlInit());
-    std::string url = "http://127.0.0.1:" + std::to_string(kytest::RefusedPort()) + "/";
-    ASSERT_TRUE(session.KYCurlSetUrl(url.c_str()));
+    const kytest::RefusedPort refusing;
+    ASSERT_TRUE(session.KYCurlSetUrl(refusing.url().c_str()));
     EXPECT_FALSE(session.KYCurlPostSubmitForm());
     EXPECT_EQ(log.lines(), (std::vector<kytest::LogLine>{
                                {"-1", kTag, "curl_easy_perform failed err:[Couldn't connect to server]"}}));

@@ -1,11 +1,8 @@
 // The shared test fixture itself: what the server records and answers, and how it misbehaves on purpose.
-#include <arpa/inet.h>
 #include <curl/curl.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
@@ -15,6 +12,8 @@
 #include <vector>
 
 #include "support/log_capture.h"
+#include "support/refused_port.h"
+#include "support/socket_kit.h"
 #include "support/test_server.h"
 
 namespace {
@@ -28,22 +27,10 @@ using kytest::TestServer;
 // A plain socket client that sends exact bytes and reads replies framed by Content-Length.
 class RawClient {
   public:
-    explicit RawClient(int port) {
-        m_fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        timeval limit{10, 0};
-        ::setsockopt(m_fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(static_cast<uint16_t>(port));
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        m_connected = ::connect(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    }
-    ~RawClient() { ::close(m_fd); }
+    explicit RawClient(int port) : m_socket(kytest::ConnectTo(port)) {}
 
-    bool connected() const { return m_connected; }
-    bool send(const std::string& bytes) {
-        return ::send(m_fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
-    }
+    bool connected() const { return m_socket.valid(); }
+    bool send(const std::string& bytes) { return kytest::SendAll(m_socket.fd(), bytes); }
     // One whole reply; a reply to HEAD has no body whatever its Content-Length says.
     std::string reply(bool head = false) {
         size_t headEnd;
@@ -66,20 +53,19 @@ class RawClient {
     // What recv reports once the server is gone: 0 (closed) or -1 with errno.
     ssize_t receiveOnce() {
         char byte;
-        return ::recv(m_fd, &byte, 1, 0);
+        return ::recv(m_socket.fd(), &byte, 1, 0);
     }
 
   private:
     bool fill() {
         char chunk[4096];
-        ssize_t got = ::recv(m_fd, chunk, sizeof chunk, 0);
+        ssize_t got = ::recv(m_socket.fd(), chunk, sizeof chunk, 0);
         if (got <= 0) return false;
         m_buffer.append(chunk, static_cast<size_t>(got));
         return true;
     }
 
-    int m_fd;
-    bool m_connected = false;
+    kytest::Socket m_socket;
     std::string m_buffer;
 };
 
@@ -287,7 +273,8 @@ TEST(TestServerTest, MisbehavesOnPurpose) {
     EXPECT_EQ(CURLE_PARTIAL_FILE, dropped.code);
     EXPECT_EQ(pattern(100), dropped.body);
 
-    Fetched refused = fetch("http://127.0.0.1:" + std::to_string(kytest::RefusedPort()) + "/");
+    const kytest::RefusedPort refusing;
+    Fetched refused = fetch(refusing.url());
     EXPECT_EQ(CURLE_COULDNT_CONNECT, refused.code);
 }
 

@@ -8,6 +8,7 @@
 #include "KyFwControl.h"
 #include "kylibcurl.h"
 #include "support/log_capture.h"
+#include "support/refused_port.h"
 #include "support/test_server.h"
 #include "tppm_test_helpers.h"
 
@@ -95,7 +96,8 @@ TEST_F(TppmReconnect, DeadTunnelIsDroppedAndTheRequestSucceedsThroughAFreshOne) 
 // reports as refused (7), or, when the reset comes after the request was written, as a receive (56) or
 // a send (55) failure. Only the first attempt may reconnect.
 TEST_F(TppmReconnect, RefusedTwiceReconnectsOnceAndFails) {
-    const std::string url = "http://refused-twice-host:" + std::to_string(kytest::RefusedPort()) + "/x";
+    const kytest::RefusedPort refusing;
+    const std::string url = "http://refused-twice-host:" + std::to_string(refusing.port()) + "/x";
     const std::string deadUrl = CacheDeadTunnel("refused-twice-client", url);
 
     EXPECT_FALSE(session.KYLibCurlSendHttpReq2(HTTP_REQ_GET, url.c_str(), nullptr, 0, true,

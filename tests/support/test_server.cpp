@@ -1,6 +1,5 @@
 #include "support/test_server.h"
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -21,6 +20,7 @@
 #include "support/connection.h"
 #include "support/reply_plan.h"
 #include "support/request_reader.h"
+#include "support/socket_kit.h"
 #include "support/tls_identity.h"
 
 namespace kytest {
@@ -57,22 +57,6 @@ std::string writeTempFile(const std::string& content) {
     return std::string();
 }
 
-int listenOnLoopback(int& port) {
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (fd < 0) return -1;
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(fd, 128) != 0 ||
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    port = ntohs(address.sin_port);
-    return fd;
-}
-
 }  // namespace
 
 struct TestServer::Impl {
@@ -85,7 +69,7 @@ struct TestServer::Impl {
     Scheme scheme = Scheme::Http;
     std::unique_ptr<TlsIdentity> tls;
     std::string caFile;
-    int listenFd = -1;
+    Socket listener;
     int port = 0;
     std::atomic<bool> stopping{false};
     std::thread acceptThread;
@@ -121,8 +105,8 @@ void TestServer::Impl::start() {
         caFile = writeTempFile(tls->caPem());
         if (caFile.empty()) ADD_FAILURE() << "TestServer: could not write the CA file";
     }
-    listenFd = listenOnLoopback(port);
-    if (listenFd < 0) {
+    listener = BindLoopback(port, 128, SOCK_NONBLOCK);
+    if (!listener.valid()) {
         ADD_FAILURE() << "TestServer: could not listen on 127.0.0.1";
         return;
     }
@@ -140,21 +124,20 @@ void TestServer::Impl::stop() {
     }
     changed.notify_all();
     // Wakes the accept loop's poll at once.
-    if (listenFd >= 0) ::shutdown(listenFd, SHUT_RDWR);
+    if (listener.valid()) ::shutdown(listener.fd(), SHUT_RDWR);
     if (acceptThread.joinable()) acceptThread.join();
     for (Slot& slot : slots) {
         if (slot.thread.joinable()) slot.thread.join();
     }
     slots.clear();
-    if (listenFd >= 0) ::close(listenFd);
-    listenFd = -1;
+    listener.close();
 }
 
 void TestServer::Impl::acceptLoop() {
     while (!stopping.load()) {
         reapFinished();
         if (!waitForCapacity()) continue;
-        pollfd entry{listenFd, POLLIN, 0};
+        pollfd entry{listener.fd(), POLLIN, 0};
         if (::poll(&entry, 1, kPollSliceMs) > 0) acceptOne();
     }
 }
@@ -167,7 +150,7 @@ bool TestServer::Impl::waitForCapacity() {
 }
 
 void TestServer::Impl::acceptOne() {
-    int fd = ::accept4(listenFd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    int fd = ::accept4(listener.fd(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
     if (fd < 0) return;
     int on = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);

@@ -73,9 +73,6 @@ class TestServer {
     std::unique_ptr<Impl> m_impl;
 };
 
-// A port on 127.0.0.1 where nothing listens: connecting is refused.
-int RefusedPort();
-
 }  // namespace kytest
 
 #endif
