@@ -2,14 +2,13 @@
 // asked, with nothing left over from the requests before it; HTTPS and cookies through the dispatcher.
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <random>
-#include <sstream>
 #include <string>
 
 #include "KyFwControl.h"
 #include "kylibcurl.h"
 #include "support/log_capture.h"
+#include "support/read_file.h"
 #include "support/test_server.h"
 
 namespace {
@@ -146,10 +145,8 @@ TEST(DispatchCookies, JarIsWrittenAndSentBackFromTheFile) {
         ASSERT_TRUE(writer.KYLibCurlSendHttpReq(HTTP_REQ_GET, server.url("/cookie/set?flavour=oat"), nullptr,
                                                 0, true, nullptr));
     }
-    std::ifstream file(jar);
-    std::stringstream content;
-    content << file.rdbuf();
-    EXPECT_NE(content.str().find("flavour\toat"), std::string::npos) << content.str();
+    const std::string content = kytest::ReadFile(jar);
+    EXPECT_NE(content.find("flavour\toat"), std::string::npos) << content;
 
     KYLibCurl reader;
     ASSERT_TRUE(reader.KYLibCurlInit());

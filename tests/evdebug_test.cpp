@@ -7,7 +7,6 @@
 #include <cerrno>
 #include <cstdlib>
 #include <ctime>
-#include <fstream>
 #include <map>
 #include <set>
 #include <sstream>
@@ -17,19 +16,15 @@
 
 #include "EvDebug.h"
 #include "support/log_capture.h"
+#include "support/read_file.h"
 
 namespace {
+
+using kytest::ReadFile;
 
 struct ParsedLine {
     std::string stamp, tid, level, tag, message;
 };
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream content;
-    content << in.rdbuf();
-    return content.str();
-}
 
 std::vector<std::string> splitLines(const std::string& text) {
     std::vector<std::string> lines;
@@ -79,7 +74,7 @@ class EvDebugTest : public ::testing::Test {
         unsetenv("EVDEBUG_FILE");
         unsetenv("EVDEBUG_LEVEL");
     }
-    std::vector<std::string> lines() const { return splitLines(readFile(m_path)); }
+    std::vector<std::string> lines() const { return splitLines(ReadFile(m_path)); }
 
     kytest::TempDir m_dir;
     std::string m_path;
@@ -118,7 +113,7 @@ TEST_F(EvDebugTest, OneLineFeedEndsEveryLine) {
     m_log.DebugLvl("Tag", 2, "ends with its own line feed\n");
     m_log.DebugLvl("Tag", 2, "%s", "");
     m_log.DebugLvl("Tag", 2, "last");
-    std::string content = readFile(m_path);
+    std::string content = ReadFile(m_path);
     std::vector<std::string> written = splitLines(content);
     ASSERT_EQ(written.size(), 3u) << content;
     ParsedLine parsed;
@@ -228,7 +223,7 @@ TEST_F(EvDebugTest, DestinationChangesWithTheEnvironment) {
     setenv("EVDEBUG_FILE", other.c_str(), 1);
     m_log.DebugLvl("Tag", 2, "second");
     ASSERT_EQ(lines().size(), 1u);
-    std::vector<std::string> moved = splitLines(readFile(other));
+    std::vector<std::string> moved = splitLines(ReadFile(other));
     ASSERT_EQ(moved.size(), 1u);
     EXPECT_NE(moved[0].find("Tag: second"), std::string::npos);
 }
@@ -272,7 +267,7 @@ TEST_F(EvDebugTest, FileInstanceFixesTheDestination) {
     fixed.DebugLvl("Tag", 2, "fixed");
     fixed.DebugLvl("Tag", 8, "filtered");
     EXPECT_TRUE(lines().empty());
-    std::vector<std::string> written = splitLines(readFile(instance.path()));
+    std::vector<std::string> written = splitLines(ReadFile(instance.path()));
     ASSERT_EQ(written.size(), 1u);
     EXPECT_NE(written[0].find("Tag: fixed"), std::string::npos);
 }

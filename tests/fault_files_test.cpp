@@ -9,16 +9,16 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <list>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "KyFwControl.h"
 #include "kylibcurl.h"
 #include "support/log_capture.h"
+#include "support/read_file.h"
 #include "support/refused_port.h"
+#include "support/reply_body.h"
 #include "support/test_server.h"
 
 namespace {
@@ -77,9 +77,7 @@ Outcome Request(KYLibCurl& session, _http_req_type_ type, const std::string& url
     Outcome outcome;
     outcome.ok = session.KYLibCurlSendHttpReq(type, url, body.c_str(), body.size(), true, nullptr);
     outcome.status = session.m_httpRespCode;
-    size_t length = 0;
-    const char* data = session.GetHttpResponse(length, false);
-    outcome.body = data ? std::string(data, length) : std::string();
+    outcome.body = kytest::Body(session);
     session.GetHttpResponseHeaders(nullptr, outcome.headers);
     return outcome;
 }
@@ -170,13 +168,6 @@ class StderrCapture {
     int m_saved;
 };
 
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream content;
-    content << in.rdbuf();
-    return content.str();
-}
-
 class LoggerFileFault : public ::testing::TestWithParam<Blocker> {};
 
 // Every kind of call keeps working while no log line can reach the logger's file; the lines are not lost
@@ -220,7 +211,7 @@ TEST_P(LoggerFileFault, TheLibraryKeepsWorking) {
     EXPECT_FALSE(badHeader);
     EXPECT_EQ(server.requestCount(), 2u);
 
-    const std::string diverted = ReadFile(dir.file("stderr.txt"));
+    const std::string diverted = kytest::ReadFile(dir.file("stderr.txt"));
     for (const char* line : {"failed to send http request", "added to cache", "TPPM url:[",
                              "options:[CURLOPT_HTTPHEADER]", "removed from cache"})
         EXPECT_NE(diverted.find(line), std::string::npos) << line;

@@ -7,9 +7,10 @@
 #include <cstdlib>
 #include <string>
 
-#include "fault_test_helpers.h"
 #include "kylibcurl.h"
+#include "support/bytes_pattern.h"
 #include "support/log_capture.h"
+#include "support/reply_body.h"
 #include "support/test_server.h"
 
 namespace {
@@ -64,8 +65,8 @@ class FailingRealloc {
     }
 };
 
-using faulttest::Body;
-using faulttest::Pattern;
+using kytest::Body;
+using kytest::Pattern;
 
 class ReplyGrowthFault : public ::testing::Test {
   protected:

@@ -14,9 +14,10 @@
 #include <thread>
 
 #include "KyFwControl.h"
-#include "fault_test_helpers.h"
 #include "kylibcurl.h"
+#include "support/bytes_pattern.h"
 #include "support/log_capture.h"
+#include "support/reply_body.h"
 #include "support/socket_kit.h"
 #include "support/test_server.h"
 #include "tppm_test_helpers.h"
@@ -25,8 +26,8 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-using faulttest::Body;
-using faulttest::Pattern;
+using kytest::Body;
+using kytest::Pattern;
 
 // Answers one request with a 200 head announcing twice the body it then sends, waits until the client's
 // side has taken every byte, and resets the connection: the connection drops in the middle of the body.

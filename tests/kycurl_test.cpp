@@ -11,13 +11,13 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "support/log_capture.h"
+#include "support/read_file.h"
 #include "support/refused_port.h"
 #include "support/test_server.h"
 
@@ -28,6 +28,8 @@
 extern char** environ;
 
 namespace {
+
+using kytest::ReadFile;
 
 constexpr int kRunLimitSeconds = 60;
 
@@ -129,13 +131,6 @@ RunResult RunKycurl(const std::vector<std::string>& args, const RunConfig& confi
     Drain(pid, out[0], err[0], result);
     result.exitStatus = ExitStatusOf(pid);
     return result;
-}
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
 }
 
 void WriteFile(const std::string& path, const std::string& content) {

@@ -18,6 +18,7 @@
 #include "KyFwControl.h"
 #include "kylibcurl.h"
 #include "support/log_capture.h"
+#include "support/reply_body.h"
 #include "support/test_server.h"
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
@@ -113,10 +114,8 @@ void Work(int worker, const SendFn& send, Rounds& rounds, WorkerTally& tally) {
                 ++tally.failed;
                 continue;
             }
-            size_t length = 0;
-            const char* body = session.GetHttpResponse(length, false);
             const std::string expected = "GET " + target + "\n";
-            if (body && std::string(body, length).compare(0, expected.size(), expected) == 0)
+            if (kytest::Body(session).compare(0, expected.size(), expected) == 0)
                 ++tally.succeeded;
             else
                 ++tally.wrongBody;

@@ -6,11 +6,11 @@
 #include <unistd.h>
 
 #include <fstream>
-#include <sstream>
 #include <string>
 
 #include "kylibcurl.h"
 #include "support/log_capture.h"
+#include "support/read_file.h"
 
 namespace {
 
@@ -27,10 +27,7 @@ constexpr char kCache[] =
     "OPTYPEE";
 
 bool Mapped(const std::string& path) {
-    std::ifstream maps("/proc/self/maps");
-    std::stringstream text;
-    text << maps.rdbuf();
-    return text.str().find(path) != std::string::npos;
+    return kytest::ReadFile("/proc/self/maps").find(path) != std::string::npos;
 }
 
 // Loads the copy, adds one cache entry through a session of that copy, then unloads it. Returns a

@@ -2,25 +2,20 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "kylibcurl.h"
 #include "session_test_support.h"
 #include "support/log_capture.h"
+#include "support/read_file.h"
 #include "support/test_server.h"
 
 namespace {
 
-const char kTag[] = "KYLibCurl::KYLibCurlAppendHeaders";
+using kytest::ReadFile;
 
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+const char kTag[] = "KYLibCurl::KYLibCurlAppendHeaders";
 
 class AppendHeader : public sessiontest::ServedSession {};
 

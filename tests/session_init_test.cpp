@@ -7,11 +7,12 @@
 #include "kylibcurl.h"
 #include "session_test_support.h"
 #include "support/log_capture.h"
+#include "support/reply_body.h"
 #include "support/test_server.h"
 
 namespace {
 
-using sessiontest::Body;
+using kytest::Body;
 
 const char kDefaultContentType[] = "Content-Type: application/x-www-form-urlencoded";
 

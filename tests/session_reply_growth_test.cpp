@@ -11,6 +11,7 @@
 
 #include "kylibcurl.h"
 #include "support/log_capture.h"
+#include "support/reply_body.h"
 #include "support/test_server.h"
 
 namespace {
@@ -106,9 +107,7 @@ int DownloadUnderMemoryLimit(const std::string& bigUrl, const std::string& small
     session.KYLibCurlFreeHttpHeaderList();
     if (!session.KYCurlSetUrl(smallUrl.c_str()) || !session.KYCurlPostSubmitForm())
         return kNotUsableAfterwards;
-    size_t len = 0;
-    char* body = session.GetHttpResponse(len, false);
-    return body && std::string(body, len) == "abcd" ? kChildPassed : kNotUsableAfterwards;
+    return kytest::Body(session) == "abcd" ? kChildPassed : kNotUsableAfterwards;
 }
 
 // The child caps its address space a little above what it uses and downloads more than that; the server

@@ -15,13 +15,6 @@ inline bool Fetch(KYLibCurl& session, const std::string& url) {
     return session.KYCurlSetUrl(url.c_str()) && session.KYCurlPostSubmitForm();
 }
 
-// The session's reply body as text (not detached).
-inline std::string Body(KYLibCurl& session) {
-    size_t len = 0;
-    char* data = session.GetHttpResponse(len, false);
-    return data ? std::string(data, len) : std::string();
-}
-
 class ServedSession : public ::testing::Test {
   protected:
     void SetUp() override { ASSERT_TRUE(session.KYLibCurlInit()); }

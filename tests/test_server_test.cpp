@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "support/bytes_pattern.h"
 #include "support/log_capture.h"
 #include "support/refused_port.h"
 #include "support/socket_kit.h"
@@ -20,6 +21,7 @@ namespace {
 
 using kytest::LogCapture;
 using kytest::LogLine;
+using kytest::Pattern;
 using kytest::ReceivedRequest;
 using kytest::TempDir;
 using kytest::TestServer;
@@ -102,12 +104,6 @@ Fetched fetch(const std::string& url) {
     return fetched;
 }
 
-std::string pattern(size_t count) {
-    std::string bytes;
-    for (size_t i = 0; i < count; ++i) bytes += static_cast<char>('a' + i % 26);
-    return bytes;
-}
-
 TEST(TestServerTest, RecordsTheExactRequestBytesAndEchoesThem) {
     TestServer server;
     RawClient client(server.port());
@@ -176,7 +172,7 @@ TEST(TestServerTest, AnswersEveryPathAsDocumented) {
     };
     const std::vector<Case> cases = {
         {"/status/503", 503, "status 503", ""},
-        {"/bytes/30", 200, pattern(30), ""},
+        {"/bytes/30", 200, Pattern(30), ""},
         {"/bytes/0?status=202", 202, "", ""},
         {"/?status=418", 418, "ok", ""},
         {"/delay/1?status=201", 201, "delayed", ""},
@@ -212,10 +208,10 @@ TEST(TestServerTest, LibcurlReusesOneConnectionAndSendsChunkedUploads) {
     TestServer server;
     CURL* curl = curl_easy_init();
     EXPECT_EQ("ok", perform(curl, server.url("/first")).body);
-    EXPECT_EQ(pattern(100000), perform(curl, server.url("/bytes/100000")).body);
+    EXPECT_EQ(Pattern(100000), perform(curl, server.url("/bytes/100000")).body);
 
     // An upload of unknown size goes chunked, announced with "Expect: 100-continue".
-    std::string upload = pattern(70000);
+    std::string upload = Pattern(70000);
     curl_easy_setopt(curl, CURLOPT_UPLOAD, 1L);
     curl_easy_setopt(curl, CURLOPT_READFUNCTION, readFrom);
     curl_easy_setopt(curl, CURLOPT_READDATA, &upload);
@@ -225,7 +221,7 @@ TEST(TestServerTest, LibcurlReusesOneConnectionAndSendsChunkedUploads) {
     ASSERT_EQ(CURLE_OK, put.code);
     ReceivedRequest request = server.lastRequest();
     EXPECT_EQ("chunked", request.header("Transfer-Encoding"));
-    EXPECT_EQ(pattern(70000), request.body);
+    EXPECT_EQ(Pattern(70000), request.body);
     EXPECT_EQ(3u, server.requestCount());
     EXPECT_EQ(1u, server.connectionCount());
 }
@@ -241,7 +237,7 @@ TEST(TestServerTest, HttpsIsTrustedThroughItsOwnCaFileOnly) {
 
         CURL* curl = curl_easy_init();
         curl_easy_setopt(curl, CURLOPT_CAINFO, caFile.c_str());
-        EXPECT_EQ(pattern(300000), perform(curl, server.url("/bytes/300000")).body);
+        EXPECT_EQ(Pattern(300000), perform(curl, server.url("/bytes/300000")).body);
         // By name too; the name is pinned so that nothing is looked up.
         std::string localhost = "localhost:" + std::to_string(server.port()) + ":127.0.0.1";
         curl_slist* resolve = curl_slist_append(nullptr, localhost.c_str());
@@ -271,7 +267,7 @@ TEST(TestServerTest, MisbehavesOnPurpose) {
 
     Fetched dropped = fetch(server.url("/drop/100"));
     EXPECT_EQ(CURLE_PARTIAL_FILE, dropped.code);
-    EXPECT_EQ(pattern(100), dropped.body);
+    EXPECT_EQ(Pattern(100), dropped.body);
 
     const kytest::RefusedPort refusing;
     Fetched refused = fetch(refusing.url());

@@ -7,6 +7,7 @@
 #include "KyFwControl.h"
 #include "kylibcurl.h"
 #include "support/log_capture.h"
+#include "support/reply_body.h"
 #include "support/test_server.h"
 
 namespace {
@@ -91,10 +92,7 @@ TEST(Probe, KeepsTheSessionsHeadersAndAppendsItsReply) {
     ASSERT_TRUE(session.KYLibCurlDynamiceTppmCheck(server.url("/bytes/4"), "", flag));
 
     EXPECT_EQ(server.lastRequest().header("X-Probe"), "kept");
-    size_t len = 0;
-    const char* reply = session.GetHttpResponse(len, false);
-    ASSERT_EQ(len, 7u);
-    EXPECT_EQ(std::string(reply, len), "abcabcd");
+    EXPECT_EQ(kytest::Body(session), "abcabcd");
     kyfw::resetRoutes();
 }
 

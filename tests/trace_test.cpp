@@ -7,16 +7,19 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "kylibcurl.h"
+#include "support/bytes_pattern.h"
 #include "support/log_capture.h"
+#include "support/read_file.h"
+#include "support/reply_body.h"
 #include "support/test_server.h"
 
 namespace {
+
+using kytest::ReadFile;
 
 std::string Dump(const char* label, const std::string& data, char textOnly) {
     char* buffer = nullptr;
@@ -91,13 +94,6 @@ TEST(DumpTrace, LongBlockGetsFiveDigitOffsets) {
     EXPECT_EQ(out.substr(0, 44), "=> Send data, 0000065539 bytes (0x00010003)\n");
     EXPECT_NE(out.find("\nffc0: "), std::string::npos);
     EXPECT_EQ(out.substr(out.size() - 11), "10000: aaa\n");
-}
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream content;
-    content << in.rdbuf();
-    return content.str();
 }
 
 mode_t PermissionsOf(const std::string& path) {
@@ -268,10 +264,7 @@ TEST_F(TracedTransferTest, UnopenableTraceFileLeavesTheTransferIntact) {
     ASSERT_EQ(mkdir("log.txt", 0755), 0);
     m_session.toggleTrace(true);
     ASSERT_TRUE(Post("/bytes/100", "x"));
-    size_t length = 0;
-    const char* body = m_session.GetHttpResponse(length, false);
-    ASSERT_EQ(length, 100u);
-    EXPECT_EQ(std::string(body, 3), "abc");
+    EXPECT_EQ(kytest::Body(m_session), kytest::Pattern(100));
     EXPECT_EQ(m_session.m_httpRespCode, 200);
 }
 

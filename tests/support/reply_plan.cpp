@@ -5,6 +5,7 @@
 #include <cctype>
 #include <cstdlib>
 
+#include "support/bytes_pattern.h"
 #include "support/request_target.h"
 
 namespace kytest {
@@ -31,12 +32,6 @@ bool hasPrefix(const std::string& text, const char* prefix, std::string& rest) {
 }
 
 bool isControl(const std::string& name) { return name == "status" || name == "delay"; }
-
-std::string patternBytes(size_t count) {
-    std::string bytes(count, '\0');
-    for (size_t i = 0; i < count; ++i) bytes[i] = static_cast<char>('a' + i % 26);
-    return bytes;
-}
 
 // "method target\n", every header line as received, an empty line, then the decoded body.
 std::string echoBody(const ReceivedRequest& request) {
@@ -112,7 +107,7 @@ bool planPath(const ReceivedRequest& request, const RequestTarget& target, Reply
         setBody(plan, "status " + rest);
     } else if (hasPrefix(target.path, "/bytes/", rest)) {
         if (!parseNumber(rest, kBytesLimit, number)) return false;
-        setBody(plan, patternBytes(number));
+        setBody(plan, Pattern(number));
     } else if (hasPrefix(target.path, "/delay/", rest)) {
         if (!parseNumber(rest, kDelayLimitMs, number)) return false;
         plan.delayMs += static_cast<int>(number);
@@ -124,7 +119,7 @@ bool planPath(const ReceivedRequest& request, const RequestTarget& target, Reply
     } else if (hasPrefix(target.path, "/drop/", rest)) {
         if (!parseNumber(rest, kBytesLimit, number)) return false;
         plan.action = ReplyPlan::Action::Drop;
-        plan.body = patternBytes(number);
+        plan.body = Pattern(number);
         plan.announcedLength = 2 * number;
     } else if (target.path == "/cookie/set") {
         addCookies(plan, target);
