@@ -16,6 +16,7 @@
 #include "KyFwControl.h"
 #include "kylibcurl.h"
 #include "support/bytes_pattern.h"
+#include "support/fresh_firewall.h"
 #include "support/log_capture.h"
 #include "support/reply_body.h"
 #include "support/socket_kit.h"
@@ -149,14 +150,7 @@ TEST_F(TransferFault, CleanCloseInTheMiddleOfABodyFailsAndTheSessionStaysUsable)
 
 class TunnelFault : public TransferFault {
   protected:
-    void SetUp() override {
-        TransferFault::SetUp();
-        kyfw::resetRoutes();
-    }
-    void TearDown() override {
-        kyfw::closeAllTunnels();
-        kyfw::resetRoutes();
-    }
+    kytest::FreshFirewall firewall;
 };
 
 // The tunnel closes while a routed transfer waits for its reply: the relay resets the connection. The

@@ -11,6 +11,7 @@
 
 #include "KyFwControl.h"
 #include "kylibcurl.h"
+#include "support/fresh_firewall.h"
 #include "support/log_capture.h"
 #include "support/test_server.h"
 
@@ -53,14 +54,9 @@ class HostileInput : public ::testing::Test {
         // Cookie jars with hostile names are written into the current directory: make it a scratch one.
         m_previous = std::filesystem::current_path();
         std::filesystem::current_path(m_scratch.path());
-        kyfw::resetRoutes();
         ASSERT_TRUE(session.KYLibCurlInit());
     }
-    void TearDown() override {
-        kyfw::closeAllTunnels();
-        kyfw::resetRoutes();
-        std::filesystem::current_path(m_previous);
-    }
+    void TearDown() override { std::filesystem::current_path(m_previous); }
 
     // A request ended clearly: success with a 2xx status, or failure with at least one failure line
     // written since the log was last cleared.
@@ -92,6 +88,7 @@ class HostileInput : public ::testing::Test {
     kytest::LogCapture log{2};
     kytest::TestServer server;
     KYLibCurl session;
+    kytest::FreshFirewall firewall;  // last: reset before SetUp and right after TearDown
 };
 
 // A host label longer than 63 characters is refused without a name query, whatever follows it.

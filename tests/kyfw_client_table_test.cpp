@@ -10,6 +10,7 @@
 
 #include "KyFwClient.h"
 #include "KyFwControl.h"
+#include "support/fresh_firewall.h"
 
 namespace {
 
@@ -31,11 +32,7 @@ struct TableCase {
 
 class KyFwClientTable : public testing::Test {
   protected:
-    void TearDown() override {
-        unsetenv("KYFW_CLIENTS");
-        kyfw::resetRoutes();
-        kyfw::closeAllTunnels();
-    }
+    void TearDown() override { unsetenv("KYFW_CLIENTS"); }
 
     std::string writeTable(const std::string& name, const std::string& text) {
         std::string path = testing::TempDir() + "kyfw_" + name + "_" + std::to_string(getpid()) + ".txt";
@@ -68,6 +65,7 @@ class KyFwClientTable : public testing::Test {
 
   private:
     std::vector<std::string> m_files;
+    kytest::FreshFirewall m_firewall;  // last: reset before SetUp and right after TearDown
 };
 
 TEST_F(KyFwClientTable, ParsesEntriesAndReportsMalformedLinesOnce) {

@@ -14,6 +14,7 @@
 #include "KyFwClient.h"
 #include "KyFwControl.h"
 #include "support/echo_server.h"
+#include "support/fresh_firewall.h"
 #include "support/refused_port.h"
 #include "support/socket_kit.h"
 
@@ -59,11 +60,7 @@ constexpr uint64_t kFnvSeed = 14695981039346656037ull;
 
 class KyFwTunnelRelay : public testing::Test {
   protected:
-    void SetUp() override {
-        kyfw::resetRoutes();
-        kyfw::closeAllTunnels();
-    }
-    void TearDown() override { kyfw::closeAllTunnels(); }
+    kytest::FreshFirewall firewall;
 };
 
 TEST_F(KyFwTunnelRelay, RelaysBytesBothWaysAndPassesHalfCloseOn) {

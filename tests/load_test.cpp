@@ -17,6 +17,7 @@
 
 #include "KyFwControl.h"
 #include "kylibcurl.h"
+#include "support/fresh_firewall.h"
 #include "support/log_capture.h"
 #include "support/reply_body.h"
 #include "support/test_server.h"
@@ -182,14 +183,9 @@ void ExpectAccountedAndBounded(const PhaseResult& result, const char* phase) {
 
 class Load : public ::testing::Test {
   protected:
-    void SetUp() override { kyfw::resetRoutes(); }
-    void TearDown() override {
-        kyfw::closeAllTunnels();
-        kyfw::resetRoutes();
-    }
-
     kytest::LogCapture log{2};
     kytest::TestServer server;
+    kytest::FreshFirewall firewall;  // last: reset before SetUp and right after TearDown
 };
 
 TEST_F(Load, DirectRequestsAreAllAccountedForAndTheHeapStaysBounded) {

@@ -6,6 +6,7 @@
 
 #include "KyFwControl.h"
 #include "kylibcurl.h"
+#include "support/fresh_firewall.h"
 #include "support/log_capture.h"
 #include "support/test_server.h"
 #include "tppm_test_helpers.h"
@@ -15,13 +16,8 @@ namespace {
 class RoutedHttps : public ::testing::Test {
   protected:
     void SetUp() override {
-        kyfw::resetRoutes();
         ASSERT_TRUE(session.KYLibCurlInit());
         tppmtest::QuietForget(session, url);
-    }
-    void TearDown() override {
-        kyfw::closeAllTunnels();
-        kyfw::resetRoutes();
     }
 
     kytest::TestServer server{kytest::TestServer::Scheme::Https};
@@ -29,6 +25,7 @@ class RoutedHttps : public ::testing::Test {
     const std::string url = "https://tls-host:" + std::to_string(server.port()) + "/echo?tls=1";
     KYLibCurl session;
     kytest::LogCapture log{-1};
+    kytest::FreshFirewall firewall;  // last: reset before SetUp and right after TearDown
 };
 
 // The fixture's certificate is valid for 127.0.0.1, so with its CA the tunnelled request verifies.

@@ -6,6 +6,7 @@
 
 #include "KyFwControl.h"
 #include "kylibcurl.h"
+#include "support/fresh_firewall.h"
 #include "support/log_capture.h"
 #include "support/reply_body.h"
 #include "support/test_server.h"
@@ -38,11 +39,7 @@ void PrintTo(const ProbeRow& row, std::ostream* out) { *out << row.name; }
 
 class ProbeTable : public ::testing::TestWithParam<ProbeRow> {
   protected:
-    void SetUp() override { kyfw::resetRoutes(); }
-    void TearDown() override {
-        kyfw::closeAllTunnels();
-        kyfw::resetRoutes();
-    }
+    kytest::FreshFirewall firewall;
 };
 
 TEST_P(ProbeTable, ReportsTheRouteThatAnswered) {
@@ -79,7 +76,7 @@ INSTANTIATE_TEST_SUITE_P(Rows, ProbeTable, ::testing::ValuesIn(kRows),
 
 // A probe neither releases nor replaces what the session holds: headers go along, replies accumulate.
 TEST(Probe, KeepsTheSessionsHeadersAndAppendsItsReply) {
-    kyfw::resetRoutes();
+    kytest::FreshFirewall firewall;
     kyfw::setRoute("", kyfw::Route::Direct);
     kytest::TestServer server;
     KYLibCurl session;
@@ -93,12 +90,11 @@ TEST(Probe, KeepsTheSessionsHeadersAndAppendsItsReply) {
 
     EXPECT_EQ(server.lastRequest().header("X-Probe"), "kept");
     EXPECT_EQ(kytest::Body(session), "abcabcd");
-    kyfw::resetRoutes();
 }
 
 // The empty name is passed as a name, not as "no client": both attempts are routed.
 TEST(Probe, EmptyClientNameIsStillRouted) {
-    kyfw::resetRoutes();
+    kytest::FreshFirewall firewall;
     kyfw::setRoute("", kyfw::Route::Undecided);
     kytest::TestServer server;
     KYLibCurl session;
@@ -113,7 +109,6 @@ TEST(Probe, EmptyClientNameIsStillRouted) {
     for (const std::string& message : log.messages())
         undecidedLines += message.rfind("Not sure client \"\" firewalled or not, err:[", 0) == 0;
     EXPECT_EQ(undecidedLines, 1u);
-    kyfw::resetRoutes();
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 
 #include "KyFwControl.h"
 #include "kylibcurl.h"
+#include "support/fresh_firewall.h"
 #include "support/log_capture.h"
 #include "support/refused_port.h"
 #include "support/test_server.h"
@@ -28,14 +29,7 @@ std::string ReconnectLine(const std::string& refusedUrl, const std::string& url)
 
 class TppmReconnect : public ::testing::Test {
   protected:
-    void SetUp() override {
-        kyfw::resetRoutes();
-        ASSERT_TRUE(session.KYLibCurlInit());
-    }
-    void TearDown() override {
-        kyfw::closeAllTunnels();
-        kyfw::resetRoutes();
-    }
+    void SetUp() override { ASSERT_TRUE(session.KYLibCurlInit()); }
 
     // Sets up and caches a tunnel for url's key, then closes it: the cache now holds a dead tunnel.
     std::string CacheDeadTunnel(const std::string& client, const std::string& url) {
@@ -61,6 +55,7 @@ class TppmReconnect : public ::testing::Test {
     kytest::TestServer server;
     KYLibCurl session;
     kytest::LogCapture log{7};
+    kytest::FreshFirewall firewall;  // last: reset before SetUp and right after TearDown
 };
 
 TEST_F(TppmReconnect, DeadTunnelIsDroppedAndTheRequestSucceedsThroughAFreshOne) {

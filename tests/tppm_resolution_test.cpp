@@ -7,6 +7,7 @@
 
 #include "KyFwControl.h"
 #include "kylibcurl.h"
+#include "support/fresh_firewall.h"
 #include "support/log_capture.h"
 #include "support/test_server.h"
 #include "tppm_test_helpers.h"
@@ -31,12 +32,6 @@ bool HasReasonLine(const kytest::LogCapture& log, const std::string& tag, const 
 
 class TppmResolution : public ::testing::Test {
   protected:
-    void SetUp() override { kyfw::resetRoutes(); }
-    void TearDown() override {
-        kyfw::closeAllTunnels();
-        kyfw::resetRoutes();
-    }
-
     bool Resolve(const std::string& client, const std::string& url, std::string& outUrl, bool dynamic) {
         return session.getTPPMUrl(client, url, outUrl, dynamic);
     }
@@ -45,6 +40,7 @@ class TppmResolution : public ::testing::Test {
 
     KYLibCurl session;
     kytest::LogCapture log{7};
+    kytest::FreshFirewall firewall;  // last: reset before SetUp and right after TearDown
 };
 
 TEST_F(TppmResolution, ReachableClientGetsItsUrlUnchanged) {

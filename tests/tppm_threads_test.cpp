@@ -11,6 +11,7 @@
 
 #include "KyFwControl.h"
 #include "kylibcurl.h"
+#include "support/fresh_firewall.h"
 #include "support/log_capture.h"
 #include "support/test_server.h"
 #include "tppm_test_helpers.h"
@@ -41,18 +42,12 @@ struct Outcomes {
 class TppmThreads : public ::testing::Test {
   protected:
     void SetUp() override {
-        kyfw::resetRoutes();
         for (int host = 0; host < kHosts; ++host) {
             kyfw::setRoute(Client(host), kyfw::Route::Tunnel, "127.0.0.1");
             std::string unused;
             probe.TppmUrlMapInfo(Url(host, ""), unused, KYLibCurl::TPPM_CACHE_REMOVE);
         }
     }
-    void TearDown() override {
-        kyfw::closeAllTunnels();
-        kyfw::resetRoutes();
-    }
-
     static std::string Client(int host) { return "thread-host" + std::to_string(host); }
     std::string Url(int host, const std::string& query) const {
         return "http://" + Client(host) + ":" + std::to_string(server.port()) + "/echo" + query;
@@ -123,6 +118,7 @@ class TppmThreads : public ::testing::Test {
     KYLibCurl probe;
     std::atomic<int> completed{0};
     std::atomic<bool> workersDone{false};
+    kytest::FreshFirewall firewall;  // last: reset before SetUp and right after TearDown
 };
 
 TEST_F(TppmThreads, RequestsSucceedOrFailAsConnectionFailuresWhileTunnelsClose) {
