@@ -21,7 +21,7 @@
 #include "support/reply_body.h"
 #include "support/socket_kit.h"
 #include "support/test_server.h"
-#include "tppm_test_helpers.h"
+#include "support/tppm_test_helpers.h"
 
 namespace {
 

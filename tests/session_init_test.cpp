@@ -5,9 +5,9 @@
 #include <string>
 
 #include "kylibcurl.h"
-#include "session_test_support.h"
 #include "support/log_capture.h"
 #include "support/reply_body.h"
+#include "support/session_test_support.h"
 #include "support/test_server.h"
 
 namespace {

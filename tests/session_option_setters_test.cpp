@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "kylibcurl.h"
-#include "session_test_support.h"
 #include "support/log_capture.h"
+#include "support/session_test_support.h"
 #include "support/test_server.h"
 
 namespace {

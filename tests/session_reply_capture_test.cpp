@@ -10,7 +10,7 @@
 
 #include "kylibcurl.h"
 #include "session/fxstring_helpers.h"
-#include "session_test_support.h"
+#include "support/session_test_support.h"
 #include "support/test_server.h"
 
 namespace {

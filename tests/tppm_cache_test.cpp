@@ -5,7 +5,7 @@
 
 #include "kylibcurl.h"
 #include "support/log_capture.h"
-#include "tppm_test_helpers.h"
+#include "support/tppm_test_helpers.h"
 
 namespace {
 

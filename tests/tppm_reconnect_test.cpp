@@ -11,7 +11,7 @@
 #include "support/log_capture.h"
 #include "support/refused_port.h"
 #include "support/test_server.h"
-#include "tppm_test_helpers.h"
+#include "support/tppm_test_helpers.h"
 
 namespace {
 

@@ -14,7 +14,7 @@
 #include "support/fresh_firewall.h"
 #include "support/log_capture.h"
 #include "support/test_server.h"
-#include "tppm_test_helpers.h"
+#include "support/tppm_test_helpers.h"
 
 namespace {
 

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <ostream>
 
 namespace kytest {
 
@@ -63,6 +64,10 @@ bool parseLine(const std::string& text, LogLine& line) {
 }
 
 }  // namespace
+
+void PrintTo(const LogLine& line, std::ostream* out) {
+    *out << "{" << line.level << " " << line.tag << ": " << line.message << "}";
+}
 
 LogCapture::LogCapture(int level) {
     m_hadFile = saveVariable(kFileVariable, m_oldFile);

@@ -3,6 +3,7 @@
 #define KYTEST_LOG_CAPTURE_H
 
 #include <cstddef>
+#include <iosfwd>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,9 @@ struct LogLine {
         return level == other.level && tag == other.tag && message == other.message;
     }
 };
+
+// Log lines print readably in failed comparisons: {level tag: message}.
+void PrintTo(const LogLine& line, std::ostream* out);
 
 class LogCapture {
   public:

@@ -2,21 +2,11 @@
 #ifndef KYTEST_TPPM_TEST_HELPERS_H
 #define KYTEST_TPPM_TEST_HELPERS_H
 
-#include <ostream>
 #include <regex>
 #include <string>
 
 #include "kylibcurl.h"
 #include "support/log_capture.h"
-
-namespace kytest {
-
-// Log lines print readably in failed comparisons.
-inline void PrintTo(const LogLine& line, std::ostream* out) {
-    *out << "{" << line.level << " " << line.tag << ": " << line.message << "}";
-}
-
-}  // namespace kytest
 
 namespace tppmtest {
 
