@@ -9,7 +9,8 @@ BENCH_BUILD ?= build-bench
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 FUZZ_TIME ?= 60
-FUZZ_TARGETS ?= url_key tppm_cache url_encode dump_trace header_callback logger_format client_table
+# Every target in fuzz/fuzz_targets.def, unless a list is given.
+FUZZ_TARGETS ?= $(shell sed -n 's/^KYFUZZ_TARGET.\([a-z_]*\).*/\1/p' fuzz/fuzz_targets.def)
 
 SUPPRESSIONS := $(CURDIR)/tools/sanitizers
 # Any report fails the test that made it: ASan and UBSan stop the process at the first one, LeakSanitizer

@@ -4,13 +4,9 @@ namespace kyfuzz {
 
 const std::vector<Target>& Targets() {
     static const std::vector<Target> targets = {
-        {"url_key", FuzzUrlKey},
-        {"tppm_cache", FuzzTppmCache},
-        {"url_encode", FuzzUrlEncode},
-        {"dump_trace", FuzzDumpTrace},
-        {"header_callback", FuzzHeaderCallback},
-        {"logger_format", FuzzLoggerFormat},
-        {"client_table", FuzzClientTable},
+#define KYFUZZ_TARGET(name, body) {#name, body},
+#include "fuzz_targets.def"
+#undef KYFUZZ_TARGET
     };
     return targets;
 }

@@ -12,13 +12,9 @@ namespace kyfuzz {
 
 using Body = int (*)(const uint8_t* data, size_t size);
 
-int FuzzUrlKey(const uint8_t* data, size_t size);
-int FuzzTppmCache(const uint8_t* data, size_t size);
-int FuzzUrlEncode(const uint8_t* data, size_t size);
-int FuzzDumpTrace(const uint8_t* data, size_t size);
-int FuzzHeaderCallback(const uint8_t* data, size_t size);
-int FuzzLoggerFormat(const uint8_t* data, size_t size);
-int FuzzClientTable(const uint8_t* data, size_t size);
+#define KYFUZZ_TARGET(name, body) int body(const uint8_t* data, size_t size);
+#include "fuzz_targets.def"
+#undef KYFUZZ_TARGET
 
 struct Target {
     const char* name;  // the directory of its corpus and regressions, and its executable's name + "_fuzz"
