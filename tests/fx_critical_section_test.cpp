@@ -5,8 +5,7 @@
 #include <thread>
 #include <vector>
 
-// The lock is internal to the library (not exported), so this test builds its own copy of it.
-#include "platform/fx_critical_section.cpp"
+// The lock is internal to the library (not exported): the test links its objects (kylibcurl_lock).
 #include "platform/fx_critical_section.h"
 
 namespace {
