@@ -2,7 +2,6 @@
 #ifndef KYTEST_TPPM_TEST_HELPERS_H
 #define KYTEST_TPPM_TEST_HELPERS_H
 
-#include <regex>
 #include <string>
 
 #include "kylibcurl.h"
@@ -11,11 +10,8 @@
 namespace tppmtest {
 
 // The tunnel port of a TPPM URL "<scheme>://127.0.0.1:<port>[/...]"; 0 when url has another shape.
-inline int TunnelPort(const std::string& url) {
-    static const std::regex kTppmUrl("^[a-z]*://127\\.0\\.0\\.1:([0-9]+)(/.*)?$");
-    std::smatch match;
-    return std::regex_match(url, match, kTppmUrl) ? std::stoi(match[1]) : 0;
-}
+// Compiled once, in the test kit: the regular expression behind it is costly to compile.
+int TunnelPort(const std::string& url);
 
 inline bool StartsWith(const std::string& text, const std::string& start) {
     return text.compare(0, start.size(), start) == 0;
