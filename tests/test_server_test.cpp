@@ -1,10 +1,13 @@
 // The shared test fixture itself: what the server records and answers, and how it misbehaves on purpose.
+#include <arpa/inet.h>
 #include <curl/curl.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <fstream>
 #include <memory>
@@ -272,6 +275,29 @@ TEST(TestServerTest, MisbehavesOnPurpose) {
     const kytest::RefusedPort refusing;
     Fetched refused = fetch(refusing.url());
     EXPECT_EQ(CURLE_COULDNT_CONNECT, refused.code);
+}
+
+// The port stays taken for as long as the object lives: another socket cannot bind it, even one that asks
+// to reuse the address, so no other test's server can be given it.
+TEST(TestServerTest, RefusedPortRefusesAndKeepsItsPortWhileHeld) {
+    const kytest::RefusedPort refusing;
+    ASSERT_NE(0, refusing.port());
+    errno = 0;
+    kytest::Socket refused = kytest::ConnectTo(refusing.port());
+    EXPECT_FALSE(refused.valid());
+    EXPECT_EQ(ECONNREFUSED, errno);
+
+    kytest::Socket other(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    ASSERT_TRUE(other.valid());
+    int on = 1;
+    ::setsockopt(other.fd(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(refusing.port()));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    errno = 0;
+    EXPECT_NE(0, ::bind(other.fd(), reinterpret_cast<sockaddr*>(&address), sizeof address));
+    EXPECT_EQ(EADDRINUSE, errno);
 }
 
 TEST(TestServerTest, StopsWhileAConnectionStallsOrWaits) {
