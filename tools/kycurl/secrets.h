@@ -1,0 +1,30 @@
+// Keeping passwords out of everything kycurl prints: URLs lose their password before they are shown or
+// sent, and credential header values are masked in the exchange it shows or traces.
+#ifndef KYCURL_SECRETS_H
+#define KYCURL_SECRETS_H
+
+#include <string>
+
+namespace kycurl {
+
+// A URL split into the URL without "user[:password]@" and the decoded credentials it carried.
+struct UrlCredentials {
+    std::string url;
+    bool hasUser = false;
+    std::string user;
+    bool hasPassword = false;
+    std::string password;
+};
+
+UrlCredentials SplitCredentials(const std::string& url);
+
+// The URL with its password, if any, replaced by "***".
+std::string RedactUrl(const std::string& url);
+
+// Replaces, in a block of request header lines, the credentials of every Authorization and
+// Proxy-Authorization line with '*' (the scheme word stays), keeping the block's length.
+void MaskCredentialHeaders(std::string& block);
+
+}  // namespace kycurl
+
+#endif
