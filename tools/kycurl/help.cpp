@@ -19,7 +19,7 @@ constexpr const char* kUsage =
 
 constexpr const char* kOverview =
     "Sends each URL's request on one session of libKyLibCurl and writes each reply\n"
-    "body to standard output as it arrives. Shared options mean what they mean in curl.\n";
+    "body to standard output as it arrives. Options curl has mean what they do there.\n";
 
 constexpr const char* kGroupList =
     "Groups: http post upload output connection tls verbose routing misc, and the\n"
@@ -44,8 +44,8 @@ constexpr const char* kExitTopic =
     "601 (connection failed) or 602 (timed out).\n";
 
 constexpr const char* kWriteOutTopic =
-    "-w <format>: written to standard output after each URL's transfer. '@file'\n"
-    "reads the format from a file ('@-': standard input); \\n \\r \\t and %% are escapes.\n"
+    "-w <format>: written to standard output after each URL's transfer; '@file'\n"
+    "reads it from a file ('@-': stdin). \\n \\r \\t and %% are escapes.\n"
     "Variables, %{name}:\n"
     "  http_code  time_total  time_connect  time_starttransfer  size_download\n"
     "  speed_download  url_effective  content_type  remote_ip  remote_port\n"

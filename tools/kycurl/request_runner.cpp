@@ -58,6 +58,19 @@ FILE* OpenStream(const std::string& path, std::string& error) {
     return file;
 }
 
+// libcurl rejects a malformed URL without a message of its own: its URL parser, with the switches
+// libcurl parses a request's URL with, names the fault before anything is sent.
+bool CheckUrl(const std::string& url, std::string& error) {
+    CURLU* parsed = curl_url();
+    CURLUcode code = parsed ? curl_url_set(parsed, CURLUPART_URL, url.c_str(),
+                                           CURLU_GUESS_SCHEME | CURLU_NON_SUPPORT_SCHEME)
+                            : CURLUE_OUT_OF_MEMORY;
+    curl_url_cleanup(parsed);
+    if (code == CURLUE_OK) return true;
+    error = curl_url_strerror(code);
+    return false;
+}
+
 struct StreamCloser {
     void operator()(FILE* file) const {
         if (file && file != stdout && file != stderr) fclose(file);
@@ -126,6 +139,9 @@ class CommandRunner {
         UrlJob job;
         std::string error;
         if (!MakeUrlJob(m_o, index, m_data, job, error)) return Fail(CURLE_WRITE_ERROR, error);
+        if (!CheckUrl(job.requestUrl, error))
+            return Fail(CURLE_URL_MALFORMAT,
+                        KYLibCurl::GetHttpReqTypeString(m_o.method) + (" " + job.shownUrl + ": " + error));
         BodySource upload;
         if (!job.upload.empty() && !upload.AddFile(job.upload, error)) return Fail(CURLE_READ_ERROR, error);
         BodySource* body = !job.upload.empty() ? &upload : !m_formBody.empty() ? &m_formBody : &m_dataBody;
@@ -146,9 +162,9 @@ class CommandRunner {
             bool again = retriesLeft > 0 && IsTransient(outcome, status) && (!body || body->Rewind());
             if (!again) return Report(job, outcome, status);
             int wait = RetryWait(outcome, delaySeconds);
+            bool httpError = outcome.exitCode == CURLE_OK || outcome.exitCode == CURLE_HTTP_RETURNED_ERROR;
             if (m_o.showsWarnings()) {
-                PrintWarning(std::string("Problem ") +
-                             (outcome.exitCode == CURLE_OK ? ": HTTP error" : ": timeout") +
+                PrintWarning(std::string("Problem ") + (httpError ? ": HTTP error" : ": timeout") +
                              ". Will retry in " + std::to_string(wait) + " seconds. " +
                              std::to_string(retriesLeft) + " retries left.");
             }
