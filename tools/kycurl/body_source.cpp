@@ -81,7 +81,7 @@ bool BodySource::Install(KYLibCurl& session) {
 size_t BodySource::ReadSegment(Segment& segment, char* buffer, size_t room) {
     if (!segment.file) {
         size_t n = std::min(room, segment.text.size() - m_offset);
-        memcpy(buffer, segment.text.data() + m_offset, n);
+        segment.text.copy(buffer, n, m_offset);
         m_offset += n;
         return n;
     }

@@ -39,34 +39,43 @@ std::string Text(CURL* handle, CURLINFO info) {
     return value ? value : "";
 }
 
+std::string HttpCode(CURL* handle, CURLINFO info) {
+    long code = 0;
+    curl_easy_getinfo(handle, info, &code);
+    char text[16];
+    snprintf(text, sizeof text, "%03ld", code);
+    return text;
+}
+
+std::string RedactedText(CURL* handle, CURLINFO info) { return RedactUrl(Text(handle, info)); }
+
+// The variables libcurl knows, each with how its value is read and written out.
+const struct {
+    const char* name;
+    std::string (*read)(CURL*, CURLINFO);
+    CURLINFO info;
+} kHandleVariables[] = {
+    {"http_code", HttpCode, CURLINFO_RESPONSE_CODE},
+    {"response_code", HttpCode, CURLINFO_RESPONSE_CODE},
+    {"time_total", Seconds, CURLINFO_TOTAL_TIME_T},
+    {"time_connect", Seconds, CURLINFO_CONNECT_TIME_T},
+    {"time_starttransfer", Seconds, CURLINFO_STARTTRANSFER_TIME_T},
+    {"size_download", OffT, CURLINFO_SIZE_DOWNLOAD_T},
+    {"speed_download", OffT, CURLINFO_SPEED_DOWNLOAD_T},
+    {"url_effective", RedactedText, CURLINFO_EFFECTIVE_URL},
+    {"content_type", Text, CURLINFO_CONTENT_TYPE},
+    {"remote_ip", Text, CURLINFO_PRIMARY_IP},
+    {"remote_port", Long, CURLINFO_PRIMARY_PORT},
+    {"num_redirects", Long, CURLINFO_REDIRECT_COUNT},
+};
+
 bool Variable(const std::string& name, CURL* handle, const WriteOutFacts& facts, std::string& out) {
-    if (name == "http_code" || name == "response_code") {
-        long code = 0;
-        curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &code);
-        char text[16];
-        snprintf(text, sizeof text, "%03ld", code);
-        out = text;
-    } else if (name == "time_total") {
-        out = Seconds(handle, CURLINFO_TOTAL_TIME_T);
-    } else if (name == "time_connect") {
-        out = Seconds(handle, CURLINFO_CONNECT_TIME_T);
-    } else if (name == "time_starttransfer") {
-        out = Seconds(handle, CURLINFO_STARTTRANSFER_TIME_T);
-    } else if (name == "size_download") {
-        out = OffT(handle, CURLINFO_SIZE_DOWNLOAD_T);
-    } else if (name == "speed_download") {
-        out = OffT(handle, CURLINFO_SPEED_DOWNLOAD_T);
-    } else if (name == "url_effective") {
-        out = RedactUrl(Text(handle, CURLINFO_EFFECTIVE_URL));
-    } else if (name == "content_type") {
-        out = Text(handle, CURLINFO_CONTENT_TYPE);
-    } else if (name == "remote_ip") {
-        out = Text(handle, CURLINFO_PRIMARY_IP);
-    } else if (name == "remote_port") {
-        out = Long(handle, CURLINFO_PRIMARY_PORT);
-    } else if (name == "num_redirects") {
-        out = Long(handle, CURLINFO_REDIRECT_COUNT);
-    } else if (name == "exitcode") {
+    for (const auto& variable : kHandleVariables) {
+        if (name != variable.name) continue;
+        out = variable.read(handle, variable.info);
+        return true;
+    }
+    if (name == "exitcode") {
         out = std::to_string(facts.exitCode);
     } else if (name == "errormsg") {
         out = facts.errorMessage;
