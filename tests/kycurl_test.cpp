@@ -375,6 +375,13 @@ TEST_F(KycurlTest, HttpsVerifiesUnlessToldOtherwise) {
     RunResult insecure = RunKycurl({"-k", "--ssl-reqd", tls.url("/bytes/2")});
     EXPECT_EQ(insecure.exitStatus, 0) << insecure.err;
     EXPECT_EQ(insecure.out, "ab");
+    kytest::TempDir dir;
+    WriteFile(dir.file("up.bin"), std::string(100000, 'u'));
+    RunResult upload = RunKycurl({"--cacert", tls.caFile(), "-v", "-T", dir.file("up.bin"), tls.url("/in/")});
+    EXPECT_EQ(upload.exitStatus, 0) << upload.err;
+    EXPECT_NE(upload.err.find("* SSL connection using"), std::string::npos) << upload.err;
+    EXPECT_EQ(tls.lastRequest().target, "/in/up.bin");
+    EXPECT_EQ(tls.lastRequest().body, std::string(100000, 'u'));
 }
 
 // The host name is never resolved: the tunnel replaces it with 127.0.0.1.
@@ -631,6 +638,36 @@ TEST_F(KycurlTest, OptionsReachServerAsCurlSendsThem) {
                 EXPECT_EQ(got.header(header.first), header.second) << named << ": " << header.first;
             }
         }
+    }
+}
+
+// The proxy receives the whole URL; the host behind it is never resolved here.
+TEST_F(KycurlTest, ProxyReceivesTheAbsoluteUrl) {
+    RunResult r =
+        RunKycurl({"-x", "127.0.0.1:" + std::to_string(server.port()), "http://proxied.invalid/x?y=1"});
+    EXPECT_EQ(r.exitStatus, 0) << r.err;
+    ASSERT_EQ(server.requestCount(), 1u);
+    EXPECT_EQ(server.lastRequest().target, "http://proxied.invalid/x?y=1");
+    EXPECT_EQ(server.lastRequest().header("Host"), "proxied.invalid");
+}
+
+// A 307 repeats the request with its body: an upload read from a file is read again from its start.
+TEST_F(KycurlTest, RedirectsSendTheBodyAgain) {
+    kytest::TempDir dir;
+    const std::string content(300000, 'r');
+    WriteFile(dir.file("body"), content);
+    for (const std::vector<std::string>& body :
+         {std::vector<std::string>{"-T", dir.file("body")},
+          std::vector<std::string>{"-F", "f=<" + dir.file("body")},
+          std::vector<std::string>{"--data-binary", "@" + dir.file("body")}}) {
+        std::vector<std::string> args = body;
+        args.insert(args.end(), {"-L", server.url("/header?status=307&Location=/landed")});
+        size_t before = server.requestCount();
+        RunResult r = RunKycurl(args);
+        EXPECT_EQ(r.exitStatus, 0) << body[0] << ": " << r.err;
+        ASSERT_EQ(server.requestCount(), before + 2) << body[0];
+        EXPECT_EQ(server.lastRequest().target, "/landed");
+        EXPECT_NE(server.lastRequest().body.find(content), std::string::npos) << body[0];
     }
 }
 
