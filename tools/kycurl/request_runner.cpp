@@ -1,6 +1,5 @@
 #include "request_runner.h"
 
-#include <strings.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -18,6 +17,7 @@
 #include "multipart.h"
 #include "reply_writer.h"
 #include "request_body.h"
+#include "request_headers.h"
 #include "session_setup.h"
 #include "transfer_outcome.h"
 #include "url_job.h"
@@ -34,19 +34,6 @@ std::string ErrorText(const KYLibCurl& session) {
     std::string text(session.m_errorBuf, strnlen(session.m_errorBuf, sizeof session.m_errorBuf));
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
     return text;
-}
-
-std::string HeaderName(const std::string& line) {
-    std::string name = line.substr(0, line.find_first_of(":;"));
-    while (!name.empty() && (name.back() == ' ' || name.back() == '\t')) name.pop_back();
-    return name;
-}
-
-bool HasHeader(const std::vector<std::string>& lines, const char* name) {
-    for (const std::string& line : lines) {
-        if (strcasecmp(HeaderName(line).c_str(), name) == 0) return true;
-    }
-    return false;
 }
 
 // "-" is standard output and "%" standard error, as for curl's --trace.
@@ -204,23 +191,14 @@ class CommandRunner {
     // The session's lists start afresh for each attempt: the -H lines, then the lines the body needs.
     bool PrepareHeaders(const UrlJob& job, const BodySource* body, std::string& error) {
         m_session.KYLibCurlFreeHttpHeaderList();
-        std::vector<std::string> lines = m_o.headers;
-        const std::vector<std::string>& given = m_o.headers;
-        if (HasJson(m_o.data) && !m_o.dataAsQuery) {
-            if (!HasHeader(given, "Content-Type")) lines.emplace_back("Content-Type: application/json");
-            if (!HasHeader(given, "Accept")) lines.emplace_back("Accept: application/json");
-        }
-        if (body == &m_formBody && !HasHeader(given, "Content-Type")) lines.push_back(m_formContentType);
-        if (body && !body->sizeKnown() && !HasHeader(given, "Transfer-Encoding")) {
-            lines.emplace_back("Transfer-Encoding: chunked");
-        }
-        if (!job.upload.empty()) {
-            // An upload is no form: libcurl would otherwise label it as one. curl's PUT asks to continue.
-            if (!HasHeader(given, "Content-Type")) lines.emplace_back("Content-Type:");
-            if (!HasHeader(given, "Expect") && (!body->sizeKnown() || body->size() > 0)) {
-                lines.emplace_back("Expect: 100-continue");
-            }
-        }
+        BodyShape shape;
+        shape.json = HasJson(m_o.data) && !m_o.dataAsQuery;
+        if (body == &m_formBody) shape.formContentType = m_formContentType;
+        shape.upload = !job.upload.empty();
+        shape.present = body != nullptr;
+        shape.sizeKnown = !body || body->sizeKnown();
+        shape.size = body ? body->size() : 0;
+        std::vector<std::string> lines = RequestHeaderLines(m_o.headers, shape);
         for (const std::string& line : lines) {
             if (!m_session.KYLibCurlAppendHeader(HTTP_HDR_HEADER, line.c_str())) {
                 error = "the session refused the header '" + line + "'";
