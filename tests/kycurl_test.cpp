@@ -820,6 +820,13 @@ TEST_F(KycurlTest, RetryRepeatsTransientFailuresOnly) {
     EXPECT_NE(r.err.find("Warning: Problem : HTTP error. Will retry in 1 seconds. 1 retries left."),
               std::string::npos)
         << r.err;
+    // A retry starts the output file again.
+    kytest::TempDir dir;
+    server.clearRequests();
+    RunResult toFile = RunKycurl({"-s", "--retry", "1", "-o", dir.file("out"), server.url("/status/503")});
+    EXPECT_EQ(toFile.exitStatus, 0) << toFile.err;
+    EXPECT_EQ(server.requestCount(), 2u);
+    EXPECT_EQ(ReadFile(dir.file("out")), "status 503");
     server.clearRequests();
     EXPECT_EQ(RunKycurl({"--retry", "3", server.url("/status/404")}).exitStatus, 0);
     EXPECT_EQ(server.requestCount(), 1u);
