@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # kycurl against the curl tool on one large download from the bench server on 127.0.0.1: wall time
-# (median of the rounds, each round runs both, in alternating order) and peak resident memory.
+# (median of the rounds, each round runs both, in alternating order), CPU time (user + system, median)
+# and peak resident memory.
 #
 #   bench/kycurl/download_vs_curl.sh BUILD_DIR [MIB] [ROUNDS]
 #
@@ -33,13 +34,14 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# One download to /dev/null: "<seconds> <peak KiB> <bytes>".
+# One download to /dev/null: "<wall µs> <peak KiB> <bytes> <CPU ms>".
 measure() {
   local start end
   start=$(date +%s%N)
-  "$time_tool" -f "%M" -o "$scratch/rss" "$@" -s -o /dev/null -w '%{size_download}' "$url" >"$scratch/size"
+  "$time_tool" -f "%M %U %S" -o "$scratch/usage" "$@" -s -o /dev/null -w '%{size_download}' "$url" >"$scratch/size"
   end=$(date +%s%N)
-  echo "$(( (end - start) / 1000 )) $(cat "$scratch/rss") $(cat "$scratch/size")"
+  read -r rss user system <"$scratch/usage"
+  echo "$(( (end - start) / 1000 )) $rss $(cat "$scratch/size") $(awk -v u="$user" -v s="$system" 'BEGIN { print (u + s) * 1000 }')"
 }
 
 median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
@@ -65,12 +67,14 @@ k_us=$(cut -d' ' -f1 "$scratch/kycurl" | median)
 c_us=$(cut -d' ' -f1 "$scratch/curl" | median)
 k_rss=$(cut -d' ' -f2 "$scratch/kycurl" | sort -n | tail -1)
 c_rss=$(cut -d' ' -f2 "$scratch/curl" | sort -n | tail -1)
+k_cpu=$(cut -d' ' -f4 "$scratch/kycurl" | median)
+c_cpu=$(cut -d' ' -f4 "$scratch/curl" | median)
 echo "$(uptime)"
 echo "${mib} MiB download from 127.0.0.1 to /dev/null, median of $rounds rounds"
 echo "runs (µs): kycurl $(cut -d' ' -f1 "$scratch/kycurl" | tr '\n' ' ')/ curl $(cut -d' ' -f1 "$scratch/curl" | tr '\n' ' ')"
-awk -v ku="$k_us" -v cu="$c_us" -v kr="$k_rss" -v cr="$c_rss" 'BEGIN {
-  printf "| client | wall time (ms) | peak RSS (MiB) |\n|---|---|---|\n"
-  printf "| kycurl | %.1f | %.1f |\n| curl | %.1f | %.1f |\n", ku / 1000, kr / 1024, cu / 1000, cr / 1024
+awk -v ku="$k_us" -v cu="$c_us" -v kr="$k_rss" -v cr="$c_rss" -v kc="$k_cpu" -v cc="$c_cpu" 'BEGIN {
+  printf "| client | wall time (ms) | CPU time (ms) | peak RSS (MiB) |\n|---|---|---|---|\n"
+  printf "| kycurl | %.1f | %.0f | %.1f |\n| curl | %.1f | %.0f | %.1f |\n", ku / 1000, kc, kr / 1024, cu / 1000, cc, cr / 1024
   printf "kycurl / curl wall time: %.2f (target at most 1.50); kycurl peak RSS %.1f MiB (target at most 32)\n",
          ku / cu, kr / 1024
 }'
