@@ -36,10 +36,15 @@ int ExchangeTrace::Callback(CURL* handle, curl_infotype type, char* data, size_t
     if (type > CURLINFO_SSL_DATA_OUT) return 0;
     if (self->m_routed) self->AnnounceRoute(handle);
     std::string masked;
-    if (type == CURLINFO_HEADER_OUT) {
+    if (type == CURLINFO_HEADER_OUT || type == CURLINFO_TEXT) {
         masked.assign(data, size);
-        MaskCredentialHeaders(masked);
+        if (type == CURLINFO_TEXT) {
+            masked = RedactUrlsInText(masked);
+        } else {
+            MaskCredentialHeaders(masked);
+        }
         data = masked.data();
+        size = masked.size();
     }
     if (self->m_mode == TraceMode::Verbose) {
         self->Verbose(type, data, size);

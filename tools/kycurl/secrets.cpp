@@ -3,6 +3,7 @@
 #include <curl/curl.h>
 #include <strings.h>
 
+#include <algorithm>
 #include <cstring>
 
 namespace kycurl {
@@ -66,6 +67,19 @@ std::string RedactUrl(const std::string& url) {
     size_t colon = url.find(':', authority.start);
     if (colon == std::string::npos || colon > authority.at) return url;
     return url.substr(0, colon + 1) + "***" + url.substr(authority.at);
+}
+
+std::string RedactUrlsInText(const std::string& text) {
+    std::string out;
+    size_t done = 0;
+    for (size_t scheme = text.find("://"); scheme != std::string::npos; scheme = text.find("://", done)) {
+        size_t start = text.find_last_of(" '\"", scheme);
+        start = start == std::string::npos || start < done ? done : start + 1;
+        size_t end = std::min(text.find_first_of(" '\"\r\n", scheme), text.size());
+        out += text.substr(done, start - done) + RedactUrl(text.substr(start, end - start));
+        done = end;
+    }
+    return out + text.substr(done);
 }
 
 void MaskCredentialHeaders(std::string& block) {

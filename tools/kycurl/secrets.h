@@ -21,6 +21,10 @@ UrlCredentials SplitCredentials(const std::string& url);
 // The URL with its password, if any, replaced by "***".
 std::string RedactUrl(const std::string& url);
 
+// The text with the password of every URL in it replaced by "***" (libcurl's information lines may quote
+// a proxy URL from the environment).
+std::string RedactUrlsInText(const std::string& text);
+
 // Replaces, in a block of request header lines, the credentials of every Authorization and
 // Proxy-Authorization line with '*' (the scheme word stays), keeping the block's length.
 void MaskCredentialHeaders(std::string& block);
