@@ -220,6 +220,11 @@ TEST_F(KycurlTest, DataFromFileAndStandardInputIsSentByteForByte) {
     EXPECT_EQ(fromStdin.exitStatus, 0) << fromStdin.err;
     EXPECT_EQ(server.lastRequest().body, config.input);
 
+    // -d drops CR and LF from standard input as from a file.
+    RunResult stripped = RunKycurl({"-d", "@-", server.url("/echo")}, {"", "a=1\r\nb=2\n", {}});
+    EXPECT_EQ(stripped.exitStatus, 0) << stripped.err;
+    EXPECT_EQ(server.lastRequest().body, "a=1b=2");
+
     size_t before = server.requestCount();
     RunResult missing = RunKycurl({"-d", "@" + dir.file("absent"), server.url("/echo")});
     EXPECT_EQ(missing.exitStatus, 26);
@@ -722,6 +727,15 @@ TEST_F(KycurlTest, OutputOptionsWriteWhatCurlWrites) {
         {{"-I", server.url("/bytes/2")}, kHead2, "", ""},
         {{"-i", "-o", "both", server.url("/bytes/2")}, "", "both", kHead2 + "ab"},
         {{"-L", server.url(redirect)}, "abc", "", ""},
+        {{"-i", "-L", server.url(redirect)},
+         "HTTP/1.1 302 Found\r\nContent-Type: text/plain\r\nLocation: /bytes/3\r\nContent-Length: 2\r\n\r\n"
+         "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 3\r\n\r\nabc",
+         "",
+         ""},
+        {{"-D", "all", server.url("/bytes/1"), server.url("/bytes/2")},
+         "aab",
+         "all",
+         "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 1\r\n\r\n" + kHead2},
         {{"-L", "-w", "%{num_redirects} %{http_code} %{url_effective}\\n", "-o", "/dev/null",
           server.url(redirect)},
          "1 200 " + base + "bytes/3\n",
@@ -914,6 +928,25 @@ TEST_F(KycurlTest, PasswordsNeverShow) {
     RunResult fromUrl = RunKycurl({"-s", withPassword});
     EXPECT_EQ(server.lastRequest().header("Authorization"), "Basic " + basic);
     EXPECT_EQ(server.lastRequest().target, "/status/500");
+}
+
+// Credentials written into one URL go with that URL's request only; -u goes with every one.
+TEST_F(KycurlTest, UrlCredentialsBelongToTheirUrl) {
+    std::string withUser = "http://a:b@127.0.0.1:" + std::to_string(server.port()) + "/echo";
+    RunResult r = RunKycurl(
+        {withUser, server.url("/echo"), "http://c@127.0.0.1:" + std::to_string(server.port()) + "/echo"});
+    ASSERT_EQ(r.exitStatus, 0) << r.err;
+    std::vector<kytest::ReceivedRequest> got = server.requests();
+    ASSERT_EQ(got.size(), 3u);
+    EXPECT_EQ(got[0].header("Authorization"), "Basic YTpi");
+    EXPECT_FALSE(got[1].hasHeader("Authorization"));
+    EXPECT_EQ(got[2].header("Authorization"), "Basic Yzo=");  // "c:", as curl sends a user without password
+    server.clearRequests();
+    RunResult user = RunKycurl({"-u", "x:y", withUser, server.url("/echo")});
+    ASSERT_EQ(user.exitStatus, 0) << user.err;
+    for (const kytest::ReceivedRequest& request : server.requests()) {
+        EXPECT_EQ(request.header("Authorization"), "Basic eDp5");
+    }
 }
 
 TEST_F(KycurlTest, RoutedRequestNamesItsTunnel) {
