@@ -965,6 +965,16 @@ TEST_F(KycurlTest, RoutedRequestNamesItsTunnel) {
         << r.err;
     RunResult direct = RunKycurl({"-w", "[%{tunnel_url}]", server.url("/bytes/2")});
     EXPECT_EQ(direct.out, "ab[]");
+
+    // No tunnel may be set up for this client: nothing is sent, and the route is named as the failure.
+    WriteFile(dir.file("clients"), "- tunnel\ndemo-client refuse\n");
+    size_t before = server.requestCount();
+    RunResult refused =
+        RunKycurl({"--client", "demo-client", url}, {"", "", {"KYFW_CLIENTS=" + dir.file("clients")}});
+    EXPECT_EQ(refused.exitStatus, 7);
+    EXPECT_NE(refused.err.find("kycurl: (7) GET " + url + ": no route to the client"), std::string::npos)
+        << refused.err;
+    EXPECT_EQ(server.requestCount(), before);
 }
 
 }  // namespace
