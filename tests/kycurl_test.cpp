@@ -676,6 +676,26 @@ TEST_F(KycurlTest, RedirectsSendTheBodyAgain) {
     }
 }
 
+// The n-th -T belongs to the n-th URL; a later URL without one is no upload.
+TEST_F(KycurlTest, UploadsPairWithTheirUrls) {
+    kytest::TempDir dir;
+    WriteFile(dir.file("f"), "file body");
+    RunResult r = RunKycurl({"-T", dir.file("f"), server.url("/a"), server.url("/b")});
+    ASSERT_EQ(r.exitStatus, 0) << r.err;
+    std::vector<kytest::ReceivedRequest> got = server.requests();
+    ASSERT_EQ(got.size(), 2u);
+    EXPECT_EQ(got[0].method + " " + got[0].target + " " + got[0].body, "PUT /a file body");
+    EXPECT_EQ(got[1].method + " " + got[1].target + " " + got[1].body, "GET /b ");
+    // A body-less PUT that is redirected after an upload: nothing is read from the earlier file.
+    server.clearRequests();
+    RunResult again = RunKycurl({"-X", "PUT", "-L", "-T", dir.file("f"), server.url("/a"),
+                                 server.url("/header?status=307&Location=/c")});
+    ASSERT_EQ(again.exitStatus, 0) << again.err;
+    got = server.requests();
+    ASSERT_EQ(got.size(), 3u);
+    EXPECT_EQ(got[2].method + " " + got[2].target + " " + got[2].body, "PUT /c ");
+}
+
 TEST_F(KycurlTest, UploadsStreamFromStandardInputAndFormPartsFromFiles) {
     RunResult fromStdin = RunKycurl({"-T", "-", server.url("/in")}, {"", "piped body", {}});
     ASSERT_EQ(fromStdin.exitStatus, 0) << fromStdin.err;

@@ -126,14 +126,19 @@ class CommandRunner {
         UrlJob job;
         std::string error;
         if (!MakeUrlJob(m_o, index, m_data, job, error)) return Fail(CURLE_WRITE_ERROR, error);
-        if (!CheckUrl(job.requestUrl, error))
+        if (!CheckUrl(job.requestUrl, error)) {
             return Fail(CURLE_URL_MALFORMAT,
-                        KYLibCurl::GetHttpReqTypeString(m_o.method) + (" " + job.shownUrl + ": " + error));
+                        KYLibCurl::GetHttpReqTypeString(job.method) + (" " + job.shownUrl + ": " + error));
+        }
         BodySource upload;
         if (!job.upload.empty() && !upload.AddFile(job.upload, error)) return Fail(CURLE_READ_ERROR, error);
         BodySource* body = !job.upload.empty() ? &upload : !m_formBody.empty() ? &m_formBody : &m_dataBody;
         if (body->empty()) body = nullptr;
-        if (body && !body->Install(m_session)) return Fail(CURLE_FAILED_INIT, "the session refused the body");
+        // A request without a body still gets a (empty) reader: libcurl must never call back into the
+        // upload of an earlier URL, which is gone by then.
+        if (!(body ? body : &m_noBody)->Install(m_session)) {
+            return Fail(CURLE_FAILED_INIT, "the session refused the body");
+        }
         const UrlCredentials& c = job.credentials;
         if (!m_o.hasUser && !ApplyUrlCredentials(m_session, c.hasUser, c.user, c.hasPassword, c.password)) {
             return Fail(CURLE_FAILED_INIT, "the session refused the URL's credentials");
@@ -216,7 +221,7 @@ class CommandRunner {
         size_t length = 0;
         bool uploading = false;
         if (body && m_session.m_chunked) {
-            uploading = m_o.method != HTTP_REQ_POST;
+            uploading = job.method != HTTP_REQ_POST;
             long size = body->sizeKnown() ? static_cast<long>(body->size()) : -1;
             if (uploading &&
                 (!m_session.KYLibCurlSetAdditionalOptions(CURLOPT_UPLOAD) ||
@@ -229,7 +234,7 @@ class CommandRunner {
         } else if (body) {
             length = static_cast<size_t>(body->size());
         }
-        bool sent = m_session.KYLibCurlSendHttpReq2(m_o.method, job.requestUrl.c_str(), data, length, false,
+        bool sent = m_session.KYLibCurlSendHttpReq2(job.method, job.requestUrl.c_str(), data, length, false,
                                                     client, m_o.dynamicTppm);
         int off = 0;
         if (uploading) m_session.KYLibCurlSetAdditionalOptionsIntValue(CURLOPT_UPLOAD, off);
@@ -239,7 +244,7 @@ class CommandRunner {
     int Report(const UrlJob& job, const Outcome& outcome, long status) {
         if (outcome.exitCode != CURLE_OK && m_o.showsErrors()) {
             PrintError("(" + std::to_string(outcome.exitCode) + ") " +
-                       KYLibCurl::GetHttpReqTypeString(m_o.method) + " " + job.shownUrl + ": " +
+                       KYLibCurl::GetHttpReqTypeString(job.method) + " " + job.shownUrl + ": " +
                        outcome.reason + " (" + DescribeStatus(status) + ")");
         }
         if (!m_writeOut.empty()) WriteOut(outcome);
@@ -271,6 +276,7 @@ class CommandRunner {
     std::string m_data;
     std::string m_writeOut;
     BodySource m_dataBody;
+    BodySource m_noBody;
     BodySource m_formBody;
     std::string m_formContentType;
 };

@@ -47,6 +47,8 @@ bool MakeUrlJob(const Options& o, size_t index, const std::string& query, UrlJob
     if (o.dataAsQuery && !query.empty()) job.requestUrl = AppendQuery(job.requestUrl, query);
     job.upload = index < o.uploads.size() ? o.uploads[index] : "";
     if (!job.upload.empty() && job.upload != "-") job.requestUrl = WithFileName(job.requestUrl, job.upload);
+    // As in curl, a URL without a -T of its own is no upload: it goes out as GET unless -X says otherwise.
+    job.method = !o.methodGiven && !o.uploads.empty() && job.upload.empty() ? HTTP_REQ_GET : o.method;
     job.outputPath.clear();
     if (index >= o.outputs.size()) return true;
     const OutputTarget& target = o.outputs[index];

@@ -16,6 +16,7 @@ struct UrlJob {
     std::string requestUrl;      // what the session is asked to send to
     std::string upload;          // -T file, or empty
     std::string outputPath;      // empty: standard output
+    _http_req_type_ method = HTTP_REQ_GET;
 };
 
 // False with a message in error when -O finds no file name in the URL.
