@@ -725,6 +725,14 @@ TEST_F(KycurlTest, UploadsStreamFromStandardInputAndFormPartsFromFiles) {
                             "Content-Type: x/y\r\n\r\nfile\r\ncontent\r\n--" +
                             boundary + "--\r\n");
     EXPECT_EQ(got.header("Content-Length"), std::to_string(got.body.size()));
+
+    // The form goes whole to every URL.
+    server.clearRequests();
+    RunResult twice = RunKycurl({"-F", "doc=@" + dir.file("a.txt"), server.url("/one"), server.url("/two")});
+    ASSERT_EQ(twice.exitStatus, 0) << twice.err;
+    ASSERT_EQ(server.requestCount(), 2u);
+    EXPECT_NE(server.requests()[0].body.find("file\r\ncontent\r\n--"), std::string::npos);
+    EXPECT_NE(server.requests()[1].body.find("file\r\ncontent\r\n--"), std::string::npos);
 }
 
 // One row per option: what kycurl printed or wrote.

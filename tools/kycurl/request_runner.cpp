@@ -134,6 +134,8 @@ class CommandRunner {
         if (!job.upload.empty() && !upload.AddFile(job.upload, error)) return Fail(CURLE_READ_ERROR, error);
         BodySource* body = !job.upload.empty() ? &upload : !m_formBody.empty() ? &m_formBody : &m_dataBody;
         if (body->empty()) body = nullptr;
+        // The data and form bodies serve every URL, each from their first byte.
+        if (body && !body->Rewind()) return Fail(CURLE_READ_ERROR, "standard input cannot be sent twice");
         // A request without a body still gets a (empty) reader: libcurl must never call back into the
         // upload of an earlier URL, which is gone by then.
         if (!(body ? body : &m_noBody)->Install(m_session)) {
