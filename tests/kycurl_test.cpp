@@ -25,8 +25,6 @@
 #define KYCURL_PATH ""
 #endif
 
-extern char** environ;
-
 namespace {
 
 constexpr int kRunLimitSeconds = 60;
@@ -61,6 +59,7 @@ std::vector<std::string> ChildEnvironment(const std::vector<std::string>& extra)
 
 std::vector<char*> Pointers(std::vector<std::string>& texts) {
     std::vector<char*> pointers;
+    pointers.reserve(texts.size() + 1);
     for (std::string& text : texts) pointers.push_back(text.data());
     pointers.push_back(nullptr);
     return pointers;
