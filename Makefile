@@ -6,6 +6,7 @@ ASAN_BUILD ?= build-asan
 TSAN_BUILD ?= build-tsan
 FUZZ_BUILD ?= build-fuzz
 BENCH_BUILD ?= build-bench
+KYCURL_BENCH_BUILD ?= build-bench-kycurl
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 FUZZ_TIME ?= 60
@@ -71,6 +72,15 @@ bench:
 	cmake --build $(BENCH_BUILD) -j $(JOBS) --target kybench kybench_server
 	$(BENCH_BUILD)/bin/kybench $(BENCH_FLAGS)
 
+# kycurl against the curl tool on a 100 MiB download (bench/README.md): wall time and peak memory.
+.PHONY: bench-kycurl
+bench-kycurl:
+	@tools/bootstrap.sh curl time
+	cmake -S . -B $(KYCURL_BENCH_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release -DKYLIBCURL_BUILD_BENCH=ON \
+		-DKYLIBCURL_BUILD_TESTS=OFF $(CMAKE_FLAGS)
+	cmake --build $(KYCURL_BENCH_BUILD) -j $(JOBS) --target kycurl kybench_server
+	bench/kycurl/download_vs_curl.sh $(KYCURL_BENCH_BUILD)
+
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD)
-	rm -rf $(BENCH_BUILD)
+	rm -rf $(BENCH_BUILD) $(KYCURL_BENCH_BUILD)

@@ -1,11 +1,13 @@
 // kycurl: a command-line HTTP(S) client on libKyLibCurl.
+#include <csignal>
 #include <cstdio>
 #include <vector>
 
 #include "demo.h"
+#include "help.h"
 #include "kylibcurl.h"
+#include "messages.h"
 #include "options.h"
-#include "output.h"
 #include "request_runner.h"
 #include "session_setup.h"
 
@@ -26,10 +28,12 @@ int main(int argc, char** argv) {
         return kycurl::kExitUsage;
     }
     const kycurl::Options& options = parsed.options;
-    kycurl::ConfigureLibraryLog(options.verbose);
+    kycurl::ConfigureLibraryLog(options.libraryLog);
+    // A reader that goes away shows as a failed write (exit 23), not as a killed process.
+    signal(SIGPIPE, SIG_IGN);
     switch (options.mode) {
         case kycurl::Mode::Help:
-            fputs(kycurl::HelpText(), stdout);
+            fputs(kycurl::HelpText(options.helpTopic).c_str(), stdout);
             return kycurl::kExitOk;
         case kycurl::Mode::Version:
             printf("kycurl %s (libKyLibCurl %s, libcurl %s)\n", KYCURL_VERSION, KYCURL_VERSION,
@@ -44,5 +48,5 @@ int main(int argc, char** argv) {
         case kycurl::Mode::Request:
             break;
     }
-    return kycurl::RunRequest(options);
+    return kycurl::RunRequests(options);
 }

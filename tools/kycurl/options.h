@@ -11,35 +11,82 @@ namespace kycurl {
 
 enum class Mode { Request, Probe, Help, Version, UrlEncode, Demo };
 
+// How one data option's value becomes request body bytes.
+enum class DataFlavour {
+    Ascii,      // -d: "@file" read with CR and LF dropped, "@-" standard input
+    Binary,     // --data-binary: "@file" read byte for byte
+    Raw,        // --data-raw: taken as given, '@' included
+    UrlEncode,  // --data-urlencode: "[name]=content" or "[name]@file", content form-encoded
+    Json,       // --json: like --data-binary, joined without '&'
+};
+
+struct DataItem {
+    DataFlavour flavour;
+    std::string value;
+};
+
+// Where a reply goes: the n-th -o/-O belongs to the n-th URL; URLs without one write to standard output.
+struct OutputTarget {
+    bool remoteName = false;  // -O: the last segment of the URL's path
+    std::string path;         // -o; "-" is standard output
+};
+
+enum class TraceMode { None, Verbose, Hex, Ascii, LibraryLogTxt };
+
+enum class HttpVersion { Default, Http11, Http2 };
+
 struct Options {
     Mode mode = Mode::Request;
-    std::string url;
+    std::string helpTopic;          // --help [GROUP]
+    std::vector<std::string> urls;  // in order; each is sent on the same session
+    std::vector<OutputTarget> outputs;
+    std::vector<std::string> uploads;  // -T; the n-th belongs to the n-th URL
     _http_req_type_ method = HTTP_REQ_GET;
     bool methodGiven = false;
-    std::vector<std::string> dataItems;  // -d values in order; "@name" reads a file, "@-" standard input
-    std::vector<std::string> headers;    // -H lines other than Content-Type, in order
-    std::string contentTypeLine;         // the last -H Content-Type line; empty keeps the library default
+    std::vector<DataItem> data;
+    std::vector<std::string> formParts;  // -F
+    bool dataAsQuery = false;            // -G
+    bool head = false;                   // -I
+    std::vector<std::string> headers;    // -H lines in order
     std::string userPassword;            // -u
-    std::string caFile;                  // --cacert
-    std::string cookieFile;              // -b
-    std::string cookieJar;               // -c
-    std::string outputFile;              // -o
-    std::string clientName;              // --client
-    std::string urlEncodeText;           // --urlencode
-    int timeoutMs = 0;                   // -m; 0 leaves the transfer without a time-out
-    bool includeHeaders = false;         // -i
-    bool skipPeerVerify = false;         // -k
-    bool requireSsl = false;             // --ssl-reqd
-    bool silent = false;                 // -s
-    bool showError = false;              // -S
-    bool verbose = false;                // -v
-    bool trace = false;                  // --trace
-    bool dynamicTppm = false;            // --dynamic-tppm
-    bool hasClient = false;              // --client given (an empty name still routes)
+    bool hasUser = false;
+    std::string caFile;                    // --cacert
+    std::vector<std::string> cookies;      // -b NAME=VALUE strings
+    std::vector<std::string> cookieFiles;  // -b FILE
+    std::string cookieJar;                 // -c
+    std::string userAgent;                 // -A; empty sends no User-Agent
+    bool userAgentGiven = false;
+    std::string referer;        // -e
+    std::string proxy;          // -x
+    std::string writeOut;       // -w
+    std::string headerDump;     // -D
+    std::string traceFile;      // --trace / --trace-ascii
+    std::string clientName;     // --client
+    std::string urlEncodeText;  // --urlencode
+    int timeoutMs = 0;          // -m; 0 leaves the transfer without a time-out
+    int connectTimeoutMs = 0;   // --connect-timeout
+    long maxRedirs = -1;        // --max-redirs; -1 keeps libcurl's limit
+    int retries = 0;            // --retry
+    int retryDelaySeconds = 0;  // --retry-delay; 0 doubles from one second
+    HttpVersion httpVersion = HttpVersion::Default;
+    TraceMode trace = TraceMode::None;  // the last of -v, --trace, --trace-ascii, --trace-log
+    bool includeHeaders = false;        // -i
+    bool fail = false;                  // -f
+    bool followRedirects = false;       // -L
+    bool compressed = false;            // --compressed
+    bool skipPeerVerify = false;        // -k
+    bool requireSsl = false;            // --ssl-reqd
+    bool silent = false;                // -s
+    bool showError = false;             // -S
+    bool libraryLog = false;            // --library-log
+    bool dynamicTppm = false;           // --dynamic-tppm
+    bool hasClient = false;             // --client given (an empty name still routes)
 
-    bool hasBody() const { return !dataItems.empty(); }
+    bool hasData() const { return !data.empty(); }
     bool showsErrors() const { return !silent || showError; }
     bool showsProgress() const { return !silent; }
+    bool showsWarnings() const { return !silent; }
+    bool verbose() const { return trace == TraceMode::Verbose; }
 };
 
 struct ParseResult {
@@ -49,9 +96,6 @@ struct ParseResult {
 };
 
 ParseResult ParseOptions(int argc, const char* const* argv);
-
-// The --help text: every option, one paragraph each.
-const char* HelpText();
 
 }  // namespace kycurl
 

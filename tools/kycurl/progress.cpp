@@ -3,10 +3,6 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <cstdlib>
-#include <list>
-
-#include "kylibcurl.h"
 
 namespace kycurl {
 
@@ -35,18 +31,6 @@ std::string Bar(uint64_t received, int64_t total) {
     char percent[8];
     snprintf(percent, sizeof percent, "%3d%% ", static_cast<int>(fraction * 100.0));
     return percent + ("[" + std::string(filled, '#') + std::string(kBarWidth - filled, ' ') + "] ");
-}
-
-// A value that does not parse as a whole decimal number counts as unknown.
-int64_t ParseLength(const std::string& line) {
-    size_t colon = line.find(':');
-    if (colon == std::string::npos) return -1;
-    const char* start = line.c_str() + colon + 1;
-    char* end = nullptr;
-    long long value = strtoll(start, &end, 10);
-    if (end == start || value < 0) return -1;
-    while (*end == ' ' || *end == '\t' || *end == '\r' || *end == '\n') ++end;
-    return *end == '\0' ? value : -1;
 }
 
 }  // namespace
@@ -87,32 +71,6 @@ void ProgressMeter::Draw(double seconds) {
     fprintf(stderr, "\r%s\033[K", RenderProgress(m_received, m_total, seconds).c_str());
     fflush(stderr);
     m_drawn = true;
-}
-
-bool ProgressWriter::Install() {
-    return m_session.KYLibCurlSetCallbackWriteFunction(&ProgressWriter::Write) &&
-           m_session.KYLibCurlSetWriteData(this);
-}
-
-size_t ProgressWriter::Write(void* ptr, size_t size, size_t nmemb, void* userdata) {
-    ProgressWriter* self = static_cast<ProgressWriter*>(userdata);
-    size_t stored = KYLibCurl::libcurl_callback(ptr, size, nmemb, &self->m_session);
-    if (stored != size * nmemb) self->m_storeFailed = true;
-    // The header lines of the reply are all in the session by the time its first body chunk arrives.
-    if (!self->m_totalLooked) {
-        self->m_total = self->AnnouncedLength();
-        self->m_totalLooked = true;
-    }
-    self->m_received += stored;
-    self->m_meter.Update(self->m_received, self->m_total);
-    return stored;
-}
-
-// The last Content-Length line wins: earlier header blocks (an interim reply) announce nothing useful.
-int64_t ProgressWriter::AnnouncedLength() const {
-    std::list<std::string> lines;
-    if (!m_session.GetHttpResponseHeaders("Content-Length:", lines)) return -1;
-    return ParseLength(lines.back());
 }
 
 }  // namespace kycurl

@@ -1,6 +1,5 @@
 #include "request_body.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -18,12 +17,8 @@ bool ReadStream(FILE* in, std::string& out) {
     return !ferror(in);
 }
 
-bool ReadItem(const std::string& item, std::string& out, std::string& error) {
-    if (item.empty() || item[0] != '@') {
-        out += item;
-        return true;
-    }
-    std::string path = item.substr(1);
+// "-" is standard input.
+bool ReadInput(const std::string& path, std::string& out, std::string& error) {
     if (path == "-") {
         if (ReadStream(stdin, out)) return true;
         error = std::string("cannot read standard input: ") + strerror(errno);
@@ -37,29 +32,85 @@ bool ReadItem(const std::string& item, std::string& out, std::string& error) {
     return read;
 }
 
+// UrlEncode stops at a NUL byte: the text is encoded piece by piece around each.
+std::string FormEncode(const std::string& text) {
+    std::string encoded;
+    std::vector<char> buffer;
+    size_t start = 0;
+    while (true) {
+        size_t nul = text.find('\0', start);
+        encoded += UrlEncode(text.substr(start, nul - start).c_str(), buffer);
+        if (nul == std::string::npos) return encoded;
+        encoded += "%00";
+        start = nul + 1;
+    }
+}
+
+// "[name]=content" or "[name]@file"; the first '=' decides, else the first '@'.
+bool UrlEncodedItem(const std::string& value, std::string& out, std::string& error) {
+    size_t separator = value.find('=');
+    if (separator == std::string::npos) separator = value.find('@');
+    std::string name = separator == std::string::npos ? std::string() : value.substr(0, separator);
+    std::string content;
+    if (separator != std::string::npos && value[separator] == '@') {
+        if (!ReadInput(value.substr(separator + 1), content, error)) return false;
+    } else {
+        content = separator == std::string::npos ? value : value.substr(separator + 1);
+    }
+    out += name.empty() ? FormEncode(content) : name + "=" + FormEncode(content);
+    return true;
+}
+
+bool AppendItem(const DataItem& item, std::string& out, std::string& error) {
+    bool fromFile = !item.value.empty() && item.value[0] == '@';
+    switch (item.flavour) {
+        case DataFlavour::Raw:
+            out += item.value;
+            return true;
+        case DataFlavour::UrlEncode:
+            return UrlEncodedItem(item.value, out, error);
+        case DataFlavour::Ascii: {
+            if (!fromFile) break;
+            std::string content;
+            if (!ReadInput(item.value.substr(1), content, error)) return false;
+            for (char c : content) {
+                if (c != '\r' && c != '\n') out += c;
+            }
+            return true;
+        }
+        case DataFlavour::Binary:
+        case DataFlavour::Json:
+            if (fromFile) return ReadInput(item.value.substr(1), out, error);
+            break;
+    }
+    out += item.value;
+    return true;
+}
+
 }  // namespace
 
-bool BuildBody(const std::vector<std::string>& items, std::string& body, std::string& error) {
+bool BuildData(const std::vector<DataItem>& items, std::string& body, std::string& error) {
     body.clear();
+    bool json = false;
     for (size_t i = 0; i < items.size(); ++i) {
-        if (i > 0) body += '&';
-        if (!ReadItem(items[i], body, error)) return false;
+        json = json || items[i].flavour == DataFlavour::Json;
+        if (i > 0 && !json) body += '&';
+        if (!AppendItem(items[i], body, error)) return false;
     }
     return true;
 }
 
-bool ChunkedBodyReader::Install(KYLibCurl& session) {
-    return session.KYLibCurlSetCallbackReadFunction(&ChunkedBodyReader::Read) &&
-           session.KYLibCurlSetReadData(this);
+std::string AppendQuery(const std::string& url, const std::string& query) {
+    size_t lastSlash = url.rfind('/');
+    bool hasQuery = url.find('?', lastSlash == std::string::npos ? 0 : lastSlash) != std::string::npos;
+    return url + (hasQuery ? "&" : "?") + query;
 }
 
-size_t ChunkedBodyReader::Read(void* buffer, size_t size, size_t nitems, void* userdata) {
-    ChunkedBodyReader* self = static_cast<ChunkedBodyReader*>(userdata);
-    size_t room = size * nitems;
-    size_t n = std::min(room, self->m_body.size() - self->m_offset);
-    memcpy(buffer, self->m_body.data() + self->m_offset, n);
-    self->m_offset += n;
-    return n;
+bool HasJson(const std::vector<DataItem>& items) {
+    for (const DataItem& item : items) {
+        if (item.flavour == DataFlavour::Json) return true;
+    }
+    return false;
 }
 
 }  // namespace kycurl

@@ -1,33 +1,24 @@
-// The request body: the -d values gathered into one buffer, and the reader that feeds it to a chunked
-// upload.
+// The request body of the data options (-d, --data-binary, --data-raw, --data-urlencode, --json), built
+// once for every URL of the command, and the query that -G makes of it.
 #ifndef KYCURL_REQUEST_BODY_H
 #define KYCURL_REQUEST_BODY_H
 
-#include <cstddef>
 #include <string>
 #include <vector>
 
-class KYLibCurl;
+#include "options.h"
 
 namespace kycurl {
 
-// Joins the items with '&'; "@-" reads standard input, "@name" the file, each byte for byte. False with
-// a message in error when an input cannot be read.
-bool BuildBody(const std::vector<std::string>& items, std::string& body, std::string& error);
+// Joins the items with '&' (without, once --json was given), reading files and standard input the way
+// each flavour says. False with a message in error when an input cannot be read.
+bool BuildData(const std::vector<DataItem>& items, std::string& body, std::string& error);
 
-// With "Transfer-Encoding: chunked" the session leaves the body to a read callback: this one hands out
-// the body's bytes, so the upload never falls back to reading standard input.
-class ChunkedBodyReader {
-  public:
-    explicit ChunkedBodyReader(const std::string& body) : m_body(body) {}
+// The URL with query appended after '?' (or '&' when its last path segment already has a query).
+std::string AppendQuery(const std::string& url, const std::string& query);
 
-    bool Install(KYLibCurl& session);
-    static size_t Read(void* buffer, size_t size, size_t nitems, void* userdata);
-
-  private:
-    const std::string& m_body;
-    size_t m_offset = 0;
-};
+// True when any item is --json: the request then carries JSON Content-Type and Accept lines.
+bool HasJson(const std::vector<DataItem>& items);
 
 }  // namespace kycurl
 

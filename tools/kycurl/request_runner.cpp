@@ -1,107 +1,308 @@
 #include "request_runner.h"
 
-#include <cstring>
-#include <string>
+#include <unistd.h>
 
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "body_source.h"
+#include "exchange_trace.h"
 #include "kylibcurl.h"
-#include "output.h"
-#include "progress.h"
+#include "messages.h"
+#include "multipart.h"
+#include "reply_writer.h"
 #include "request_body.h"
+#include "request_headers.h"
 #include "session_setup.h"
+#include "transfer_outcome.h"
+#include "url_job.h"
+#include "write_out.h"
 
 namespace kycurl {
 
 namespace {
 
-// libcurl's own words for the failure, when it left any: its error buffer is cleared by each transfer.
-std::string TransferDetail(const KYLibCurl& session) {
-    std::string detail(session.m_errorBuf, strnlen(session.m_errorBuf, sizeof session.m_errorBuf));
-    while (!detail.empty() && (detail.back() == '\n' || detail.back() == '\r')) detail.pop_back();
-    return detail;
+constexpr int kRetryDelayLimitSeconds = 600;
+
+// libcurl's error buffer, without the line end some messages carry.
+std::string ErrorText(const KYLibCurl& session) {
+    std::string text(session.m_errorBuf, strnlen(session.m_errorBuf, sizeof session.m_errorBuf));
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+    return text;
 }
 
-std::string RequestName(const Options& o) {
-    return std::string(KYLibCurl::GetHttpReqTypeString(o.method)) + " " + o.url;
+// "-" is standard output and "%" standard error, as for curl's --trace.
+FILE* OpenStream(const std::string& path, std::string& error) {
+    if (path == "-") return stdout;
+    if (path == "%") return stderr;
+    FILE* file = fopen(path.c_str(), "wb");
+    if (!file) error = "cannot open '" + path + "' for writing: " + strerror(errno);
+    return file;
 }
 
-std::string FailureLine(const KYLibCurl& session, const Options& o) {
-    std::string line = RequestName(o) + " failed: " + DescribeStatus(session.m_httpRespCode);
-    std::string detail = TransferDetail(session);
-    if (detail.empty() && session.m_httpRespCode == 0) detail = "see -v for the library's log";
-    if (!detail.empty()) line += " (" + detail + ")";
-    return line;
+// libcurl rejects a malformed URL without a message of its own: its URL parser, with the switches
+// libcurl parses a request's URL with, names the fault before anything is sent.
+bool CheckUrl(const std::string& url, std::string& error) {
+    CURLU* parsed = curl_url();
+    CURLUcode code = parsed ? curl_url_set(parsed, CURLUPART_URL, url.c_str(),
+                                           CURLU_GUESS_SCHEME | CURLU_NON_SUPPORT_SCHEME)
+                            : CURLUE_OUT_OF_MEMORY;
+    curl_url_cleanup(parsed);
+    if (code == CURLUE_OK) return true;
+    error = curl_url_strerror(code);
+    return false;
 }
 
-Reply TakeReply(KYLibCurl& session) {
-    Reply reply;
-    session.GetHttpResponseHeaders(nullptr, reply.headerLines);
-    reply.body = session.GetHttpResponse(reply.bodySize, false);
-    return reply;
-}
-
-// The session is fresh: fresh lists would only drop the -H lines already appended.
-bool Send(KYLibCurl& session, const Options& o, const std::string& body) {
-    const char* client = o.hasClient ? o.clientName.c_str() : nullptr;
-    return session.KYLibCurlSendHttpReq2(o.method, o.url.c_str(), body.c_str(), body.size(), false, client,
-                                         o.dynamicTppm);
-}
-
-// A failed request still shows what came back (an error page, say), like a successful one.
-int Report(KYLibCurl& session, const Options& o, bool succeeded, bool bodyComplete) {
-    Reply reply = TakeReply(session);
-    std::string error;
-    if ((succeeded || reply.received()) && !WriteReply(reply, o.includeHeaders, o.outputFile, error)) {
-        PrintError(error);
-        return kExitLocalFile;
+struct StreamCloser {
+    void operator()(FILE* file) const {
+        if (file && file != stdout && file != stderr) fclose(file);
     }
-    if (succeeded && bodyComplete) return kExitOk;
-    if (o.showsErrors()) {
-        PrintError(succeeded ? RequestName(o) + " failed: the reply body could not be stored in full"
-                             : FailureLine(session, o));
+};
+using Stream = std::unique_ptr<FILE, StreamCloser>;
+
+class CommandRunner {
+  public:
+    explicit CommandRunner(const Options& options) : m_o(options), m_writer(m_session) {}
+
+    int Run() {
+        int status = Prepare();
+        if (status != kExitOk) return status;
+        for (size_t i = 0; i < m_o.urls.size(); ++i) status = RunUrl(i);
+        return status;
     }
-    return kExitRequestFailed;
-}
+
+  private:
+    int Fail(int status, const std::string& message) {
+        if (m_o.showsErrors()) PrintError("(" + std::to_string(status) + ") " + message);
+        return status;
+    }
+
+    int Prepare() {
+        std::string error;
+        if (!BuildData(m_o.data, m_data, error)) return Fail(CURLE_READ_ERROR, error);
+        if (!m_o.dataAsQuery && m_o.hasData()) m_dataBody.AddText(m_data);
+        if (!m_o.formParts.empty() && !BuildMultipart(m_o.formParts, m_formBody, m_formContentType, error)) {
+            return Fail(CURLE_READ_ERROR, error);
+        }
+        if (!LoadWriteOut(error)) return Fail(CURLE_READ_ERROR, error);
+        if (!OpenStreams(error)) return Fail(CURLE_WRITE_ERROR, error);
+        if (!ConfigureSession(m_session, m_o, &ReplyWriter::Write, error))
+            return Fail(CURLE_FAILED_INIT, error);
+        if (!m_writer.Install() || (m_trace && !m_trace->Install(m_session))) {
+            return Fail(CURLE_FAILED_INIT, "the session refused the transfer callbacks");
+        }
+        return kExitOk;
+    }
+
+    // "-w @file" reads the format from the file ("@-": standard input).
+    bool LoadWriteOut(std::string& error) {
+        m_writeOut = m_o.writeOut;
+        if (m_writeOut.empty() || m_writeOut[0] != '@') return true;
+        std::vector<DataItem> item = {{DataFlavour::Binary, m_writeOut}};
+        return BuildData(item, m_writeOut, error);
+    }
+
+    bool OpenStreams(std::string& error) {
+        if (!m_o.headerDump.empty()) {
+            m_headerDump.reset(OpenStream(m_o.headerDump, error));
+            if (!m_headerDump) return false;
+        }
+        if (m_o.trace == TraceMode::Verbose) {
+            m_trace = std::make_unique<ExchangeTrace>(m_o.trace, stderr, isatty(STDOUT_FILENO) != 0);
+        } else if (m_o.trace == TraceMode::Hex || m_o.trace == TraceMode::Ascii) {
+            m_traceFile.reset(OpenStream(m_o.traceFile, error));
+            if (!m_traceFile) return false;
+            m_trace = std::make_unique<ExchangeTrace>(m_o.trace, m_traceFile.get(), false);
+        }
+        return true;
+    }
+
+    int RunUrl(size_t index) {
+        UrlJob job;
+        std::string error;
+        if (!MakeUrlJob(m_o, index, m_data, job, error)) return Fail(CURLE_WRITE_ERROR, error);
+        if (!CheckUrl(job.requestUrl, error)) {
+            return Fail(CURLE_URL_MALFORMAT,
+                        KYLibCurl::GetHttpReqTypeString(job.method) + (" " + job.shownUrl + ": " + error));
+        }
+        BodySource upload;
+        if (!job.upload.empty() && !upload.AddFile(job.upload, error)) return Fail(CURLE_READ_ERROR, error);
+        BodySource* body = !job.upload.empty() ? &upload : !m_formBody.empty() ? &m_formBody : &m_dataBody;
+        if (body->empty()) body = nullptr;
+        // The data and form bodies serve every URL, each from their first byte.
+        if (body && !body->Rewind()) return Fail(CURLE_READ_ERROR, "standard input cannot be sent twice");
+        // A request without a body still gets a (empty) reader: libcurl must never call back into the
+        // upload of an earlier URL, which is gone by then.
+        if (!(body ? body : &m_noBody)->Install(m_session)) {
+            return Fail(CURLE_FAILED_INIT, "the session refused the body");
+        }
+        const UrlCredentials& c = job.credentials;
+        if (!m_o.hasUser && !ApplyUrlCredentials(m_session, c.hasUser, c.user, c.hasPassword, c.password)) {
+            return Fail(CURLE_FAILED_INIT, "the session refused the URL's credentials");
+        }
+        return Attempt(job, body);
+    }
+
+    int Attempt(const UrlJob& job, BodySource* body) {
+        int delaySeconds = m_o.retryDelaySeconds > 0 ? m_o.retryDelaySeconds : 1;
+        for (int retriesLeft = m_o.retries;; --retriesLeft) {
+            Outcome outcome = SendOnce(job, body);
+            long status = m_session.m_httpRespCode;
+            bool again = retriesLeft > 0 && IsTransient(outcome, status) && (!body || body->Rewind());
+            if (!again) return Report(job, outcome, status);
+            int wait = RetryWait(outcome, delaySeconds);
+            bool httpError = outcome.exitCode == CURLE_OK || outcome.exitCode == CURLE_HTTP_RETURNED_ERROR;
+            if (m_o.showsWarnings()) {
+                PrintWarning(std::string("Problem ") + (httpError ? ": HTTP error" : ": timeout") +
+                             ". Will retry in " + std::to_string(wait) + " seconds. " +
+                             std::to_string(retriesLeft) + " retries left.");
+            }
+            std::this_thread::sleep_for(std::chrono::seconds(wait));
+            if (m_o.retryDelaySeconds == 0)
+                delaySeconds = std::min(delaySeconds * 2, kRetryDelayLimitSeconds);
+        }
+    }
+
+    // A Retry-After of the reply, when it gave one, replaces the delay.
+    int RetryWait(const Outcome& outcome, int delaySeconds) const {
+        curl_off_t retryAfter = 0;
+        if (outcome.transferred) curl_easy_getinfo(m_session.m_curlHandle, CURLINFO_RETRY_AFTER, &retryAfter);
+        if (retryAfter > 0)
+            return static_cast<int>(std::min<curl_off_t>(retryAfter, kRetryDelayLimitSeconds));
+        return delaySeconds;
+    }
+
+    Outcome SendOnce(const UrlJob& job, BodySource* body) {
+        std::string error;
+        if (!PrepareHeaders(job, body, error)) return {CURLE_FAILED_INIT, error, false};
+        m_writer.Start(
+            {job.outputPath, m_o.includeHeaders || m_o.head, m_headerDump.get(), m_o.showsProgress()});
+        const char* client = m_o.hasClient ? m_o.clientName.c_str() : nullptr;
+        if (m_trace) m_trace->StartRequest(job.requestUrl, client);
+        m_session.m_errorBuf[0] = '\0';
+        m_session.m_httpRespCode = 0;
+        bool succeeded = Send(job, body, client);
+        Outcome outcome =
+            JudgeTransfer({succeeded, m_session.m_httpRespCode, ErrorText(m_session), client != nullptr});
+        bool written = m_writer.Finish(outcome.exitCode == CURLE_OK);
+        if (!written) return {CURLE_WRITE_ERROR, m_writer.error(), false};
+        if (body && body->failed()) return {CURLE_READ_ERROR, body->error(), false};
+        return outcome;
+    }
+
+    // The session's lists start afresh for each attempt: the -H lines, then the lines the body needs.
+    bool PrepareHeaders(const UrlJob& job, const BodySource* body, std::string& error) {
+        m_session.KYLibCurlFreeHttpHeaderList();
+        BodyShape shape;
+        shape.json = HasJson(m_o.data) && !m_o.dataAsQuery;
+        if (body == &m_formBody) shape.formContentType = m_formContentType;
+        shape.upload = !job.upload.empty();
+        shape.present = body != nullptr;
+        shape.sizeKnown = !body || body->sizeKnown();
+        shape.size = body ? body->size() : 0;
+        std::vector<std::string> lines = RequestHeaderLines(m_o.headers, shape);
+        for (const std::string& line : lines) {
+            if (!m_session.KYLibCurlAppendHeader(HTTP_HDR_HEADER, line.c_str())) {
+                error = "the session refused the header '" + line + "'";
+                return false;
+            }
+        }
+        return true;
+    }
+
+    // A body of one text goes to the library as a buffer; any other is read through the read callback.
+    // In chunked mode the library leaves the body options alone: a method other than POST then needs
+    // libcurl's upload switch to send one.
+    bool Send(const UrlJob& job, const BodySource* body, const char* client) {
+        const void* data = nullptr;
+        size_t length = 0;
+        bool uploading = false;
+        if (body && m_session.m_chunked) {
+            uploading = job.method != HTTP_REQ_POST;
+            long size = body->sizeKnown() ? static_cast<long>(body->size()) : -1;
+            if (uploading &&
+                (!m_session.KYLibCurlSetAdditionalOptions(CURLOPT_UPLOAD) ||
+                 !m_session.KYLibCurlSetAdditionalOptionsCOffValue(CURLOPT_INFILESIZE_LARGE, size))) {
+                return false;
+            }
+        } else if (body && body->onlyText()) {
+            data = body->onlyText()->data();
+            length = body->onlyText()->size();
+        } else if (body) {
+            length = static_cast<size_t>(body->size());
+        }
+        bool sent = m_session.KYLibCurlSendHttpReq2(job.method, job.requestUrl.c_str(), data, length, false,
+                                                    client, m_o.dynamicTppm);
+        int off = 0;
+        if (uploading) m_session.KYLibCurlSetAdditionalOptionsIntValue(CURLOPT_UPLOAD, off);
+        return sent;
+    }
+
+    int Report(const UrlJob& job, const Outcome& outcome, long status) {
+        if (outcome.exitCode != CURLE_OK && m_o.showsErrors()) {
+            PrintError("(" + std::to_string(outcome.exitCode) + ") " +
+                       KYLibCurl::GetHttpReqTypeString(job.method) + " " + job.shownUrl + ": " +
+                       outcome.reason + " (" + DescribeStatus(status) + ")");
+        }
+        if (!m_writeOut.empty()) WriteOut(outcome);
+        return outcome.exitCode;
+    }
+
+    void WriteOut(const Outcome& outcome) {
+        WriteOutFacts facts{outcome.exitCode, outcome.reason, ""};
+        char* effective = nullptr;
+        if (m_o.hasClient &&
+            curl_easy_getinfo(m_session.m_curlHandle, CURLINFO_EFFECTIVE_URL, &effective) == CURLE_OK &&
+            effective) {
+            facts.tunnelUrl = effective;
+        }
+        std::string unknown;
+        std::string text = FormatWriteOut(m_writeOut, m_session, facts, unknown);
+        if (!unknown.empty() && m_o.showsWarnings())
+            PrintWarning("unknown --write-out variable: '" + unknown + "'");
+        fwrite(text.data(), 1, text.size(), stdout);
+        fflush(stdout);
+    }
+
+    const Options& m_o;
+    KYLibCurl m_session;
+    ReplyWriter m_writer;
+    std::unique_ptr<ExchangeTrace> m_trace;
+    Stream m_traceFile;
+    Stream m_headerDump;
+    std::string m_data;
+    std::string m_writeOut;
+    BodySource m_dataBody;
+    BodySource m_noBody;
+    BodySource m_formBody;
+    std::string m_formContentType;
+};
 
 }  // namespace
 
-int RunRequest(const Options& o) {
-    std::string body;
-    std::string error;
-    if (!BuildBody(o.dataItems, body, error)) {
-        PrintError(error);
-        return kExitLocalFile;
-    }
-    KYLibCurl session;
-    ProgressMeter meter(o.showsProgress());
-    ProgressWriter writer(session, meter);
-    ChunkedBodyReader reader(body);
-    if (!ConfigureSession(session, o, error) || !writer.Install() ||
-        (session.m_chunked && !reader.Install(session))) {
-        if (error.empty()) error = "the session refused the body callbacks";
-        PrintError(error);
-        return kExitRequestFailed;
-    }
-    session.m_errorBuf[0] = '\0';
-    bool succeeded = Send(session, o, body);
-    meter.Finish();
-    return Report(session, o, succeeded, !writer.storeFailed());
-}
+int RunRequests(const Options& options) { return CommandRunner(options).Run(); }
 
 int RunProbe(const Options& o) {
     KYLibCurl session;
     std::string error;
-    if (!ConfigureSession(session, o, error)) {
-        PrintError(error);
-        return kExitRequestFailed;
+    if (!ConfigureSession(session, o, nullptr, error)) {
+        if (o.showsErrors()) PrintError(error);
+        return CURLE_FAILED_INIT;
     }
+    const std::string url = SplitCredentials(o.urls[0]).url;
     bool useDynamicTppm = true;
-    if (!session.KYLibCurlDynamiceTppmCheck(o.url, o.clientName, useDynamicTppm)) {
+    if (!session.KYLibCurlDynamiceTppmCheck(url, o.clientName, useDynamicTppm)) {
         if (o.showsErrors()) {
-            PrintError("probe of " + o.url + " through client '" + o.clientName +
+            PrintError("(7) probe of " + RedactUrl(o.urls[0]) + " through client '" + o.clientName +
                        "' failed: neither route answered (last: " + DescribeStatus(session.m_httpRespCode) +
                        ")");
         }
-        return kExitRequestFailed;
+        return CURLE_COULDNT_CONNECT;
     }
     printf("%s route answered\n", useDynamicTppm ? "dynamic TPPM" : "ordinary");
     return kExitOk;

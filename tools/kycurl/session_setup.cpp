@@ -7,6 +7,11 @@ namespace kycurl {
 namespace {
 
 constexpr const char* kAllLevels = "7";
+// libcurl's read size in curl: larger reads make fewer calls for a large body.
+constexpr int kReceiveBuffer = 102400;
+// The session adds its content-type line to every request. A header line without a value is never sent,
+// so this one leaves each request's Content-Type to libcurl, -H, --json and -F, as in curl.
+constexpr const char* kNoContentTypeLine = "X-Kycurl-Content-Type:";
 
 bool HasEnv(const char* name) {
     const char* value = getenv(name);
@@ -14,19 +19,39 @@ bool HasEnv(const char* name) {
 }
 
 bool Refused(std::string& error, const std::string& what) {
-    error = "the session refused " + what + " (see -v for the library's log)";
+    error = "the session refused " + what + " (see --library-log)";
     return false;
 }
 
-bool ApplyCredentialsAndFiles(KYLibCurl& session, const Options& o, std::string& error) {
-    if (!o.userPassword.empty() && !session.KYLibCurlAppendHeader(HTTP_HDR_USERPWD, o.userPassword.c_str())) {
+bool SetText(KYLibCurl& session, CURLoption option, const std::string& value) {
+    return session.KYLibCurlSetAdditionalOptionsStringValue(option, value);
+}
+
+bool SetNumber(KYLibCurl& session, CURLoption option, long value) {
+    int number = static_cast<int>(value);
+    return session.KYLibCurlSetAdditionalOptionsIntValue(option, number);
+}
+
+std::string JoinCookies(const std::vector<std::string>& cookies) {
+    std::string joined;
+    for (const std::string& cookie : cookies) joined += (joined.empty() ? "" : ";") + cookie;
+    return joined;
+}
+
+bool ApplyFiles(KYLibCurl& session, const Options& o, std::string& error) {
+    if (o.hasUser && !session.KYLibCurlAppendHeader(HTTP_HDR_USERPWD, o.userPassword.c_str())) {
         return Refused(error, "the credentials");
     }
     if (!o.caFile.empty() && !session.KYLibCurlAppendHeader(HTTP_HDR_CAINFO, o.caFile.c_str())) {
         return Refused(error, "the CA file '" + o.caFile + "'");
     }
-    if (!o.cookieFile.empty() && !session.KYLibCurlAppendHeader(HTTP_HDR_COOKIEFILE, o.cookieFile.c_str())) {
-        return Refused(error, "the cookie file '" + o.cookieFile + "'");
+    for (const std::string& file : o.cookieFiles) {
+        if (!session.KYLibCurlAppendHeader(HTTP_HDR_COOKIEFILE, file.c_str())) {
+            return Refused(error, "the cookie file '" + file + "'");
+        }
+    }
+    if (!o.cookies.empty() && !SetText(session, CURLOPT_COOKIE, JoinCookies(o.cookies))) {
+        return Refused(error, "the cookies");
     }
     if (!o.cookieJar.empty() && !session.KYLibCurlAppendHeader(HTTP_HDR_COOKIEJAR, o.cookieJar.c_str())) {
         return Refused(error, "the cookie jar '" + o.cookieJar + "'");
@@ -34,32 +59,87 @@ bool ApplyCredentialsAndFiles(KYLibCurl& session, const Options& o, std::string&
     return true;
 }
 
+bool ApplyTransferLimits(KYLibCurl& session, const Options& o, std::string& error) {
+    if (o.timeoutMs > 0 && !SetNumber(session, CURLOPT_TIMEOUT_MS, o.timeoutMs)) {
+        return Refused(error, "the time-out");
+    }
+    if (o.connectTimeoutMs > 0 && !SetNumber(session, CURLOPT_CONNECTTIMEOUT_MS, o.connectTimeoutMs)) {
+        return Refused(error, "the connect time-out");
+    }
+    if (o.followRedirects && !session.KYLibCurlSetAdditionalOptions(CURLOPT_FOLLOWLOCATION)) {
+        return Refused(error, "to follow redirects");
+    }
+    if (o.maxRedirs != -1 && !SetNumber(session, CURLOPT_MAXREDIRS, o.maxRedirs)) {
+        return Refused(error, "the redirect limit");
+    }
+    if (o.fail && !session.KYLibCurlSetAdditionalOptions(CURLOPT_FAILONERROR)) {
+        return Refused(error, "--fail");
+    }
+    if (!SetNumber(session, CURLOPT_BUFFERSIZE, kReceiveBuffer))
+        return Refused(error, "the receive buffer size");
+    return true;
+}
+
+long VersionOption(HttpVersion version) {
+    switch (version) {
+        case HttpVersion::Http11:
+            return CURL_HTTP_VERSION_1_1;
+        case HttpVersion::Http2:
+            return CURL_HTTP_VERSION_2_0;
+        case HttpVersion::Default:
+            break;
+    }
+    return CURL_HTTP_VERSION_NONE;
+}
+
+bool ApplyHttpOptions(KYLibCurl& session, const Options& o, std::string& error) {
+    std::string agent = o.userAgentGiven ? o.userAgent : std::string("kycurl/") + KYCURL_VERSION;
+    if (!SetText(session, CURLOPT_USERAGENT, agent)) return Refused(error, "the User-Agent");
+    if (!o.referer.empty() && !SetText(session, CURLOPT_REFERER, o.referer))
+        return Refused(error, "the referer");
+    // An empty list asks for every encoding this libcurl can decode.
+    if (o.compressed && !SetText(session, CURLOPT_ACCEPT_ENCODING, "")) return Refused(error, "--compressed");
+    if (!o.proxy.empty() && !SetText(session, CURLOPT_PROXY, o.proxy)) return Refused(error, "the proxy");
+    if (o.httpVersion != HttpVersion::Default &&
+        !SetNumber(session, CURLOPT_HTTP_VERSION, VersionOption(o.httpVersion))) {
+        return Refused(error, "the HTTP version");
+    }
+    return true;
+}
+
 }  // namespace
 
-void ConfigureLibraryLog(bool verbose) {
-    if (verbose) {
+void ConfigureLibraryLog(bool show) {
+    if (show) {
         if (!HasEnv("EVDEBUG_LEVEL")) setenv("EVDEBUG_LEVEL", kAllLevels, 1);
         return;
     }
     if (!HasEnv("EVDEBUG_FILE")) setenv("EVDEBUG_FILE", "/dev/null", 1);
 }
 
-bool ConfigureSession(KYLibCurl& session, const Options& o, std::string& error) {
-    const char* contentType = o.contentTypeLine.empty() ? nullptr : o.contentTypeLine.c_str();
-    if (!session.KYLibCurlInit(contentType, o.skipPeerVerify, o.requireSsl)) {
+bool ConfigureSession(KYLibCurl& session, const Options& o, KYLibCurl::DataCallback writeCallback,
+                      std::string& error) {
+    if (!session.KYLibCurlInit(kNoContentTypeLine, o.skipPeerVerify, o.requireSsl, writeCallback)) {
         return Refused(error, "to initialise");
     }
-    for (const std::string& line : o.headers) {
-        if (!session.KYLibCurlAppendHeader(HTTP_HDR_HEADER, line.c_str())) {
-            return Refused(error, "the header '" + line + "'");
-        }
+    if (!ApplyFiles(session, o, error) || !ApplyTransferLimits(session, o, error) ||
+        !ApplyHttpOptions(session, o, error)) {
+        return false;
     }
-    if (!ApplyCredentialsAndFiles(session, o, error)) return false;
-    if (o.timeoutMs > 0 && !session.KYLibCurlSetAdditionalOptionsIntValue(CURLOPT_TIMEOUT_MS, o.timeoutMs)) {
-        return Refused(error, "the time-out");
-    }
-    if (o.trace) session.toggleTrace(true);
+    if (o.trace == TraceMode::LibraryLogTxt) session.toggleTrace(true);
     return true;
+}
+
+bool ApplyUrlCredentials(KYLibCurl& session, bool hasUser, const std::string& user, bool hasPassword,
+                         const std::string& password) {
+    if (!hasUser) {
+        // The library sets texts only; a null value is what takes earlier credentials off the handle.
+        return curl_easy_setopt(session.m_curlHandle, CURLOPT_USERNAME, nullptr) == CURLE_OK &&
+               curl_easy_setopt(session.m_curlHandle, CURLOPT_PASSWORD, nullptr) == CURLE_OK;
+    }
+    if (!SetText(session, CURLOPT_USERNAME, user)) return false;
+    if (hasPassword) return SetText(session, CURLOPT_PASSWORD, password);
+    return curl_easy_setopt(session.m_curlHandle, CURLOPT_PASSWORD, nullptr) == CURLE_OK;
 }
 
 }  // namespace kycurl

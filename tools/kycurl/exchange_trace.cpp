@@ -1,0 +1,122 @@
+#include "exchange_trace.h"
+
+#include "kylibcurl.h"
+#include "secrets.h"
+
+namespace kycurl {
+
+namespace {
+
+// curl's line prefixes, by libcurl's info type.
+const char* const kVerbosePrefix[] = {"* ", "< ", "> ", "{ ", "} ", "{ ", "} "};
+
+// The same labels as the library's own trace.
+const char* const kTraceLabel[] = {nullptr,        "<= Recv header",   "=> Send header",  "<= Recv data",
+                                   "=> Send data", "<= Recv SSL data", "=> Send SSL data"};
+
+}  // namespace
+
+bool ExchangeTrace::Install(KYLibCurl& session) {
+    CURL* handle = session.m_curlHandle;
+    auto callback = &ExchangeTrace::Callback;
+    return curl_easy_setopt(handle, CURLOPT_DEBUGFUNCTION, callback) == CURLE_OK &&
+           curl_easy_setopt(handle, CURLOPT_DEBUGDATA, this) == CURLE_OK &&
+           session.KYLibCurlSetAdditionalOptions(CURLOPT_VERBOSE);
+}
+
+void ExchangeTrace::StartRequest(const std::string& url, const char* client) {
+    m_url = url;
+    m_routed = client != nullptr;
+    m_client = client ? client : "";
+    m_announced.clear();
+}
+
+int ExchangeTrace::Callback(CURL* handle, curl_infotype type, char* data, size_t size, void* userdata) {
+    ExchangeTrace* self = static_cast<ExchangeTrace*>(userdata);
+    if (type > CURLINFO_SSL_DATA_OUT) return 0;
+    if (self->m_routed) self->AnnounceRoute(handle);
+    std::string masked;
+    if (type == CURLINFO_HEADER_OUT || type == CURLINFO_TEXT) {
+        masked.assign(data, size);
+        if (type == CURLINFO_TEXT) {
+            masked = RedactUrlsInText(masked);
+        } else {
+            MaskCredentialHeaders(masked);
+        }
+        data = masked.data();
+        size = masked.size();
+    }
+    if (self->m_mode == TraceMode::Verbose) {
+        self->Verbose(type, data, size);
+    } else {
+        self->Dump(type, data, size);
+    }
+    return 0;
+}
+
+// The library resolves a routed URL inside the request; the handle's URL shows where it went, before a
+// redirect is followed (a reconnect through a fresh tunnel shows again).
+void ExchangeTrace::AnnounceRoute(CURL* handle) {
+    char* effective = nullptr;
+    long redirects = 0;
+    curl_easy_getinfo(handle, CURLINFO_EFFECTIVE_URL, &effective);
+    curl_easy_getinfo(handle, CURLINFO_REDIRECT_COUNT, &redirects);
+    if (!effective || redirects > 0 || m_announced == effective) return;
+    m_announced = effective;
+    std::string line = m_announced == m_url
+                           ? "Client '" + m_client + "' reached directly at " + RedactUrl(m_url) + "\n"
+                           : "Client '" + m_client + "' reached through tunnel URL " + m_announced + "\n";
+    Info(line.data(), line.size());
+}
+
+void ExchangeTrace::Info(const char* text, size_t size) {
+    if (m_mode == TraceMode::Verbose) {
+        Verbose(CURLINFO_TEXT, text, size);
+        return;
+    }
+    Dump(CURLINFO_TEXT, text, size);
+}
+
+// As curl -v: text and header records line by line with their prefix, data records as a count unless
+// the body itself is going to the terminal.
+void ExchangeTrace::Verbose(curl_infotype type, const char* data, size_t size) {
+    switch (type) {
+        case CURLINFO_TEXT:
+        case CURLINFO_HEADER_IN:
+        case CURLINFO_HEADER_OUT:
+            VerboseLines(type, data, size);
+            m_dataShown = false;
+            break;
+        default:
+            if (m_dataShown || m_bodyOnTerminal) break;
+            if (!m_midLine) fputs(kVerbosePrefix[type], m_out);
+            fprintf(m_out, "[%zu bytes data]\n", size);
+            m_midLine = false;
+            m_dataShown = true;
+            break;
+    }
+}
+
+void ExchangeTrace::VerboseLines(curl_infotype type, const char* data, size_t size) {
+    size_t start = 0;
+    for (size_t i = 0; i < size; ++i) {
+        if (data[i] != '\n' && i + 1 < size) continue;
+        if (!m_midLine) fputs(kVerbosePrefix[type], m_out);
+        fwrite(data + start, 1, i + 1 - start, m_out);
+        m_midLine = data[i] != '\n';
+        start = i + 1;
+    }
+}
+
+void ExchangeTrace::Dump(curl_infotype type, const char* data, size_t size) {
+    if (type == CURLINFO_TEXT) {
+        fputs("== Info: ", m_out);
+        fwrite(data, 1, size, m_out);
+        return;
+    }
+    char textOnly = m_mode == TraceMode::Ascii ? 1 : 0;
+    KYLibCurl::dumpTrace(kTraceLabel[type], m_out, reinterpret_cast<unsigned char*>(const_cast<char*>(data)),
+                         size, textOnly);
+}
+
+}  // namespace kycurl

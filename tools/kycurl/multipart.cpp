@@ -1,0 +1,119 @@
+#include "multipart.h"
+
+#include <strings.h>
+
+#include <cstdio>
+#include <random>
+
+namespace kycurl {
+
+namespace {
+
+struct FilePart {
+    std::string path;
+    std::string type;
+    std::string filename;
+};
+
+// 24 dashes and 16 random hexadecimal digits, as curl makes its boundaries.
+std::string MakeBoundary() {
+    std::random_device random;
+    char digits[17];
+    snprintf(digits, sizeof digits, "%08x%08x", random(), random());
+    return std::string(24, '-') + digits;
+}
+
+// A quote, CR and LF inside a name would end the quoted string: they are percent-escaped, as curl does.
+std::string Quoted(const std::string& text) {
+    std::string out = "\"";
+    for (char c : text) {
+        if (c == '"') {
+            out += "%22";
+        } else if (c == '\r') {
+            out += "%0D";
+        } else if (c == '\n') {
+            out += "%0A";
+        } else {
+            out += c;
+        }
+    }
+    return out + "\"";
+}
+
+std::string BaseName(const std::string& path) {
+    size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// The same guesses from the file name as libcurl's form code; anything else is binary.
+std::string TypeForName(const std::string& name) {
+    static const struct {
+        const char* extension;
+        const char* type;
+    } kTypes[] = {
+        {".gif", "image/gif"},       {".jpg", "image/jpeg"},    {".jpeg", "image/jpeg"},
+        {".png", "image/png"},       {".svg", "image/svg+xml"}, {".txt", "text/plain"},
+        {".htm", "text/html"},       {".html", "text/html"},    {".pdf", "application/pdf"},
+        {".xml", "application/xml"},
+    };
+    size_t dot = name.rfind('.');
+    if (dot != std::string::npos) {
+        for (const auto& entry : kTypes) {
+            if (strcasecmp(name.c_str() + dot, entry.extension) == 0) return entry.type;
+        }
+    }
+    return "application/octet-stream";
+}
+
+// "file;type=T;filename=F": the attributes after the path, in any order.
+FilePart ParseFilePart(const std::string& spec) {
+    FilePart part;
+    size_t semicolon = spec.find(';');
+    part.path = spec.substr(0, semicolon);
+    while (semicolon != std::string::npos) {
+        size_t next = spec.find(';', semicolon + 1);
+        std::string attribute =
+            spec.substr(semicolon + 1, next == std::string::npos ? next : next - semicolon - 1);
+        if (attribute.compare(0, 5, "type=") == 0) part.type = attribute.substr(5);
+        if (attribute.compare(0, 9, "filename=") == 0) part.filename = attribute.substr(9);
+        semicolon = next;
+    }
+    if (part.filename.empty()) part.filename = BaseName(part.path);
+    if (part.type.empty()) part.type = TypeForName(part.filename);
+    return part;
+}
+
+bool AddPart(const std::string& spec, const std::string& boundary, BodySource& source, std::string& error) {
+    size_t equals = spec.find('=');
+    std::string name = spec.substr(0, equals);
+    std::string value = spec.substr(equals + 1);
+    std::string head = "--" + boundary + "\r\nContent-Disposition: form-data; name=" + Quoted(name);
+    if (!value.empty() && value[0] == '@') {
+        FilePart file = ParseFilePart(value.substr(1));
+        source.AddText(head + "; filename=" + Quoted(file.filename) + "\r\nContent-Type: " + file.type +
+                       "\r\n\r\n");
+        if (!source.AddFile(file.path, error)) return false;
+    } else if (!value.empty() && value[0] == '<') {
+        source.AddText(head + "\r\n\r\n");
+        if (!source.AddFile(value.substr(1), error)) return false;
+    } else {
+        source.AddText(head + "\r\n\r\n" + value);
+    }
+    source.AddText("\r\n");
+    return true;
+}
+
+}  // namespace
+
+bool BuildMultipart(const std::vector<std::string>& parts, BodySource& source, std::string& contentTypeLine,
+                    std::string& error) {
+    std::string boundary = MakeBoundary();
+    for (const std::string& part : parts) {
+        if (!AddPart(part, boundary, source, error)) return false;
+    }
+    source.AddText("--" + boundary + "--\r\n");
+    contentTypeLine = "Content-Type: multipart/form-data; boundary=" + boundary;
+    return true;
+}
+
+}  // namespace kycurl

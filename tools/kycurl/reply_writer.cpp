@@ -1,0 +1,114 @@
+#include "reply_writer.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "kylibcurl.h"
+
+namespace kycurl {
+
+namespace {
+
+bool IsStandardOutput(const std::string& path) { return path.empty() || path == "-"; }
+
+bool WriteAll(FILE* out, const char* data, size_t size) {
+    return size == 0 || fwrite(data, 1, size, out) == size;
+}
+
+}  // namespace
+
+ReplyWriter::~ReplyWriter() {
+    if (m_ownsOut) fclose(m_out);
+}
+
+bool ReplyWriter::Install() { return m_session.KYLibCurlSetWriteData(this); }
+
+void ReplyWriter::Start(const ReplyDestination& destination) {
+    bool sameFile = m_ownsOut && destination.path == m_destination.path;
+    if (m_ownsOut && !sameFile) {
+        fclose(m_out);
+        m_out = nullptr;
+        m_ownsOut = false;
+    }
+    if (sameFile &&
+        (fflush(m_out) != 0 || ftruncate(fileno(m_out), 0) != 0 || fseek(m_out, 0, SEEK_SET) != 0)) {
+        m_error = "cannot start '" + destination.path + "' again: " + strerror(errno);
+    }
+    m_destination = destination;
+    m_meter = ProgressMeter(destination.showProgress);
+    m_headerLinesWritten = 0;
+    m_received = 0;
+    m_total = -1;
+}
+
+bool ReplyWriter::Finish(bool transferSucceeded) {
+    m_meter.Finish();
+    if (failed()) return false;
+    if (!WriteHeaders()) return false;
+    if (transferSucceeded && !m_out && !OpenOutput()) return false;
+    if (m_out && fflush(m_out) != 0)
+        return Fail("cannot write " +
+                    std::string(m_ownsOut ? "'" + m_destination.path + "'" : "to standard output") + ": " +
+                    strerror(errno));
+    if (m_destination.headerDump) fflush(m_destination.headerDump);
+    return true;
+}
+
+bool ReplyWriter::OpenOutput() {
+    if (IsStandardOutput(m_destination.path)) {
+        m_out = stdout;
+        return true;
+    }
+    m_out = fopen(m_destination.path.c_str(), "wb");
+    if (!m_out) return Fail("cannot open '" + m_destination.path + "' for writing: " + strerror(errno));
+    m_ownsOut = true;
+    return true;
+}
+
+// The session's list holds every header line of this attempt, redirects and interim replies included.
+bool ReplyWriter::WriteHeaders() {
+    size_t index = 0;
+    for (const curl_slist* line = m_session.m_respHeaders; line; line = line->next, ++index) {
+        if (index < m_headerLinesWritten) continue;
+        size_t length = strlen(line->data);
+        if (m_destination.headerDump && !WriteAll(m_destination.headerDump, line->data, length)) {
+            return Fail(std::string("cannot write the header lines: ") + strerror(errno));
+        }
+        if (m_destination.includeHeaders) {
+            if (!m_out && !OpenOutput()) return false;
+            if (!WriteAll(m_out, line->data, length))
+                return Fail(std::string("cannot write the reply: ") + strerror(errno));
+        }
+        m_headerLinesWritten = index + 1;
+    }
+    return true;
+}
+
+bool ReplyWriter::Fail(const std::string& error) {
+    if (m_error.empty()) m_error = error;
+    return false;
+}
+
+// A short count tells libcurl to stop the transfer: nothing more is wanted once writing failed.
+size_t ReplyWriter::Write(void* ptr, size_t size, size_t nmemb, void* userdata) {
+    ReplyWriter* self = static_cast<ReplyWriter*>(userdata);
+    size_t bytes = size * nmemb;
+    if (self->failed() || !self->WriteHeaders()) return 0;
+    if (!self->m_out && !self->OpenOutput()) return 0;
+    if (!WriteAll(self->m_out, static_cast<const char*>(ptr), bytes)) {
+        self->Fail(std::string("cannot write the reply: ") + strerror(errno));
+        return 0;
+    }
+    if (self->m_received == 0) {
+        curl_off_t length = -1;
+        curl_easy_getinfo(self->m_session.m_curlHandle, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
+        self->m_total = length;
+    }
+    self->m_received += bytes;
+    self->m_meter.Update(self->m_received, self->m_total);
+    return bytes;
+}
+
+}  // namespace kycurl

@@ -1,0 +1,43 @@
+#include "request_headers.h"
+
+#include <strings.h>
+
+namespace kycurl {
+
+namespace {
+
+// The name part of a header line: up to ':' (or ';', which sends a header with an empty value).
+std::string HeaderName(const std::string& line) {
+    std::string name = line.substr(0, line.find_first_of(":;"));
+    while (!name.empty() && (name.back() == ' ' || name.back() == '\t')) name.pop_back();
+    return name;
+}
+
+bool HasHeader(const std::vector<std::string>& lines, const char* name) {
+    for (const std::string& line : lines) {
+        if (strcasecmp(HeaderName(line).c_str(), name) == 0) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+std::vector<std::string> RequestHeaderLines(const std::vector<std::string>& given, const BodyShape& body) {
+    std::vector<std::string> lines = given;
+    auto add = [&](const char* name, const std::string& line) {
+        if (!HasHeader(given, name)) lines.push_back(line);
+    };
+    if (body.json) {
+        add("Content-Type", "Content-Type: application/json");
+        add("Accept", "Accept: application/json");
+    }
+    if (!body.formContentType.empty()) add("Content-Type", body.formContentType);
+    if (body.present && !body.sizeKnown) add("Transfer-Encoding", "Transfer-Encoding: chunked");
+    if (!body.upload) return lines;
+    // An upload is no form, which libcurl would otherwise call it; curl's PUT asks the server to continue.
+    add("Content-Type", "Content-Type:");
+    if (!body.sizeKnown || body.size > 0) add("Expect", "Expect: 100-continue");
+    return lines;
+}
+
+}  // namespace kycurl

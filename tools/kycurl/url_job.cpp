@@ -1,0 +1,65 @@
+#include "url_job.h"
+
+#include <curl/curl.h>
+
+#include "request_body.h"
+
+namespace kycurl {
+
+namespace {
+
+// Where the path of a URL starts (after "scheme://host"), or npos when it has none.
+size_t PathStart(const std::string& url) {
+    size_t scheme = url.find("://");
+    return url.find('/', scheme == std::string::npos ? 0 : scheme + 3);
+}
+
+std::string BaseName(const std::string& path) {
+    size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// As curl -T: a URL whose path is empty or ends in '/' gets the file's name appended.
+std::string WithFileName(const std::string& url, const std::string& file) {
+    size_t path = PathStart(url);
+    if (path != std::string::npos && url.rfind('/') + 1 < url.size()) return url;
+    char* escaped = curl_easy_escape(nullptr, BaseName(file).c_str(), 0);
+    std::string name = escaped ? escaped : "";
+    curl_free(escaped);
+    return url + (path == std::string::npos ? "/" : "") + name;
+}
+
+// As curl -O: the last segment of the path, without query or fragment.
+std::string RemoteName(const std::string& url) {
+    size_t path = PathStart(url);
+    if (path == std::string::npos) return "";
+    std::string part = url.substr(path, url.find_first_of("?#", path) - path);
+    return BaseName(part);
+}
+
+}  // namespace
+
+bool MakeUrlJob(const Options& o, size_t index, const std::string& query, UrlJob& job, std::string& error) {
+    const std::string& given = o.urls[index];
+    job.shownUrl = RedactUrl(given);
+    job.credentials = SplitCredentials(given);
+    job.requestUrl = job.credentials.url;
+    if (o.dataAsQuery && !query.empty()) job.requestUrl = AppendQuery(job.requestUrl, query);
+    job.upload = index < o.uploads.size() ? o.uploads[index] : "";
+    if (!job.upload.empty() && job.upload != "-") job.requestUrl = WithFileName(job.requestUrl, job.upload);
+    // As in curl, a URL without a -T of its own is no upload: it goes out as GET unless -X says otherwise.
+    job.method = !o.methodGiven && !o.uploads.empty() && job.upload.empty() ? HTTP_REQ_GET : o.method;
+    job.outputPath.clear();
+    if (index >= o.outputs.size()) return true;
+    const OutputTarget& target = o.outputs[index];
+    if (!target.remoteName) {
+        job.outputPath = target.path == "-" ? "" : target.path;
+        return true;
+    }
+    job.outputPath = RemoteName(job.credentials.url);
+    if (!job.outputPath.empty()) return true;
+    error = "Remote file name has no length: " + job.shownUrl;
+    return false;
+}
+
+}  // namespace kycurl
