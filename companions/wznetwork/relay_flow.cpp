@@ -51,7 +51,12 @@ RelayFlow::State RelayFlow::move(int source, int sink, size_t budget) {
             m_yielded = true;
             return State::Waiting;
         }
-        if (!m_buffer && !(m_buffer = m_pool.take())) return State::NoMemory;
+        if (!m_buffer && !(m_buffer = m_pool.take())) {
+            Io peeked = peekWithoutBuffer(source);
+            if (peeked == Io::Failed) return State::NoMemory;
+            if (peeked == Io::Blocked) return State::Waiting;
+            continue;
+        }
         m_sourceUnread = !makeRoom();
         if (m_sourceUnread) return State::Waiting;
         size_t before = m_tail;
@@ -96,6 +101,18 @@ RelayFlow::Io RelayFlow::fill(int source) {
         if (errno == EINTR) continue;
         return wouldBlock(errno) ? Io::Blocked : Io::Failed;
     }
+}
+
+// Without a buffer a flow can still tell that its source has nothing yet, or has ended: only bytes that
+// find no room fail it.
+RelayFlow::Io RelayFlow::peekWithoutBuffer(int source) {
+    char byte;
+    ssize_t n = recv(source, &byte, 1, MSG_PEEK);
+    if (n == 0) {
+        m_sourceEnded = true;
+        return Io::Progress;
+    }
+    return n < 0 && wouldBlock(errno) ? Io::Blocked : Io::Failed;
 }
 
 bool RelayFlow::makeRoom() {

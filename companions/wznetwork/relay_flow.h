@@ -21,7 +21,7 @@ class RelayFlow {
 
     // Moves bytes until the source has nothing more for now, the sink takes no more, or about budget bytes
     // were read, as edge-triggered readiness requires. Finished: the source ended and the sink was shut
-    // down for writing. NoMemory: no buffer could be had.
+    // down for writing. NoMemory: bytes wait and no buffer could be had for them.
     State pump(int source, int sink, size_t budget);
     // The source reported a hang-up: from now on only a read that finds nothing counts as drained, so its
     // end is never missed.
@@ -37,6 +37,7 @@ class RelayFlow {
     State move(int source, int sink, size_t budget);
     Io flush(int sink);
     Io fill(int source);
+    Io peekWithoutBuffer(int source);
     bool makeRoom();
     bool buffered() const { return m_head < m_tail; }
 
