@@ -86,8 +86,12 @@ void TunnelRelay::run() {
 
 void TunnelRelay::turnLocked(const epoll_event* events, int count) {
     m_now = RelayClock::now();
-    resumeYieldedLocked();
+    // The flows that stopped at their budget in the last turn move on after this turn's events, so that
+    // a connection that has just become ready never waits behind more than one share of each.
+    QueuedConnections yielded;
+    yielded.swap(m_yielded);
     for (int i = 0; i < count; ++i) dispatchLocked(events[i]);
+    resumeLocked(yielded);
     if (m_now >= m_nextCheck) checkLocked();
     if (m_short && m_freed) retryDescriptorsLocked();
     m_freed = false;
@@ -121,8 +125,13 @@ void TunnelRelay::dispatchLocked(const epoll_event& event) {
             return;
         case kListener: {
             auto tunnel = m_tunnels.find(tokenTunnel(token));
-            if (tunnel != m_tunnels.end() && !tunnel->second.paused)
+            if (tunnel == m_tunnels.end()) return;
+            if (!tunnel->second.paused) {
                 acceptLocked(tunnel->first, tunnel->second);
+            } else if (event.events & (EPOLLERR | EPOLLHUP)) {
+                // Reported even while paused, and again on every wait: the listener failed.
+                closeTunnelLocked(tunnel);
+            }
             return;
         }
         case kClient:
@@ -153,7 +162,7 @@ void TunnelRelay::acceptLocked(uint64_t tunnelId, Tunnel& tunnel) {
         }
         if (errno == EAGAIN || errno == EWOULDBLOCK) return;
         if (isConnectionError(errno)) continue;
-        if (pauseLocked(tunnel, errno)) return;
+        if (pauseLocked(tunnelId, tunnel, errno)) return;
         // The listener itself failed: closed, so that the next set-up for its destination opens a new one.
         closeTunnelLocked(m_tunnels.find(tunnelId));
         return;
@@ -161,10 +170,10 @@ void TunnelRelay::acceptLocked(uint64_t tunnelId, Tunnel& tunnel) {
 }
 
 // The queued connections stay in the listener's queue until descriptors free up.
-bool TunnelRelay::pauseLocked(Tunnel& tunnel, int error) {
+bool TunnelRelay::pauseLocked(uint64_t tunnelId, Tunnel& tunnel, int error) {
     if (!isDescriptorShortage(error)) return false;
     epoll_event event{};
-    event.data.u64 = 0;
+    event.data.u64 = listenerToken(tunnelId);
     epoll_ctl(m_epoll.get(), EPOLL_CTL_MOD, tunnel.listener.get(), &event);
     tunnel.paused = true;
     m_short = true;
@@ -228,12 +237,10 @@ void TunnelRelay::settleLocked(RelayConnection& connection, RelayConnection::Out
     if (connection.yielded() && !connection.m_queueHook.is_linked()) m_yielded.push_back(connection);
 }
 
-void TunnelRelay::resumeYieldedLocked() {
-    QueuedConnections turn;
-    turn.swap(m_yielded);
-    while (!turn.empty()) {
-        RelayConnection& connection = turn.front();
-        turn.pop_front();
+void TunnelRelay::resumeLocked(QueuedConnections& yielded) {
+    while (!yielded.empty()) {
+        RelayConnection& connection = yielded.front();
+        yielded.pop_front();
         connection.touch(m_now);
         settleLocked(connection, connection.resume());
     }
@@ -276,7 +283,12 @@ void TunnelRelay::retryDescriptorsLocked() {
     while (!m_waiting.empty()) {
         RelayConnection& connection = m_waiting.front();
         m_waiting.pop_front();
-        if (!connectLocked(connection, m_tunnels.at(connection.tunnelId()).target)) {
+        auto tunnel = m_tunnels.find(connection.tunnelId());
+        if (tunnel == m_tunnels.end()) {
+            closeConnectionLocked(connection, RelayConnection::Outcome::Failed);
+            continue;
+        }
+        if (!connectLocked(connection, tunnel->second.target)) {
             m_waiting.push_front(connection);
             return;
         }

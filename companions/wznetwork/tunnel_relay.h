@@ -68,12 +68,12 @@ class TunnelRelay {
     void dispatchLocked(const epoll_event& event);
     void drainWakeLocked();
     void acceptLocked(uint64_t tunnelId, Tunnel& tunnel);
-    bool pauseLocked(Tunnel& tunnel, int error);
+    bool pauseLocked(uint64_t tunnelId, Tunnel& tunnel, int error);
     void admitLocked(uint64_t tunnelId, Tunnel& tunnel, UniqueFd client);
     bool connectLocked(RelayConnection& connection, const SocketAddress& target);
     void serveLocked(RelayConnection& connection, bool targetSide, uint32_t events);
     void settleLocked(RelayConnection& connection, RelayConnection::Outcome outcome);
-    void resumeYieldedLocked();
+    void resumeLocked(QueuedConnections& yielded);
     void closeConnectionLocked(RelayConnection& connection, RelayConnection::Outcome outcome);
     void checkLocked();
     void expireLocked();
