@@ -170,8 +170,10 @@ class Target {
     void run() {
         std::vector<Fd> connections;
         std::vector<char> buffer(64 * 1024);
+        // Kept across rounds: a thread that allocates as little as it can is the safest beside a fork().
+        std::vector<pollfd> ready;
         while (!m_stop) {
-            std::vector<pollfd> ready{{m_listener.get(), POLLIN, 0}};
+            ready.assign(1, {m_listener.get(), POLLIN, 0});
             for (const Fd& connection : connections)
                 ready.push_back({connection.get(), static_cast<short>(m_mode == Mode::Echo ? POLLIN : 0), 0});
             if (poll(ready.data(), ready.size(), 20) <= 0) continue;
