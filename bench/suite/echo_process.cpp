@@ -1,0 +1,121 @@
+#include "echo_process.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <signal.h>
+#include <sys/epoll.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <map>
+#include <memory>
+
+namespace kybench {
+namespace {
+
+constexpr size_t kBufferSize = 256 * 1024;
+
+struct Pending {
+    std::unique_ptr<char[]> data{new char[kBufferSize]};
+    size_t head = 0;
+    size_t tail = 0;
+};
+
+int Listen(int& port) {
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&address), length) != 0 || listen(fd, 4096) != 0 ||
+        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+        return -1;
+    port = ntohs(address.sin_port);
+    return fd;
+}
+
+void Watch(int epoll, int op, int fd, uint32_t events) {
+    epoll_event event{};
+    event.events = events;
+    event.data.fd = fd;
+    epoll_ctl(epoll, op, fd, &event);
+}
+
+// Reads while there is room, writes while there is data; a connection with bytes it cannot send yet is
+// not read until they have gone.
+bool Serve(int epoll, int fd, Pending& pending) {
+    for (;;) {
+        if (pending.head < pending.tail) {
+            ssize_t n =
+                send(fd, pending.data.get() + pending.head, pending.tail - pending.head, MSG_NOSIGNAL);
+            if (n < 0 && errno == EAGAIN) {
+                Watch(epoll, EPOLL_CTL_MOD, fd, EPOLLOUT);
+                return true;
+            }
+            if (n <= 0) return false;
+            pending.head += static_cast<size_t>(n);
+            continue;
+        }
+        pending.head = pending.tail = 0;
+        ssize_t n = recv(fd, pending.data.get(), kBufferSize, 0);
+        if (n < 0 && errno == EAGAIN) {
+            Watch(epoll, EPOLL_CTL_MOD, fd, EPOLLIN);
+            return true;
+        }
+        if (n <= 0) return false;
+        pending.tail = static_cast<size_t>(n);
+    }
+}
+
+[[noreturn]] void RunServer(int listener) {
+    int epoll = epoll_create1(0);
+    Watch(epoll, EPOLL_CTL_ADD, listener, EPOLLIN);
+    std::map<int, Pending> connections;
+    epoll_event events[256];
+    for (;;) {
+        int count = epoll_wait(epoll, events, 256, -1);
+        for (int i = 0; i < count; ++i) {
+            int fd = events[i].data.fd;
+            if (fd == listener) {
+                for (int client; (client = accept4(listener, nullptr, nullptr, SOCK_NONBLOCK)) >= 0;) {
+                    int on = 1;
+                    setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+                    connections[client];
+                    Watch(epoll, EPOLL_CTL_ADD, client, EPOLLIN);
+                }
+                continue;
+            }
+            auto connection = connections.find(fd);
+            if (connection != connections.end() && !Serve(epoll, fd, connection->second)) {
+                close(fd);
+                connections.erase(connection);
+            }
+        }
+    }
+}
+
+}  // namespace
+
+EchoProcess::~EchoProcess() { Stop(); }
+
+int EchoProcess::Start() {
+    int port = 0;
+    int listener = Listen(port);
+    if (listener < 0) return 0;
+    m_pid = fork();
+    if (m_pid == 0) RunServer(listener);
+    close(listener);
+    return m_pid > 0 ? port : 0;
+}
+
+void EchoProcess::Stop() {
+    if (m_pid <= 0) return;
+    kill(m_pid, SIGKILL);
+    waitpid(m_pid, nullptr, 0);
+    m_pid = -1;
+}
+
+}  // namespace kybench
