@@ -160,17 +160,17 @@ void AddProbeDescriptorsRow(const SuiteOptions& options, const ServerProcess& se
 
 void AddResolvedTunnelsRow(Report& report) {
     const size_t before = kyfw::liveTunnelCount();
-    std::atomic<int> ready{0};
+    // Every thread reaches destination d before any resolves it, so that they all miss the cache at once.
+    std::atomic<int> arrived{0};
     std::vector<std::thread> threads;
     for (int t = 0; t < kResolvingThreads; ++t) {
-        threads.emplace_back([&ready, t] {
+        threads.emplace_back([&arrived] {
             KYLibCurl session;
             session.KYLibCurlInit();
-            ++ready;
-            while (ready < kResolvingThreads) std::this_thread::yield();
-            // Each thread starts at another destination, so that they meet on every one of them.
-            for (int i = 0; i < kNewDestinations; ++i) {
-                const std::string client = "kybench-dest" + std::to_string((i + 3 * t) % kNewDestinations);
+            for (int d = 0; d < kNewDestinations; ++d) {
+                ++arrived;
+                while (arrived < kResolvingThreads * (d + 1)) std::this_thread::yield();
+                const std::string client = "kybench-dest" + std::to_string(d);
                 std::string url;
                 session.getTPPMUrl(client, "http://" + client + ":80/", url, true);
             }
