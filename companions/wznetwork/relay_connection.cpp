@@ -24,14 +24,8 @@ bool isDescriptorShortage(int error) {
 
 }  // namespace
 
-RelayConnection::RelayConnection(uint64_t tunnelId, UniqueFd client, BufferPool& pool,
-                                 RelayClock::time_point now)
-    : m_tunnelId(tunnelId),
-      m_client(std::move(client)),
-      m_createdAt(now),
-      m_activeAt(now),
-      m_toTarget(pool),
-      m_toClient(pool) {}
+RelayConnection::RelayConnection(uint64_t tunnelId, BufferPool& pool, RelayClock::time_point now)
+    : m_tunnelId(tunnelId), m_createdAt(now), m_activeAt(now), m_toTarget(pool), m_toClient(pool) {}
 
 RelayConnection::Connect RelayConnection::connectTarget(const SocketAddress& target) {
     UniqueFd socketFd(socket(target.storage.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));

@@ -23,7 +23,11 @@ class RelayConnection {
     enum class Outcome { Open, Finished, Failed };
     enum class Connect { Started, Connected, NoDescriptor, Failed };
 
-    RelayConnection(uint64_t tunnelId, UniqueFd client, BufferPool& pool, RelayClock::time_point now);
+    RelayConnection(uint64_t tunnelId, BufferPool& pool, RelayClock::time_point now);
+
+    // Takes the accepted socket; done once the connection's memory was had, so a failed allocation leaves
+    // the socket with the caller.
+    void adoptClient(UniqueFd client) { m_client = std::move(client); }
 
     uint64_t tunnelId() const { return m_tunnelId; }
     int clientFd() const { return m_client.get(); }

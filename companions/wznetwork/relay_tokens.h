@@ -37,8 +37,10 @@ inline TokenKind tokenKind(uint64_t token) { return static_cast<TokenKind>(token
 
 inline uint64_t tokenTunnel(uint64_t token) { return token >> kTokenKindBits; }
 
+// The address stored by connectionToken, given back.
 inline RelayConnection& tokenConnection(uint64_t token) {
-    return *reinterpret_cast<RelayConnection*>(static_cast<uintptr_t>(token & ~kTokenKindMask));
+    auto address = static_cast<uintptr_t>(token & ~kTokenKindMask);
+    return *reinterpret_cast<RelayConnection*>(address);  // NOLINT(performance-no-int-to-ptr)
 }
 
 }  // namespace kyfw

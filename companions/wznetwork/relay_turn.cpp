@@ -186,11 +186,12 @@ void TunnelRelay::admitLocked(uint64_t tunnelId, Tunnel& tunnel, UniqueFd client
         client.abort();
         return;
     }
-    auto* connection = new (std::nothrow) RelayConnection(tunnelId, std::move(client), m_pool, m_now);
+    auto* connection = new (std::nothrow) RelayConnection(tunnelId, m_pool, m_now);
     if (!connection) {
         client.abort();
         return;
     }
+    connection->adoptClient(std::move(client));
     if (!watchLocked(connection->clientFd(), kConnectionEvents, connectionToken(*connection, kClient))) {
         connection->close(RelayConnection::Outcome::Failed);
         delete connection;
