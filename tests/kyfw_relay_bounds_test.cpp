@@ -106,7 +106,7 @@ TEST_F(RelayBounds, BuffersAreGivenBackWhenTheirConnectionsClose) {
     const int tunnel = OpenTunnel("*holding*0*0", holder.port());
     constexpr size_t kConnections = 40;
     std::vector<Fd> clients;
-    const std::string chunk(64 * 1024, 'b');
+    const std::string chunk(size_t{64} * 1024, 'b');
     for (size_t i = 0; i < kConnections; ++i) {
         clients.push_back(ConnectTo(tunnel));
         ASSERT_TRUE(clients.back());

@@ -167,6 +167,7 @@ class RelaySoak : public testing::Test {
 
     void Run(int requests) {
         std::vector<std::thread> threads;
+        threads.reserve(kThreads);
         for (int t = 0; t < kThreads; ++t)
             threads.emplace_back([this, t, requests] { Work(t, requests / kThreads); });
         for (std::thread& thread : threads) thread.join();

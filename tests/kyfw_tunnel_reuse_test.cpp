@@ -109,6 +109,7 @@ TEST_F(TunnelReuse, ConcurrentSetUpsOpenOneTunnelPerDestination) {
     constexpr int kDestinations = 50;
     std::vector<std::vector<int>> ports(kThreads, std::vector<int>(kDestinations, 0));
     std::vector<std::thread> threads;
+    threads.reserve(kThreads);
     for (int t = 0; t < kThreads; ++t) {
         threads.emplace_back([&ports, t] {
             std::vector<int> order(kDestinations);
