@@ -8,7 +8,6 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
-
 #include "kyfw_relay_test_helpers.h"
 
 namespace {
