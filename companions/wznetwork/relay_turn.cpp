@@ -153,6 +153,8 @@ void TunnelRelay::drainWakeLocked() {
 
 void TunnelRelay::acceptLocked(uint64_t tunnelId, Tunnel& tunnel) {
     for (int accepted = 0; accepted < kAcceptsPerTurn;) {
+        // A connection already waits for a descriptor: more would only hold descriptors it needs.
+        if (!m_waiting.empty() && pauseLocked(tunnelId, tunnel, EMFILE)) return;
         int fd = accept4(tunnel.listener.get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
         if (fd >= 0) {
             ++accepted;
