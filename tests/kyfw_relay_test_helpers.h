@@ -153,6 +153,9 @@ class Target {
         int small = 4096;
         if (mode == Mode::Hold) setsockopt(m_listener.get(), SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
         m_thread = std::thread([this] { run(); });
+        // Its allocations done before the caller goes on: a fork() meanwhile could leave a sanitizer's
+        // allocator locked in the child.
+        while (!m_running) std::this_thread::yield();
     }
     ~Target() {
         m_stop = true;
@@ -171,7 +174,9 @@ class Target {
         std::vector<Fd> connections;
         std::vector<char> buffer(64 * 1024);
         // Kept across rounds: a thread that allocates as little as it can is the safest beside a fork().
-        std::vector<pollfd> ready;
+        std::vector<pollfd> ready(1);
+        connections.reserve(64);
+        m_running = true;
         while (!m_stop) {
             ready.assign(1, {m_listener.get(), POLLIN, 0});
             for (const Fd& connection : connections)
@@ -200,6 +205,7 @@ class Target {
     int m_port = 0;
     Fd m_listener;
     std::atomic<bool> m_stop{false};
+    std::atomic<bool> m_running{false};
     std::atomic<size_t> m_ended{0};
     std::atomic<size_t> m_resets{0};
     std::thread m_thread;
