@@ -36,7 +36,12 @@ class RelayConnection {
     bool closed() const { return m_closed; }
     RelayClock::time_point createdAt() const { return m_createdAt; }
     RelayClock::time_point activeAt() const { return m_activeAt; }
-    void touch(RelayClock::time_point now) { m_activeAt = now; }
+    // Noted with the relay's turn number whenever the connection is served.
+    void touch(RelayClock::time_point now, uint64_t turn) {
+        m_activeAt = now;
+        m_servedTurn = turn;
+    }
+    bool servedIn(uint64_t turn) const { return m_servedTurn == turn; }
 
     // Opens the socket towards the target and starts connecting. NoDescriptor: the process is out of
     // descriptors, try again later.
@@ -67,6 +72,7 @@ class RelayConnection {
     bool m_closed = false;
     RelayClock::time_point m_createdAt;
     RelayClock::time_point m_activeAt;
+    uint64_t m_servedTurn = 0;
     RelayFlow m_toTarget;
     RelayFlow m_toClient;
     bool m_upFinished = false;

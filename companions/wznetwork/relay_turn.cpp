@@ -86,6 +86,7 @@ void TunnelRelay::run() {
 
 void TunnelRelay::turnLocked(const epoll_event* events, int count) {
     m_now = RelayClock::now();
+    ++m_turn;
     // The flows that stopped at their budget in the last turn move on after this turn's events, so that
     // a connection that has just become ready never waits behind more than one share of each.
     QueuedConnections yielded;
@@ -228,7 +229,7 @@ bool TunnelRelay::connectLocked(RelayConnection& connection, const SocketAddress
 }
 
 void TunnelRelay::serveLocked(RelayConnection& connection, bool targetSide, uint32_t events) {
-    connection.touch(m_now);
+    connection.touch(m_now, m_turn);
     settleLocked(connection, connection.onEvents(targetSide, events));
 }
 
@@ -244,7 +245,12 @@ void TunnelRelay::resumeLocked(QueuedConnections& yielded) {
     while (!yielded.empty()) {
         RelayConnection& connection = yielded.front();
         yielded.pop_front();
-        connection.touch(m_now);
+        // An event of this turn has already given it its share; it waits for the next turn.
+        if (connection.servedIn(m_turn)) {
+            settleLocked(connection, RelayConnection::Outcome::Open);
+            continue;
+        }
+        connection.touch(m_now, m_turn);
         settleLocked(connection, connection.resume());
     }
 }

@@ -101,6 +101,7 @@ class TunnelRelay {
     bool m_short = false;         // out of descriptors: listeners paused or connections waiting
     bool m_freed = false;         // a connection closed this turn
     RelayClock::time_point m_now;
+    uint64_t m_turn = 0;
     RelayClock::time_point m_nextCheck;
 };
 
