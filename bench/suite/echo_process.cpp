@@ -22,6 +22,7 @@ struct Pending {
     std::unique_ptr<char[]> data{new char[kBufferSize]};
     size_t head = 0;
     size_t tail = 0;
+    bool waitingToSend = false;
 };
 
 int Listen(int& port) {
@@ -44,30 +45,24 @@ void Watch(int epoll, int op, int fd, uint32_t events) {
     epoll_ctl(epoll, op, fd, &event);
 }
 
-// Reads while there is room, writes while there is data; a connection with bytes it cannot send yet is
-// not read until they have gone.
+// One read and one write a call, so that every connection has its turn in each round of epoll_wait (level-
+// triggered: a connection with more to do is reported again); a connection with bytes it cannot send yet
+// is not read until they have gone.
 bool Serve(int epoll, int fd, Pending& pending) {
-    for (;;) {
-        if (pending.head < pending.tail) {
-            ssize_t n =
-                send(fd, pending.data.get() + pending.head, pending.tail - pending.head, MSG_NOSIGNAL);
-            if (n < 0 && errno == EAGAIN) {
-                Watch(epoll, EPOLL_CTL_MOD, fd, EPOLLOUT);
-                return true;
-            }
-            if (n <= 0) return false;
-            pending.head += static_cast<size_t>(n);
-            continue;
-        }
-        pending.head = pending.tail = 0;
+    if (pending.head == pending.tail) {
         ssize_t n = recv(fd, pending.data.get(), kBufferSize, 0);
-        if (n < 0 && errno == EAGAIN) {
-            Watch(epoll, EPOLL_CTL_MOD, fd, EPOLLIN);
-            return true;
-        }
+        if (n < 0 && errno == EAGAIN) return true;
         if (n <= 0) return false;
+        pending.head = 0;
         pending.tail = static_cast<size_t>(n);
     }
+    ssize_t n = send(fd, pending.data.get() + pending.head, pending.tail - pending.head, MSG_NOSIGNAL);
+    if (n < 0 && errno != EAGAIN) return false;
+    if (n > 0) pending.head += static_cast<size_t>(n);
+    const bool waiting = pending.head < pending.tail;
+    if (waiting != pending.waitingToSend) Watch(epoll, EPOLL_CTL_MOD, fd, waiting ? EPOLLOUT : EPOLLIN);
+    pending.waitingToSend = waiting;
+    return true;
 }
 
 [[noreturn]] void RunServer(int listener) {
