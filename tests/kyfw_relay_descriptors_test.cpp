@@ -1,6 +1,5 @@
 // Out of descriptors: connections queued at a tunnel while the process has none to spare are served as
 // soon as descriptors free up, not left in the queue nor accepted and reset.
-#include <dirent.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 
@@ -15,15 +14,6 @@ extern "C" const char* __tsan_default_options() { return "die_after_fork=0"; }
 
 namespace {
 
-size_t OpenDescriptors() {
-    DIR* fds = opendir("/proc/self/fd");
-    if (!fds) return 0;
-    size_t count = 0;
-    while (readdir(fds)) ++count;
-    closedir(fds);
-    return count - 3;  // ".", ".." and the directory's own descriptor
-}
-
 // Exit codes of the child: 0 when every queued connection was served in turn.
 enum ChildResult { kServed = 0, kNoTunnel = 2, kNoLimit = 3, kNoClient = 4, kFirstUnserved = 10 };
 
@@ -35,7 +25,7 @@ int ServeMoreConnectionsThanDescriptors(int echoPort) {
     // for the target.
     constexpr int kSpare = 20;
     constexpr int kClients = 12;
-    const rlim_t limit = OpenDescriptors() + kSpare;
+    const rlim_t limit = relaytest::OpenDescriptors() + kSpare;
     const rlimit low{limit, limit};
     if (setrlimit(RLIMIT_NOFILE, &low) != 0) return kNoLimit;
     std::vector<relaytest::Fd> clients;

@@ -4,6 +4,7 @@
 #define KYTEST_KYFW_RELAY_TEST_HELPERS_H
 
 #include <arpa/inet.h>
+#include <dirent.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -210,6 +211,16 @@ class Target {
     std::atomic<size_t> m_resets{0};
     std::thread m_thread;
 };
+
+// The descriptors the process has open.
+inline size_t OpenDescriptors() {
+    DIR* fds = opendir("/proc/self/fd");
+    if (!fds) return 0;
+    size_t count = 0;
+    while (readdir(fds)) ++count;
+    closedir(fds);
+    return count - 3;  // ".", ".." and the directory's own descriptor
+}
 
 // Runs body in a forked child, which ends with body's result (or by SIGALRM after a minute, should it
 // hang); gives the child's exit status, or 128 + the signal that ended it.

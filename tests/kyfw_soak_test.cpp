@@ -2,7 +2,6 @@
 // threads, with dynamic probes and tunnel closures between them. Afterwards the process's descriptors,
 // threads and heap must be back near their level after a warm-up of the same mix: a tunnel, relayed
 // connection, thread or buffer left behind per request, probe or closure would show by the thousand.
-#include <dirent.h>
 #include <gtest/gtest.h>
 #include <malloc.h>
 
@@ -44,15 +43,6 @@ constexpr int kClearEvery = 50;
 // their per-thread caches and the bookkeeping of four destinations.
 constexpr size_t kDescriptorSlack = kDestinations;
 constexpr size_t kHeapSlack = size_t{512} * 1024;
-
-size_t OpenDescriptors() {
-    DIR* fds = opendir("/proc/self/fd");
-    if (!fds) return 0;
-    size_t count = 0;
-    while (readdir(fds)) ++count;
-    closedir(fds);
-    return count - 3;  // ".", ".." and the directory's own descriptor
-}
 
 size_t Threads() {
     std::ifstream status("/proc/self/status");
@@ -179,7 +169,7 @@ class RelaySoak : public testing::Test {
     Levels Settle(size_t threadsAtMost) {
         relaytest::Eventually([] { return kyfw::liveConnectionCount() == 0; });
         relaytest::Eventually([threadsAtMost] { return Threads() <= threadsAtMost; });
-        return Levels{OpenDescriptors(), Threads(), HeapInUse()};
+        return Levels{relaytest::OpenDescriptors(), Threads(), HeapInUse()};
     }
 
     std::array<std::unique_ptr<kytest::TestServer>, kDestinations> servers;
