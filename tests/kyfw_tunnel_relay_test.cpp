@@ -181,7 +181,7 @@ TEST_F(KyFwTunnelRelay, RefusingTargetResetsTheClientInsteadOfEndingIt) {
 TEST_F(KyFwTunnelRelay, ClosedTunnelRefusesConnectionsAndCutsRelayedOnes) {
     EchoServer echo;
     int port = openTunnel("*closing*0*0", echo.port());
-    int other = openTunnel("*closing*0*0", echo.port());
+    int other = openTunnel("*closing-too*0*0", echo.port());
     EXPECT_NE(port, other);
     EXPECT_EQ(kyfw::liveTunnelCount(), 2u);
     Socket client = ConnectTo(port);
@@ -241,7 +241,8 @@ TEST_F(KyFwTunnelRelay, ManyThreadsOpenUseAndCloseTunnelsAtOnce) {
     std::vector<std::thread> workers;
     for (int t = 0; t < kThreads; ++t) {
         workers.emplace_back([&, t] {
-            std::string name = MangleHostName("", "busy", t, 0);
+            // A host of each thread's own: a thread closes its tunnel while the others use theirs.
+            std::string name = MangleHostName("", ("busy" + std::to_string(t)).c_str(), t, 0);
             for (int round = 0; round < kRounds; ++round) {
                 KyFwError err;
                 if (!KyFwClient::isFirewalled("busy", "", &err)) ++failures;

@@ -19,6 +19,7 @@ void RunLargeBodies(const SuiteOptions& options, const ServerProcess& server, Re
 void RunRoutedRequests(const SuiteOptions& options, const ServerProcess& server, Report& report);
 void RunTunnelCache(const SuiteOptions& options, Report& report);
 void RunEncoders(const SuiteOptions& options, Report& report);
+void RunRelayLoad(const SuiteOptions& options, const ServerProcess& server, Report& report);
 
 // The body of the driver when it runs under callgrind: counts instructions of the small-request clients
 // against the server at port, with one callgrind dump per batch.

@@ -2,7 +2,7 @@
 // baseline, and prints one table. It measures only: whatever the numbers, it exits with 0 unless it
 // could not run at all.
 //
-//   kybench [--quick] [--only server|small|instructions|large|routed|cache|encoders]
+//   kybench [--quick] [--only server|small|instructions|large|routed|cache|encoders|relay]
 #include <sys/utsname.h>
 #include <unistd.h>
 
@@ -42,9 +42,9 @@ bool ParseOptions(int argc, char** argv, kybench::SuiteOptions& options) {
         } else if (strcmp(argv[i], "--only") == 0 && i + 1 < argc) {
             options.only = argv[++i];
         } else {
-            fprintf(
-                stderr,
-                "usage: kybench [--quick] [--only server|small|instructions|large|routed|cache|encoders]\n");
+            fprintf(stderr,
+                    "usage: kybench [--quick] [--only "
+                    "server|small|instructions|large|routed|cache|encoders|relay]\n");
             return false;
         }
     }
@@ -93,6 +93,7 @@ int main(int argc, char** argv) {
     if (options.Runs("routed")) kybench::RunRoutedRequests(options, server, report);
     if (options.Runs("cache")) kybench::RunTunnelCache(options, report);
     if (options.Runs("encoders")) kybench::RunEncoders(options, report);
+    if (options.Runs("relay")) kybench::RunRelayLoad(options, server, report);
     server.Stop();
 
     PrintMachine();

@@ -1,11 +1,20 @@
 #include "client_table.h"
 
+#include <pthread.h>
+
 #include <cstdlib>
 
 namespace kyfw {
 
+// The table's lock is held across fork(), so a child never inherits it locked by a thread it lacks.
 ClientTable& ClientTable::instance() {
-    static ClientTable* table = new ClientTable;
+    static ClientTable* table = [] {
+        auto* created = new ClientTable;
+        auto lock = [] { instance().m_mutex.lock(); };
+        auto unlock = [] { instance().m_mutex.unlock(); };
+        pthread_atfork(lock, unlock, unlock);
+        return created;
+    }();
     return *table;
 }
 

@@ -28,4 +28,12 @@ size_t relayedConnectionCount() { return TunnelRelay::instance().acceptedConnect
 
 size_t liveConnectionCount() { return TunnelRelay::instance().liveConnectionCount(); }
 
+size_t relayBufferBytes() { return TunnelRelay::instance().bufferBytes(); }
+
+RelayLimits relayLimits() { return TunnelRelay::instance().limits(); }
+
+void setRelayLimits(const RelayLimits& limits) { TunnelRelay::instance().setLimits(limits); }
+
+void resetRelayLimits() { TunnelRelay::instance().resetLimits(); }
+
 }  // namespace kyfw

@@ -64,7 +64,8 @@ int KyFwClient::setupTPPM(const char* mangledName, int port, const char* /*optio
         return 0;
     }
     std::string problem;
-    int localPort = kyfw::TunnelRelay::instance().openTunnel(entry.target, port, problem);
+    int localPort =
+        kyfw::TunnelRelay::instance().openTunnel(kyfw::hostKey(host), entry.target, port, problem);
     if (localPort == 0) setError(err, KYFW_ERR_RELAY, "cannot open tunnel: " + problem);
     return localPort;
 }

@@ -2,48 +2,89 @@
 #ifndef WZNETWORK_RELAY_CONNECTION_H
 #define WZNETWORK_RELAY_CONNECTION_H
 
+#include <boost/intrusive/list.hpp>
+#include <chrono>
 #include <cstdint>
 
+#include "buffer_pool.h"
 #include "relay_flow.h"
 #include "socket_ops.h"
 
 namespace kyfw {
 
+using RelayClock = std::chrono::steady_clock;
+// Unlinks itself from whichever list holds it, so a connection leaves its lists by one call.
+using RelayHook =
+    boost::intrusive::list_member_hook<boost::intrusive::link_mode<boost::intrusive::auto_unlink>>;
+
 class RelayConnection {
   public:
-    enum class Outcome { Open, Done };
+    // Finished: both flows ended, to be closed in order. Failed: to be cut with a reset.
+    enum class Outcome { Open, Finished, Failed };
+    enum class Connect { Started, Connected, NoDescriptor, Failed };
 
-    // target is connecting unless connected is set.
-    RelayConnection(uint64_t tunnelId, UniqueFd client, UniqueFd target, bool connected);
+    RelayConnection(uint64_t tunnelId, BufferPool& pool, RelayClock::time_point now);
+
+    // Takes the accepted socket; done once the connection's memory was had, so a failed allocation leaves
+    // the socket with the caller.
+    void adoptClient(UniqueFd client) { m_client = std::move(client); }
 
     uint64_t tunnelId() const { return m_tunnelId; }
     int clientFd() const { return m_client.get(); }
     int targetFd() const { return m_target.get(); }
+    bool connected() const { return m_connected; }
+    bool closed() const { return m_closed; }
+    RelayClock::time_point createdAt() const { return m_createdAt; }
+    RelayClock::time_point activeAt() const { return m_activeAt; }
+    // Noted with the relay's turn number whenever the connection is served.
+    void touch(RelayClock::time_point now, uint64_t turn) {
+        m_activeAt = now;
+        m_servedTurn = turn;
+    }
+    bool servedIn(uint64_t turn) const { return m_servedTurn == turn; }
 
-    // Handles epoll events of one side. Done: both sockets are closed, in order when both sides ended,
-    // with a reset when one side reset or the target could not be reached.
+    // Opens the socket towards the target and starts connecting. NoDescriptor: the process is out of
+    // descriptors, try again later.
+    Connect connectTarget(const SocketAddress& target);
+    // Handles epoll events of one side.
     Outcome onEvents(bool targetSide, uint32_t events);
-    // Moves what can be moved; for a connection that was connected at once.
+    // Moves what can be moved both ways; for a connection that was connected at once.
     Outcome relay();
-    // Cuts both sides with a reset.
-    void abort();
+    // Moves on the flows that stopped at their budget in the last turn.
+    Outcome resume();
+    bool yielded() const { return m_toTarget.yielded() || m_toClient.yielded(); }
+    // Closes both sockets: in order after Finished, with a reset otherwise.
+    void close(Outcome outcome);
+
+    RelayHook m_ownerHook;  // in its tunnel's list while open, in the relay's list of the closed after
+    RelayHook m_queueHook;  // in the queue of flows to move on, or of connections waiting for a descriptor
 
   private:
-    Outcome cut();
     // Pumps one flow in its direction and remembers whether it has finished.
     RelayFlow::State pumpFlow(RelayFlow& flow);
-    // Done, with both sockets closed in order, once both flows have finished.
-    Outcome finishIfDone();
+    Outcome pumpFlows(bool up, bool down);
+    Outcome finishedOrOpen() const;
 
     uint64_t m_tunnelId;
     UniqueFd m_client;
     UniqueFd m_target;
-    bool m_connected;
+    bool m_connected = false;
+    bool m_closed = false;
+    RelayClock::time_point m_createdAt;
+    RelayClock::time_point m_activeAt;
+    uint64_t m_servedTurn = 0;
     RelayFlow m_toTarget;
     RelayFlow m_toClient;
     bool m_upFinished = false;
     bool m_downFinished = false;
 };
+
+template <RelayHook RelayConnection::*hook>
+using RelayConnectionList =
+    boost::intrusive::list<RelayConnection, boost::intrusive::member_hook<RelayConnection, RelayHook, hook>,
+                           boost::intrusive::constant_time_size<false>>;
+using OwnedConnections = RelayConnectionList<&RelayConnection::m_ownerHook>;
+using QueuedConnections = RelayConnectionList<&RelayConnection::m_queueHook>;
 
 }  // namespace kyfw
 

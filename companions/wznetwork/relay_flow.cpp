@@ -5,23 +5,32 @@
 #include <cerrno>
 #include <cstring>
 
+#include "KyFwControl.h"
+
 namespace kyfw {
 namespace {
-
-// Large enough that a bulk transfer costs few system calls per megabyte.
-constexpr size_t kFlowBufferSize = size_t{128} * 1024;
 
 bool wouldBlock(int error) { return error == EAGAIN || error == EWOULDBLOCK; }
 
 }  // namespace
 
-RelayFlow::RelayFlow() : m_buffer(new char[kFlowBufferSize]) {}
+RelayFlow::State RelayFlow::pump(int source, int sink, size_t budget) {
+    m_yielded = false;
+    State state = move(source, sink, budget);
+    if (!buffered()) {
+        m_pool.giveBack(m_buffer);
+        m_buffer = nullptr;
+        m_head = m_tail = 0;
+    }
+    return state;
+}
 
 // A stream socket that gives fewer bytes than asked has no more for now, and one that takes fewer than
 // offered has no more room: either way the next readiness edge is certain, so the read or write that
 // would only fail with EAGAIN is saved. That halves the system calls of a small exchange.
-RelayFlow::State RelayFlow::pump(int source, int sink) {
+RelayFlow::State RelayFlow::move(int source, int sink, size_t budget) {
     bool sinkFull = false;
+    size_t received = 0;
     for (;;) {
         if (!sinkFull) {
             Io sent = flush(sink);
@@ -38,18 +47,30 @@ RelayFlow::State RelayFlow::pump(int source, int sink) {
             m_sourceDrained = false;
             return State::Waiting;
         }
+        if (received >= budget) {
+            m_yielded = true;
+            return State::Waiting;
+        }
+        if (!m_buffer && !(m_buffer = m_pool.take())) {
+            Io peeked = peekWithoutBuffer(source);
+            if (peeked == Io::Failed) return State::NoMemory;
+            if (peeked == Io::Blocked) return State::Waiting;
+            continue;
+        }
         m_sourceUnread = !makeRoom();
         if (m_sourceUnread) return State::Waiting;
-        Io received = fill(source);
-        if (received == Io::Failed) return State::SourceReset;
-        if (received == Io::Blocked) return State::Waiting;
+        size_t before = m_tail;
+        Io read = fill(source);
+        received += m_tail - before;
+        if (read == Io::Failed) return State::SourceReset;
+        if (read == Io::Blocked) return State::Waiting;
     }
 }
 
 RelayFlow::Io RelayFlow::flush(int sink) {
     while (buffered()) {
         size_t offered = m_tail - m_head;
-        ssize_t n = send(sink, m_buffer.get() + m_head, offered, MSG_NOSIGNAL);
+        ssize_t n = send(sink, m_buffer + m_head, offered, MSG_NOSIGNAL);
         if (n > 0) {
             m_head += static_cast<size_t>(n);
             if (static_cast<size_t>(n) < offered) return Io::Blocked;
@@ -64,8 +85,8 @@ RelayFlow::Io RelayFlow::flush(int sink) {
 
 RelayFlow::Io RelayFlow::fill(int source) {
     for (;;) {
-        size_t room = kFlowBufferSize - m_tail;
-        ssize_t n = recv(source, m_buffer.get() + m_tail, room, 0);
+        size_t room = kRelayBufferSize - m_tail;
+        ssize_t n = recv(source, m_buffer + m_tail, room, 0);
         if (n > 0) {
             m_tail += static_cast<size_t>(n);
             // After a hang-up the end may already wait behind these bytes, with no edge left to announce
@@ -82,10 +103,22 @@ RelayFlow::Io RelayFlow::fill(int source) {
     }
 }
 
+// Without a buffer a flow can still tell that its source has nothing yet, or has ended: only bytes that
+// find no room fail it.
+RelayFlow::Io RelayFlow::peekWithoutBuffer(int source) {
+    char byte;
+    ssize_t n = recv(source, &byte, 1, MSG_PEEK);
+    if (n == 0) {
+        m_sourceEnded = true;
+        return Io::Progress;
+    }
+    return n < 0 && wouldBlock(errno) ? Io::Blocked : Io::Failed;
+}
+
 bool RelayFlow::makeRoom() {
-    if (m_tail < kFlowBufferSize) return true;
+    if (m_tail < kRelayBufferSize) return true;
     if (m_head == 0) return false;
-    memmove(m_buffer.get(), m_buffer.get() + m_head, m_tail - m_head);
+    memmove(m_buffer, m_buffer + m_head, m_tail - m_head);
     m_tail -= m_head;
     m_head = 0;
     return true;

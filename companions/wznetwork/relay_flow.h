@@ -1,36 +1,48 @@
 // One direction of a relayed connection: bytes read from the source wait in a buffer until the sink takes
-// them; the source's end is passed on as a half-close of the sink.
+// them; the source's end is passed on as a half-close of the sink. The buffer is taken from the relay's
+// pool when bytes are to be read and given back as soon as none wait in it.
 #ifndef WZNETWORK_RELAY_FLOW_H
 #define WZNETWORK_RELAY_FLOW_H
 
 #include <cstddef>
-#include <memory>
+
+#include "buffer_pool.h"
 
 namespace kyfw {
 
 class RelayFlow {
   public:
-    enum class State { Waiting, Finished, SourceReset, SinkReset };
+    enum class State { Waiting, Finished, SourceReset, SinkReset, NoMemory };
 
-    RelayFlow();
-    // Moves bytes until the source has nothing more for now or the sink takes no more, as edge-triggered
-    // readiness requires. Finished: the source ended and the sink was shut down for writing.
-    State pump(int source, int sink);
+    explicit RelayFlow(BufferPool& pool) : m_pool(pool) {}
+    ~RelayFlow() { m_pool.giveBack(m_buffer); }
+    RelayFlow(const RelayFlow&) = delete;
+    RelayFlow& operator=(const RelayFlow&) = delete;
+
+    // Moves bytes until the source has nothing more for now, the sink takes no more, or about budget bytes
+    // were read, as edge-triggered readiness requires. Finished: the source ended and the sink was shut
+    // down for writing. NoMemory: bytes wait and no buffer could be had for them.
+    State pump(int source, int sink, size_t budget);
     // The source reported a hang-up: from now on only a read that finds nothing counts as drained, so its
     // end is never missed.
     void noteSourceHangup() { m_sourceHangup = true; }
     // True when the flow waits for its sink: bytes are buffered, or the source was left unread.
     bool waitsForSink() const { return buffered() || m_sourceUnread; }
+    // True when the last pump stopped at its budget: the source may have more, and no new edge will say so.
+    bool yielded() const { return m_yielded; }
 
   private:
     enum class Io { Progress, Blocked, Failed };
 
+    State move(int source, int sink, size_t budget);
     Io flush(int sink);
     Io fill(int source);
+    Io peekWithoutBuffer(int source);
     bool makeRoom();
     bool buffered() const { return m_head < m_tail; }
 
-    std::unique_ptr<char[]> m_buffer;
+    BufferPool& m_pool;
+    char* m_buffer = nullptr;
     size_t m_head = 0;
     size_t m_tail = 0;
     bool m_sourceEnded = false;
@@ -38,6 +50,7 @@ class RelayFlow {
     bool m_sourceHangup = false;
     bool m_sourceDrained = false;  // the last read was short: the source had no more at that moment
     bool m_sourceUnread = false;   // reading stopped for want of room, not because the source was empty
+    bool m_yielded = false;
 };
 
 }  // namespace kyfw

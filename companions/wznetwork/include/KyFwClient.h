@@ -6,8 +6,9 @@
 // IPv6 address) defaulting to 127.0.0.1 and the host name '-' standing for the empty host name. Host names
 // match without regard to case; a host missing from the table is reached directly. A line that does not
 // parse, or a file that cannot be read, is reported once on standard error. Tunnels are real TCP relays
-// on 127.0.0.1 served by one background thread; they live until the process ends or the control API
-// closes them.
+// on 127.0.0.1 served by one background thread, one tunnel per destination (host, port and target);
+// they live until the process ends, the control API closes them or their listener fails. A forked child
+// starts without the parent's tunnels. The relay's bounds are in KyFwControl.h.
 #ifndef WZNETWORK_KYFWCLIENT_H
 #define WZNETWORK_KYFWCLIENT_H
 
@@ -41,7 +42,8 @@ class WZNETWORK_API KyFwClient {
     static bool isFirewalled(const char* hostName, const char* domain, KyFwError* err);
     // Opens a tunnel for the (mangled) client name to its target at port; returns the tunnel's local
     // port on 127.0.0.1, or 0 with the reason in err. The host is the name's second part when it
-    // demangles, otherwise the whole name. Every call opens a new tunnel.
+    // demangles, otherwise the whole name. The live tunnel for the same host (in any case), port and
+    // target is returned when there is one; otherwise a new one opens.
     static int setupTPPM(const char* mangledName, int port, const char* options, KyFwError* err);
 };
 

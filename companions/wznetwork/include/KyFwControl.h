@@ -28,6 +28,28 @@ WZNETWORK_API size_t relayedConnectionCount();
 // Relayed connections open right now.
 WZNETWORK_API size_t liveConnectionCount();
 
+// Relayed bytes wait in buffers of this size, two at most per connection, taken while bytes wait and
+// given back when they have gone.
+constexpr size_t kRelayBufferSize = size_t{128} * 1024;
+// Memory held in relay buffers right now: those in use and the few kept for reuse.
+WZNETWORK_API size_t relayBufferBytes();
+
+// Bounds of the relay; 0 switches a bound off. Read from the environment when first needed:
+// KYFW_CONNECT_TIMEOUT_MS, KYFW_IDLE_TIMEOUT_MS and KYFW_MAX_CONNECTIONS, each a whole number.
+struct RelayLimits {
+    // A relayed connection whose target has not answered the handshake by then is reset.
+    long connectTimeoutMs = 10000;
+    // A relayed connection on which nothing moved for this long is reset.
+    long idleTimeoutMs = 600000;
+    // Relayed connections open at once in the process; a tunnel resets the ones it accepts beyond.
+    long maxConnections = 8192;
+};
+WZNETWORK_API RelayLimits relayLimits();
+// Replaces the limits for the rest of the process, for open connections too.
+WZNETWORK_API void setRelayLimits(const RelayLimits& limits);
+// Forgets limits set in code and reads the environment again on next use.
+WZNETWORK_API void resetRelayLimits();
+
 }  // namespace kyfw
 
 #endif

@@ -1,0 +1,217 @@
+// Figure 6: the firewall stand-in's relay under load and over a long run. Pings through one tunnel while
+// bulk streams fill another, against the same pings and streams sent directly; many bulk transfers through
+// one tunnel against direct; and what a long-running process keeps: descriptors after many probes,
+// tunnels after many threads resolved the same destinations at once, resident memory after a burst of
+// connections has closed.
+#include <dirent.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "KyFwClient.h"
+#include "KyFwControl.h"
+#include "echo_process.h"
+#include "figures.h"
+#include "kylibcurl.h"
+#include "rounds.h"
+#include "stream_driver.h"
+
+namespace kybench {
+namespace {
+
+constexpr size_t kBulkStreams = 4;
+constexpr size_t kConcurrentTransfers = 50;
+constexpr size_t kTransferBytes = 8 * 1024 * 1024;
+constexpr int kProbes = 10000;
+constexpr int kResolvingThreads = 16;
+constexpr int kNewDestinations = 50;
+constexpr size_t kBurstConnections = 2000;
+constexpr size_t kBurstBytes = 256 * 1024;
+
+int OpenTunnel(const char* name, int port) {
+    KyFwError err;
+    return KyFwClient::setupTPPM(name, port, nullptr, &err);
+}
+
+size_t OpenDescriptors() {
+    DIR* fds = opendir("/proc/self/fd");
+    if (!fds) return 0;
+    size_t count = 0;
+    while (readdir(fds)) ++count;
+    closedir(fds);
+    return count - 3;
+}
+
+double ResidentBytes() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmRSS:", 0) == 0) return std::stod(line.substr(6)) * 1024;
+    }
+    return NAN;
+}
+
+bool WaitForNoRelayedConnections() {
+    for (int i = 0; i < 2000 && kyfw::liveConnectionCount() != 0; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return kyfw::liveConnectionCount() == 0;
+}
+
+// One-byte round trips to pingPort while kBulkStreams streams send and receive through bulkPort.
+std::vector<int64_t> PingUnderBulk(int bulkPort, int pingPort, size_t pings) {
+    std::atomic<bool> stop{false};
+    std::thread bulk([&] { RunStreams(bulkPort, kBulkStreams, 0, &stop); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    std::vector<int64_t> times = RunPings(pingPort, pings);
+    stop = true;
+    bulk.join();
+    return times;
+}
+
+double PercentileMs(std::vector<int64_t> times, double share) {
+    if (times.empty()) return NAN;
+    std::sort(times.begin(), times.end());
+    size_t index = std::min(times.size() - 1, static_cast<size_t>(share * static_cast<double>(times.size())));
+    return static_cast<double>(times[index]) / 1e6;
+}
+
+std::string Ms(double ms) { return Fixed(ms, 2) + " ms"; }
+
+void AddPingRows(const SuiteOptions& options, int echoPort, Report& report) {
+    const int bulkTunnel = OpenTunnel("*kybench-bulk*0*0", echoPort);
+    const int pingTunnel = OpenTunnel("*kybench-ping*0*0", echoPort);
+    const size_t pings = options.quick ? 500 : 3000;
+    std::vector<int64_t> routed;
+    std::vector<int64_t> direct;
+    for (int round = 0; round < options.Rounds(3); ++round) {
+        std::vector<int64_t> viaTunnels = PingUnderBulk(bulkTunnel, pingTunnel, pings);
+        std::vector<int64_t> straight = PingUnderBulk(echoPort, echoPort, pings);
+        if (viaTunnels.size() != pings || straight.size() != pings) {
+            report.Unavailable("ping under bulk streams", "a ping or a stream failed");
+            return;
+        }
+        routed.insert(routed.end(), viaTunnels.begin(), viaTunnels.end());
+        direct.insert(direct.end(), straight.begin(), straight.end());
+    }
+    const std::string figure = "ping via tunnel B, 4 bulk via A: ";
+    report.Add({figure + "p50",
+                Ms(PercentileMs(routed, 0.50)),
+                "direct " + Ms(PercentileMs(direct, 0.50)),
+                NAN,
+                {}});
+    // The ratio column holds the routed p99 in milliseconds, which the target bounds.
+    report.Add({figure + "p99", Ms(PercentileMs(routed, 0.99)), "direct " + Ms(PercentileMs(direct, 0.99)),
+                PercentileMs(routed, 0.99), Target::AtMost(5)});
+    report.Add(
+        {figure + "max", Ms(PercentileMs(routed, 1.0)), "direct " + Ms(PercentileMs(direct, 1.0)), NAN, {}});
+}
+
+void AddConcurrentBulkRow(const SuiteOptions& options, int echoPort, Report& report) {
+    const int tunnel = OpenTunnel("*kybench-bulk*0*0", echoPort);
+    bool ok = true;
+    auto rate = [&ok](int port) -> Measurement {
+        return [&ok, port] {
+            const int64_t elapsed = RunStreams(port, kConcurrentTransfers, kTransferBytes);
+            ok = ok && elapsed > 0;
+            return 2.0 * kConcurrentTransfers * kTransferBytes * 1e9 /
+                   static_cast<double>(std::max<int64_t>(elapsed, 1));
+        };
+    };
+    auto rates = RotateRounds(options.Rounds(3), {rate(tunnel), rate(echoPort)});
+    const std::string figure = "50 bulk transfers via one tunnel";
+    if (!ok) {
+        report.Unavailable(figure, "a transfer failed");
+        return;
+    }
+    report.Add({figure, BytesPerSecond(Median(rates[0])), "direct " + BytesPerSecond(Median(rates[1])),
+                MedianRatio(rates[0], rates[1]), Target::AtLeast(0.7)});
+}
+
+void AddProbeDescriptorsRow(const SuiteOptions& options, const ServerProcess& server, Report& report) {
+    KYLibCurl session;
+    const std::string url = server.Url("/small");
+    bool dynamic = true;
+    // Bounded, so that a relay out of descriptors shows as failed probes instead of a hang.
+    if (!session.KYLibCurlInit() || !session.KYLibCurlSetAdditionalOptionsIntValue(CURLOPT_TIMEOUT, 10) ||
+        !session.KYLibCurlDynamiceTppmCheck(url, "kybench-probe", dynamic)) {
+        report.Unavailable("descriptors after probes", "the first probe failed");
+        return;
+    }
+    const int probes = options.quick ? kProbes / 5 : kProbes;
+    const size_t before = OpenDescriptors();
+    int answered = 0;
+    for (int i = 0; i < probes; ++i) {
+        dynamic = true;
+        answered += session.KYLibCurlDynamiceTppmCheck(url, "kybench-probe", dynamic);
+    }
+    const size_t after = OpenDescriptors();
+    report.Add({"descriptors after " + std::to_string(probes) + " probes",
+                std::to_string(after) + " (+" + std::to_string(after - before) + ")",
+                std::to_string(answered) + " answered",
+                NAN,
+                {}});
+}
+
+void AddResolvedTunnelsRow(Report& report) {
+    const size_t before = kyfw::liveTunnelCount();
+    // Every thread reaches destination d before any resolves it, so that they all miss the cache at once.
+    std::atomic<int> arrived{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kResolvingThreads; ++t) {
+        threads.emplace_back([&arrived] {
+            KYLibCurl session;
+            session.KYLibCurlInit();
+            for (int d = 0; d < kNewDestinations; ++d) {
+                ++arrived;
+                while (arrived < kResolvingThreads * (d + 1)) std::this_thread::yield();
+                const std::string client = "kybench-dest" + std::to_string(d);
+                std::string url;
+                session.getTPPMUrl(client, "http://" + client + ":80/", url, true);
+            }
+        });
+    }
+    for (std::thread& thread : threads) thread.join();
+    report.Add({"tunnels for 16 threads x 50 new destinations",
+                std::to_string(kyfw::liveTunnelCount() - before) + " tunnels",
+                "50 destinations",
+                NAN,
+                {}});
+}
+
+void AddBurstResidentRow(int echoPort, Report& report) {
+    const int tunnel = OpenTunnel("*kybench-burst*0*0", echoPort);
+    const double before = ResidentBytes();
+    const bool ok = RunStreams(tunnel, kBurstConnections, kBurstBytes) > 0 && WaitForNoRelayedConnections();
+    const std::string figure = "resident growth, 2,000 x 256 KiB closed";
+    if (!ok) {
+        report.Unavailable(figure, "a connection failed");
+        return;
+    }
+    report.Add({figure, Fixed((ResidentBytes() - before) / 1048576, 1) + " MiB", "", NAN, {}});
+}
+
+}  // namespace
+
+void RunRelayLoad(const SuiteOptions& options, const ServerProcess& server, Report& report) {
+    report.Section("6. The stand-in relay under load and over a long run");
+    EchoProcess echo;
+    const int echoPort = echo.Start();
+    if (echoPort == 0) {
+        report.Unavailable("relay figures", "the echo server did not start");
+        return;
+    }
+    AddPingRows(options, echoPort, report);
+    AddConcurrentBulkRow(options, echoPort, report);
+    AddBurstResidentRow(echoPort, report);
+    AddProbeDescriptorsRow(options, server, report);
+    AddResolvedTunnelsRow(report);
+    kyfw::closeAllTunnels();
+}
+
+}  // namespace kybench

@@ -1,0 +1,43 @@
+#include "relay_limits.h"
+
+#include <charconv>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace kyfw {
+namespace {
+
+// A day for the time-outs, a million connections: beyond either a value is more likely a slip.
+constexpr long kLongestTimeoutMs = 24L * 60 * 60 * 1000;
+constexpr long kMostConnections = 1000000;
+
+// Decimal digits only, the whole text.
+bool parseWhole(const char* text, long most, long& value) {
+    const char* end = text + strlen(text);
+    long parsed = 0;
+    auto result = std::from_chars(text, end, parsed);
+    if (result.ec != std::errc() || result.ptr != end || *text == '-' || parsed > most) return false;
+    value = parsed;
+    return true;
+}
+
+void readLimit(const char* name, long most, long& limit) {
+    const char* text = getenv(name);
+    if (!text) return;
+    if (parseWhole(text, most, limit)) return;
+    fprintf(stderr, "kyfw: %s=\"%s\" is not a whole number from 0 to %ld, %ld used\n", name, text, most,
+            limit);
+}
+
+}  // namespace
+
+RelayLimits limitsFromEnvironment() {
+    RelayLimits limits;
+    readLimit("KYFW_CONNECT_TIMEOUT_MS", kLongestTimeoutMs, limits.connectTimeoutMs);
+    readLimit("KYFW_IDLE_TIMEOUT_MS", kLongestTimeoutMs, limits.idleTimeoutMs);
+    readLimit("KYFW_MAX_CONNECTIONS", kMostConnections, limits.maxConnections);
+    return limits;
+}
+
+}  // namespace kyfw

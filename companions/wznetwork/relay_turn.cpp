@@ -1,0 +1,325 @@
+// The relay thread: each turn serves the events of one epoll_wait, moves on the flows that stopped at
+// their budget in the turn before, and now and then closes connections past their time-outs and retries
+// what waited for descriptors.
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <memory>
+#include <new>
+
+#include "relay_tokens.h"
+#include "tunnel_relay.h"
+
+namespace kyfw {
+namespace {
+
+constexpr int kEventsPerWait = 64;
+// Connections one listener accepts in a turn before the others have theirs.
+constexpr int kAcceptsPerTurn = 32;
+// How often a relay short of descriptors tries again when none were freed by its own connections.
+constexpr auto kRetryInterval = std::chrono::milliseconds(20);
+// Time-outs are checked at a tenth of the shortest, within these bounds.
+constexpr auto kShortestCheck = std::chrono::milliseconds(10);
+constexpr auto kLongestCheck = std::chrono::milliseconds(1000);
+
+bool isDescriptorShortage(int error) {
+    return error == EMFILE || error == ENFILE || error == ENOBUFS || error == ENOMEM;
+}
+
+// Failures of one pending connection that accept() passes on; the listener itself is fine.
+bool isConnectionError(int error) {
+    switch (error) {
+        case EINTR:
+        case ECONNABORTED:
+        case EPROTO:
+        case EPERM:
+        case ENETDOWN:
+        case ENETUNREACH:
+        case EHOSTDOWN:
+        case EHOSTUNREACH:
+        case ENONET:
+        case ENOPROTOOPT:
+        case EOPNOTSUPP:
+            return true;
+        default:
+            return false;
+    }
+}
+
+std::chrono::milliseconds checkInterval(const RelayLimits& limits, bool shortOfDescriptors) {
+    if (shortOfDescriptors) return kRetryInterval;
+    long shortest = 0;
+    for (long timeout : {limits.connectTimeoutMs, limits.idleTimeoutMs}) {
+        if (timeout > 0 && (shortest == 0 || timeout < shortest)) shortest = timeout;
+    }
+    if (shortest == 0) return kLongestCheck;
+    return std::clamp(std::chrono::milliseconds(shortest / 10), std::chrono::milliseconds(kShortestCheck),
+                      std::chrono::milliseconds(kLongestCheck));
+}
+
+bool pastLimit(RelayClock::time_point since, RelayClock::time_point now, long limitMs) {
+    return limitMs > 0 && now - since >= std::chrono::milliseconds(limitMs);
+}
+
+}  // namespace
+
+void* TunnelRelay::threadMain(void* relay) {
+    static_cast<TunnelRelay*>(relay)->run();
+    return nullptr;
+}
+
+void TunnelRelay::run() {
+    // m_epoll is set before this thread starts and closed only after it has been joined.
+    int epoll = m_epoll.get();
+    epoll_event events[kEventsPerWait];
+    int timeout = -1;
+    for (;;) {
+        int count = epoll_wait(epoll, events, kEventsPerWait, timeout);
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_stopping) return;
+        turnLocked(events, std::max(count, 0));
+        timeout = waitTimeoutLocked();
+    }
+}
+
+void TunnelRelay::turnLocked(const epoll_event* events, int count) {
+    m_now = RelayClock::now();
+    ++m_turn;
+    // The flows that stopped at their budget in the last turn move on after this turn's events, so that
+    // a connection that has just become ready never waits behind more than one share of each.
+    QueuedConnections yielded;
+    yielded.swap(m_yielded);
+    for (int i = 0; i < count; ++i) dispatchLocked(events[i]);
+    resumeLocked(yielded);
+    if (m_now >= m_nextCheck) checkLocked();
+    if (m_short && m_freed) retryDescriptorsLocked();
+    m_freed = false;
+    m_closed.clear_and_dispose(std::default_delete<RelayConnection>());
+}
+
+int TunnelRelay::waitTimeoutLocked() const {
+    if (!m_yielded.empty()) return 0;
+    if (m_live == 0 && !m_short) return -1;
+    auto wait = std::chrono::ceil<std::chrono::milliseconds>(m_nextCheck - RelayClock::now());
+    return static_cast<int>(std::max<long>(wait.count(), 0));
+}
+
+bool TunnelRelay::watchLocked(int fd, uint32_t events, uint64_t token) {
+    epoll_event event{};
+    event.events = events;
+    event.data.u64 = token;
+    return epoll_ctl(m_epoll.get(), EPOLL_CTL_ADD, fd, &event) == 0;
+}
+
+// Before every close: a copy of the descriptor in a forked child would otherwise keep it in the set.
+void TunnelRelay::unwatchLocked(int fd) {
+    if (fd >= 0) epoll_ctl(m_epoll.get(), EPOLL_CTL_DEL, fd, nullptr);
+}
+
+void TunnelRelay::dispatchLocked(const epoll_event& event) {
+    uint64_t token = event.data.u64;
+    switch (tokenKind(token)) {
+        case kWake:
+            drainWakeLocked();
+            return;
+        case kListener: {
+            auto tunnel = m_tunnels.find(tokenTunnel(token));
+            if (tunnel == m_tunnels.end()) return;
+            if (!tunnel->second.paused) {
+                acceptLocked(tunnel->first, tunnel->second);
+            } else if (event.events & (EPOLLERR | EPOLLHUP)) {
+                // Reported even while paused, and again on every wait: the listener failed.
+                closeTunnelLocked(tunnel);
+            }
+            return;
+        }
+        case kClient:
+        case kTarget: {
+            RelayConnection& connection = tokenConnection(token);
+            if (!connection.closed()) serveLocked(connection, tokenKind(token) == kTarget, event.events);
+            return;
+        }
+    }
+}
+
+void TunnelRelay::drainWakeLocked() {
+    uint64_t count;
+    while (read(m_wake.get(), &count, sizeof count) > 0) {
+    }
+    // Connections closed by another thread freed descriptors.
+    m_freed = true;
+}
+
+void TunnelRelay::acceptLocked(uint64_t tunnelId, Tunnel& tunnel) {
+    for (int accepted = 0; accepted < kAcceptsPerTurn;) {
+        // A connection already waits for a descriptor: more would only hold descriptors it needs.
+        if (!m_waiting.empty() && pauseLocked(tunnelId, tunnel, EMFILE)) return;
+        int fd = accept4(tunnel.listener.get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (fd >= 0) {
+            ++accepted;
+            ++m_accepted;
+            admitLocked(tunnelId, tunnel, UniqueFd(fd));
+            continue;
+        }
+        if (errno == EAGAIN || errno == EWOULDBLOCK) return;
+        if (isConnectionError(errno)) continue;
+        if (pauseLocked(tunnelId, tunnel, errno)) return;
+        // The listener itself failed: closed, so that the next set-up for its destination opens a new one.
+        closeTunnelLocked(m_tunnels.find(tunnelId));
+        return;
+    }
+}
+
+// The queued connections stay in the listener's queue until descriptors free up.
+bool TunnelRelay::pauseLocked(uint64_t tunnelId, Tunnel& tunnel, int error) {
+    if (!isDescriptorShortage(error)) return false;
+    epoll_event event{};
+    event.data.u64 = listenerToken(tunnelId);
+    epoll_ctl(m_epoll.get(), EPOLL_CTL_MOD, tunnel.listener.get(), &event);
+    tunnel.paused = true;
+    m_short = true;
+    return true;
+}
+
+void TunnelRelay::admitLocked(uint64_t tunnelId, Tunnel& tunnel, UniqueFd client) {
+    long most = limitsLocked().maxConnections;
+    if (most > 0 && m_live >= static_cast<size_t>(most)) {
+        client.abort();
+        return;
+    }
+    auto* connection = new (std::nothrow) RelayConnection(tunnelId, m_pool, m_now);
+    if (!connection) {
+        client.abort();
+        return;
+    }
+    connection->adoptClient(std::move(client));
+    if (!watchLocked(connection->clientFd(), kConnectionEvents, connectionToken(*connection, kClient))) {
+        connection->close(RelayConnection::Outcome::Failed);
+        delete connection;
+        return;
+    }
+    tunnel.connections.push_back(*connection);
+    ++m_live;
+    // First come, first served: behind those already waiting for a descriptor.
+    if (!m_waiting.empty() || !connectLocked(*connection, tunnel.target)) m_waiting.push_back(*connection);
+}
+
+// False when no descriptor could be had for the target; the connection is then left for the caller to
+// queue.
+bool TunnelRelay::connectLocked(RelayConnection& connection, const SocketAddress& target) {
+    switch (connection.connectTarget(target)) {
+        case RelayConnection::Connect::NoDescriptor:
+            m_short = true;
+            return false;
+        case RelayConnection::Connect::Failed:
+            closeConnectionLocked(connection, RelayConnection::Outcome::Failed);
+            return true;
+        case RelayConnection::Connect::Started:
+        case RelayConnection::Connect::Connected:
+            break;
+    }
+    if (!watchLocked(connection.targetFd(), kConnectionEvents, connectionToken(connection, kTarget))) {
+        closeConnectionLocked(connection, RelayConnection::Outcome::Failed);
+        return true;
+    }
+    if (connection.connected()) settleLocked(connection, connection.relay());
+    return true;
+}
+
+void TunnelRelay::serveLocked(RelayConnection& connection, bool targetSide, uint32_t events) {
+    connection.touch(m_now, m_turn);
+    settleLocked(connection, connection.onEvents(targetSide, events));
+}
+
+void TunnelRelay::settleLocked(RelayConnection& connection, RelayConnection::Outcome outcome) {
+    if (outcome != RelayConnection::Outcome::Open) {
+        closeConnectionLocked(connection, outcome);
+        return;
+    }
+    if (connection.yielded() && !connection.m_queueHook.is_linked()) m_yielded.push_back(connection);
+}
+
+void TunnelRelay::resumeLocked(QueuedConnections& yielded) {
+    while (!yielded.empty()) {
+        RelayConnection& connection = yielded.front();
+        yielded.pop_front();
+        // An event of this turn has already given it its share; it waits for the next turn.
+        if (connection.servedIn(m_turn)) {
+            settleLocked(connection, RelayConnection::Outcome::Open);
+            continue;
+        }
+        connection.touch(m_now, m_turn);
+        settleLocked(connection, connection.resume());
+    }
+}
+
+void TunnelRelay::closeConnectionLocked(RelayConnection& connection, RelayConnection::Outcome outcome) {
+    unwatchLocked(connection.clientFd());
+    unwatchLocked(connection.targetFd());
+    connection.close(outcome);
+    connection.m_queueHook.unlink();
+    connection.m_ownerHook.unlink();
+    m_closed.push_back(connection);
+    --m_live;
+    m_freed = true;
+}
+
+void TunnelRelay::checkLocked() {
+    expireLocked();
+    if (m_short) retryDescriptorsLocked();
+    m_nextCheck = m_now + checkInterval(limitsLocked(), m_short);
+}
+
+void TunnelRelay::expireLocked() {
+    const RelayLimits& limits = limitsLocked();
+    for (auto& entry : m_tunnels) {
+        OwnedConnections& connections = entry.second.connections;
+        for (auto it = connections.begin(); it != connections.end();) {
+            RelayConnection& connection = *it++;
+            bool expired = connection.connected()
+                               ? pastLimit(connection.activeAt(), m_now, limits.idleTimeoutMs)
+                               : pastLimit(connection.createdAt(), m_now, limits.connectTimeoutMs);
+            if (expired) closeConnectionLocked(connection, RelayConnection::Outcome::Failed);
+        }
+    }
+}
+
+// Connections waiting for a descriptor go first, in the order they came; then the paused listeners are
+// watched again, and report the connections queued meanwhile.
+void TunnelRelay::retryDescriptorsLocked() {
+    while (!m_waiting.empty()) {
+        RelayConnection& connection = m_waiting.front();
+        m_waiting.pop_front();
+        auto tunnel = m_tunnels.find(connection.tunnelId());
+        if (tunnel == m_tunnels.end()) {
+            closeConnectionLocked(connection, RelayConnection::Outcome::Failed);
+            continue;
+        }
+        if (!connectLocked(connection, tunnel->second.target)) {
+            m_waiting.push_front(connection);
+            return;
+        }
+    }
+    for (auto& entry : m_tunnels) {
+        Tunnel& tunnel = entry.second;
+        if (!tunnel.paused) continue;
+        epoll_event event{};
+        event.events = kListenerEvents;
+        event.data.u64 = listenerToken(entry.first);
+        epoll_ctl(m_epoll.get(), EPOLL_CTL_MOD, tunnel.listener.get(), &event);
+        tunnel.paused = false;
+    }
+    m_short = false;
+}
+
+void TunnelRelay::closeTunnelLocked(TunnelMap::iterator tunnel) {
+    OwnedConnections& connections = tunnel->second.connections;
+    while (!connections.empty()) closeConnectionLocked(connections.front(), RelayConnection::Outcome::Failed);
+    unwatchLocked(tunnel->second.listener.get());
+    m_tunnelByKey.erase(tunnel->second.key);
+    m_tunnels.erase(tunnel);
+}
+
+}  // namespace kyfw

@@ -1,0 +1,49 @@
+// Out of descriptors: connections queued at a tunnel while the process has none to spare are served as
+// soon as descriptors free up, not left in the queue nor accepted and reset.
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <string>
+#include <vector>
+
+#include "kyfw_relay_test_helpers.h"
+
+// The children start the relay's thread, which ThreadSanitizer refuses after a fork of a process with
+// threads unless told otherwise.
+extern "C" const char* __tsan_default_options() { return "die_after_fork=0"; }
+
+namespace {
+
+// Exit codes of the child: 0 when every queued connection was served in turn.
+enum ChildResult { kServed = 0, kNoTunnel = 2, kNoLimit = 3, kNoClient = 4, kFirstUnserved = 10 };
+
+int ServeMoreConnectionsThanDescriptors(int echoPort) {
+    const int tunnel = relaytest::OpenTunnel("*scarce*0*0", echoPort);
+    if (tunnel == 0) return kNoTunnel;
+    // The clients take twelve of twenty spare descriptors: the relay, at two a connection, can serve four
+    // at a time, and is short of one now and then when it accepts a connection but has no descriptor left
+    // for the target.
+    constexpr int kSpare = 20;
+    constexpr int kClients = 12;
+    const rlim_t limit = relaytest::OpenDescriptors() + kSpare;
+    const rlimit low{limit, limit};
+    if (setrlimit(RLIMIT_NOFILE, &low) != 0) return kNoLimit;
+    std::vector<relaytest::Fd> clients;
+    for (int i = 0; i < kClients; ++i) {
+        clients.push_back(relaytest::ConnectTo(tunnel));
+        if (!clients.back()) return kNoClient;
+    }
+    for (int i = 0; i < kClients; ++i) {
+        if (!relaytest::RoundTrip(clients[i].get(), "queued " + std::to_string(i))) return kFirstUnserved + i;
+        clients[i].close();
+    }
+    return kServed;
+}
+
+TEST(RelayDescriptors, QueuedConnectionsAreServedOnceDescriptorsFreeUp) {
+    relaytest::Target echo;
+    const int port = echo.port();
+    EXPECT_EQ(relaytest::RunInChild([port] { return ServeMoreConnectionsThanDescriptors(port); }), kServed);
+}
+
+}  // namespace
