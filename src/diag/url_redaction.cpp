@@ -88,6 +88,29 @@ std::vector<Span> SecretSpans(const std::string& url) {
     return spans;
 }
 
+std::string Base64(const std::string& bytes) {
+    static constexpr char kDigits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string text;
+    for (size_t pos = 0; pos < bytes.size(); pos += 3) {
+        const size_t count = std::min<size_t>(3, bytes.size() - pos);
+        unsigned group = 0;
+        for (size_t i = 0; i < 3; ++i)
+            group = group << 8 | (i < count ? static_cast<unsigned char>(bytes[pos + i]) : 0u);
+        for (size_t i = 0; i < 4; ++i) text += i <= count ? kDigits[(group >> (18 - 6 * i)) & 0x3F] : '=';
+    }
+    return text;
+}
+
+// The user part as a Basic authorization header carries it, which an error page may echo: libcurl decodes
+// the URL's escapes before it encodes "user:password".
+void AddBasicCredentials(const std::string& url, const Span& password, std::vector<std::string>& secrets) {
+    const size_t start = AuthorityStart(url);
+    const std::string user = PercentDecoded(url.data() + start, password.begin - 1 - start, false);
+    const std::string word =
+        PercentDecoded(url.data() + password.begin, password.end - password.begin, false);
+    secrets.push_back(Base64(user + ":" + word));
+}
+
 }  // namespace
 
 std::string UrlPartWithoutSecrets(const std::string& url, size_t begin, size_t end) {
@@ -108,6 +131,9 @@ std::string UrlWithoutSecrets(const std::string& url) { return UrlPartWithoutSec
 
 std::vector<std::string> UrlSecrets(const std::string& url) {
     std::vector<std::string> secrets;
+    size_t authorityEnd = 0;
+    const Span password = PasswordSpan(url, authorityEnd);
+    if (password.end > password.begin) AddBasicCredentials(url, password, secrets);
     for (const Span& span : SecretSpans(url)) {
         secrets.push_back(url.substr(span.begin, span.end - span.begin));
         std::string decoded = PercentDecoded(secrets.back().data(), secrets.back().size(), true);

@@ -17,8 +17,8 @@ std::string UrlWithoutSecrets(const std::string& url);
 // host and port part as the tunnel cache keys it, for instance.
 std::string UrlPartWithoutSecrets(const std::string& url, size_t begin, size_t end);
 
-// What UrlWithoutSecrets hides, as written and percent-decoded where different: a reply that echoes the
-// URL must not show them either.
+// What UrlWithoutSecrets hides, as written and percent-decoded where different, and the user part as a
+// Basic authorization header carries it: a reply that echoes the request must not show them either.
 std::vector<std::string> UrlSecrets(const std::string& url);
 
 // UrlWithoutSecrets, then bounded for a log line.
