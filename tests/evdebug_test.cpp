@@ -191,6 +191,7 @@ bool RunLoggerChild(const std::string& path, const char* setting) {
         if (variable.rfind("EVDEBUG_", 0) != 0) variables.push_back(variable);
     }
     std::vector<char*> envp;
+    envp.reserve(variables.size() + 1);
     for (std::string& variable : variables) envp.push_back(&variable[0]);
     envp.push_back(nullptr);
     char name[] = "evdebug_test";
@@ -235,6 +236,7 @@ TEST_F(EvDebugTest, ManyThreadsWriteIntactLines) {
     const std::string padding(300, 'p');
     std::vector<long> tids(kThreads);
     std::vector<std::thread> threads;
+    threads.reserve(kThreads);
     for (int t = 0; t < kThreads; ++t) {
         threads.emplace_back([&, t] {
             tids[t] = currentTid();

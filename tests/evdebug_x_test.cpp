@@ -102,6 +102,7 @@ TEST_F(EvDebugX, SettingsChangeWhileOtherThreadsLog) {
     constexpr int kLinesEach = 1000;
     std::atomic<int> writing{kWriters};
     std::vector<std::thread> threads;
+    threads.reserve(kWriters);
     for (int t = 0; t < kWriters; ++t)
         threads.emplace_back([&, t] {
             for (int n = 0; n < kLinesEach; ++n) m_log.DebugLvl("Writer", -1, "%d %d", t, n);

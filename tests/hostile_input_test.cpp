@@ -22,7 +22,7 @@ constexpr size_t kMiB = 1 << 20;
 const char kInjected[] = "X-Injected";
 const char kForgedTag[] = "Forged";
 // A line holds at most three texts of 4 KiB, each at most four times as long once escaped.
-constexpr size_t kLineBound = 64 * 1024;
+constexpr size_t kLineBound = size_t{64} << 10;
 
 struct Hostile {
     const char* name;
@@ -41,7 +41,7 @@ const std::vector<Hostile>& HostileTexts() {
         {"controls", Bytes(0x01, 0x1F)},
         {"high bytes", Bytes(0x80, 0xFF)},
         {"format directives", "%s%s%n%x%99999999d%"},
-        {"long", std::string(64 * 1024, 'a')},
+        {"long", std::string(size_t{64} << 10, 'a')},
         {"one MiB", std::string(kMiB, 'u')},
         {"CR LF header", std::string("X-Hostile: 1\r\n") + kInjected + ": yes"},
         {"LF header", std::string("X-Hostile: 2\n") + kInjected + ": yes"},
@@ -202,8 +202,8 @@ TEST_F(HostileInput, EveryLinePathWritesOneBoundedLine) {
         const std::string url = server.url("/echo?q=") + hostile.text;
         value = refused;
         session.TppmUrlMapInfo(url, value, KYLibCurl::TPPM_CACHE_ADD);
-        bool ok =
-            session.KYLibCurlSendHttpReq2(HTTP_REQ_GET, url.c_str(), nullptr, 0, true, "hostile-client", true);
+        bool ok = session.KYLibCurlSendHttpReq2(HTTP_REQ_GET, url.c_str(), nullptr, 0, true, "hostile-client",
+                                                true);
         // libcurl refuses a URL holding control bytes before it connects.
         EXPECT_TRUE(Wrote("Unable to connect to dynamic tppm url [" + refused + "/echo?q=") ||
                     Wrote("curl-err:[" + std::string(curl_easy_strerror(CURLE_URL_MALFORMAT)) + "]"))

@@ -164,6 +164,7 @@ TEST_F(TraceFileX, SessionsTracingAtOnceWriteWholeRecords) {
     constexpr int kThreads = 8;
     constexpr int kPosts = 100;
     std::vector<std::thread> threads;
+    threads.reserve(kThreads);
     std::vector<int> succeeded(kThreads, 0);
     for (int t = 0; t < kThreads; ++t) {
         threads.emplace_back([&, t] {
