@@ -157,6 +157,22 @@ TEST_F(DispatchLog, RepliesDoNotRepeatUrlSecrets) {
     EXPECT_EQ(DetailLine().find("xyz"), std::string::npos);
 }
 
+// Every distinct secret is searched for in the texts a line shows; beyond 64 of them the texts are withheld.
+TEST_F(DispatchLog, TooManySecretsWithholdTheTextsThatMayRepeatThem) {
+    for (const int count : {64, 65}) {
+        SCOPED_TRACE(count);
+        std::string query;
+        for (int i = 0; i < count; ++i)
+            query += "&token" + std::to_string(i) + "=v" + std::to_string(i) + "xyz";
+        EXPECT_FALSE(Send(HTTP_REQ_POST, server.url("/echo?status=500" + query), "a=1"));
+        const std::string line = DetailLine();
+        const bool withheld = count > 64;
+        EXPECT_EQ(Field(line, "req-data"), withheld ? "_withheld_" : "a=1");
+        EXPECT_EQ(Field(line, "server-resp") == "_withheld_", withheld) << line.substr(0, 300);
+        EXPECT_EQ(line.find("xyz"), std::string::npos) << line.substr(0, 300);
+    }
+}
+
 // Exit codes of the child below.
 enum ChildResult { kChildPassed = 0, kSetupFailed = 10, kSucceeded, kNoLine, kLineTooLong };
 

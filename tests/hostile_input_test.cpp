@@ -35,6 +35,13 @@ std::string Bytes(int first, int last) {
     return bytes;
 }
 
+// count fields "<name>=<i>" joined by '&'.
+std::string Fields(const char* name, int count) {
+    std::string fields;
+    for (int i = 0; i < count; ++i) fields += (i ? "&" : "") + std::string(name) + "=" + std::to_string(i);
+    return fields;
+}
+
 const std::vector<Hostile>& HostileTexts() {
     static const std::vector<Hostile> texts = {
         {"empty", ""},
@@ -48,6 +55,8 @@ const std::vector<Hostile>& HostileTexts() {
         {"CR LF at the end", "X-Hostile: 3\r\n"},
         {"forged log line", std::string("\n2031-01-02 03:04:05.678 1 -1 ") + kForgedTag + ": forged\n"},
         {"terminal controls", "\x1b[2J\x1b]0;title\x07\x7f\x08\r"},
+        {"many fields without a value", std::string(kMiB / 2, '&') + Fields("a", 1)},
+        {"many credential fields", Fields("token", 40000)},
     };
     return texts;
 }

@@ -11,7 +11,7 @@ namespace {
 
 void AddValue(BodyCredentials& found, const char* value, size_t length) {
     if (length == 0) return;
-    if (length > kLogTextLimit) {
+    if (length > kLogTextLimit || found.values.size() >= kMaxSecrets) {
         found.valuesKnown = false;
         return;
     }

@@ -11,8 +11,9 @@ namespace kylibcurl::detail {
 struct BodyCredentials {
     bool carries = false;  // the body holds a credential word: it is never logged
     // Every credential word lies in the name of a form field ("name=value", fields joined by '&') with a
-    // value of at most a log line's length, so values holds every credential the body carries. Otherwise
-    // they cannot be told apart from the rest, and a reply that may echo them is withheld as well.
+    // value of at most a log line's length, and there are few enough of them, so values holds every
+    // credential the body carries. Otherwise they cannot be told apart from the rest, and a reply that may
+    // echo them is withheld as well.
     bool valuesKnown = true;
     std::vector<std::string> values;  // those fields' values as sent, and percent-decoded where different
 };

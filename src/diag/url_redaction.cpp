@@ -64,8 +64,10 @@ void AddParameterSpans(const std::string& url, size_t begin, size_t end, std::ve
     for (size_t field = begin; field < end;) {
         size_t fieldEnd = url.find('&', field);
         if (fieldEnd == std::string::npos || fieldEnd > end) fieldEnd = end;
-        const size_t equals = url.find('=', field);
-        if (equals != std::string::npos && equals + 1 < fieldEnd) {
+        // Within the field only: a long query of fields without '=' must not be searched again and again.
+        const size_t equals =
+            static_cast<size_t>(std::find(url.begin() + field, url.begin() + fieldEnd, '=') - url.begin());
+        if (equals + 1 < fieldEnd) {
             const std::string name = PercentDecoded(url.data() + field, equals - field, true);
             if (HoldsCredentialWord(name.data(), name.size())) spans.push_back(Span{equals + 1, fieldEnd});
         }

@@ -1,5 +1,6 @@
 #include "request/failure_log.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -16,7 +17,7 @@ namespace kylibcurl::detail {
 namespace {
 
 constexpr char kNull[] = "_null_";
-// In place of a reply that may echo credentials of the body which cannot be told apart from the rest.
+// In place of a text that may repeat credentials which cannot all be told apart from the rest.
 constexpr char kWithheld[] = "_withheld_";
 
 // The length of a text read as zero-terminated, but never past its size: a body need not be terminated.
@@ -24,11 +25,27 @@ size_t TextLength(const void* data, size_t size) {
     return data ? strnlen(static_cast<const char*>(data), size) : 0;
 }
 
+// The secrets of the URL and the body, each once.
+std::vector<std::string> SecretsOf(const std::string& url, const BodyCredentials& credentials) {
+    std::vector<std::string> secrets = UrlSecrets(url);
+    secrets.insert(secrets.end(), credentials.values.begin(), credentials.values.end());
+    std::sort(secrets.begin(), secrets.end());
+    secrets.erase(std::unique(secrets.begin(), secrets.end()), secrets.end());
+    return secrets;
+}
+
+// A text of the request or the reply, with the secrets it may repeat hidden, or withheld when they
+// cannot all be told.
+std::string ShownText(const char* text, size_t length, const std::vector<std::string>& secrets) {
+    if (secrets.size() > kMaxSecrets) return kWithheld;
+    return BoundedTextWithout(text, length, secrets);
+}
+
 std::string ServerResp(const FailedTransfer& failure, const BodyCredentials& credentials,
                        const std::vector<std::string>& secrets) {
     if (failure.replyLen == 0 || !failure.reply) return kNull;
     if (credentials.carries && !credentials.valuesKnown) return kWithheld;
-    return BoundedTextWithout(failure.reply, TextLength(failure.reply, failure.replyLen), secrets);
+    return ShownText(failure.reply, TextLength(failure.reply, failure.replyLen), secrets);
 }
 
 void WriteFailureLines(const FailedTransfer& failure) {
@@ -40,8 +57,7 @@ void WriteFailureLines(const FailedTransfer& failure) {
     if (!credentials.carries && !failure.logFailure) return;
 
     const std::string rawUrl = failure.url ? failure.url : "(null)";
-    std::vector<std::string> secrets = UrlSecrets(rawUrl);
-    secrets.insert(secrets.end(), credentials.values.begin(), credentials.values.end());
+    const std::vector<std::string> secrets = SecretsOf(rawUrl, credentials);
     const std::string url = LoggedUrl(rawUrl);
     const std::string serverResp = ServerResp(failure, credentials, secrets);
     const char* curlErr = CurlErrorText(failure.result);
@@ -54,7 +70,7 @@ void WriteFailureLines(const FailedTransfer& failure) {
         return;
     }
     const std::string reqData =
-        failure.len != 0 && body ? BoundedTextWithout(body, bodyLength, secrets) : std::string(kNull);
+        failure.len != 0 && body ? ShownText(body, bodyLength, secrets) : std::string(kNull);
     m_dbg.DebugLvl(
         kDispatchTag, -1,
         "curl-err:[%s] http-resp:[%ld] url:[%s] req-data:[%s] len:[%d] server-resp:[%s] resp-size:[%d]",
