@@ -1,8 +1,9 @@
 // The logger formatting hostile arguments into the library's own line formats: arbitrary tags (null
 // too), levels, texts of any length and bytes, and level thresholds. Properties: a line is written
-// exactly when its level passes the threshold (Debug lines always); it is one record laid out as
-// "YYYY-MM-DD HH:MM:SS.mmm <tid> <level> <tag>: <message>" with the whole message, never cut, and one
-// line feed at its end unless the message brings its own.
+// exactly when its level passes the threshold (Debug lines always); it is exactly one line, laid out as
+// "YYYY-MM-DD HH:MM:SS.mmm <tid> <level> <tag>: <message>", with the whole message, never cut, its one
+// trailing line feed taken as the line's end and every other control byte of tag and message escaped
+// ("\n", "\r", "\t", "\xNN"), all other bytes as they are.
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -45,23 +46,47 @@ class MemoryLog {
     std::string m_path;
 };
 
-// EVDEBUG_LEVEL settings, few enough that setting them again and again does not grow the environment.
-struct Threshold {
-    const char* text;  // null: unset
-    int level;         // the threshold it gives
+// Thresholds, set through the logger's own call.
+const int kThresholds[] = {2, -2, -1, 0, 4, 7, INT_MAX, INT_MIN};
+
+// Puts the threshold back as it was before the input.
+class ThresholdRestore {
+  public:
+    ThresholdRestore() : m_previous(EvDebug::Level()) {}
+    ~ThresholdRestore() { EvDebug::SetLevel(m_previous); }
+    ThresholdRestore(const ThresholdRestore&) = delete;
+    ThresholdRestore& operator=(const ThresholdRestore&) = delete;
+
+  private:
+    int m_previous;
 };
-const Threshold kThresholds[] = {
-    {nullptr, 2},      {"", 2},  {"-2", -2},   {"-1", -1}, {"0", 0},
-    {"4", 4},          {"7", 7}, {"seven", 2}, {"3x", 2},  {"2147483647", INT_MAX},
-    {"99999999999", 2}};
 
 int SetThreshold(uint8_t choice) {
-    const Threshold& threshold = kThresholds[choice % (sizeof kThresholds / sizeof kThresholds[0])];
-    if (threshold.text)
-        setenv("EVDEBUG_LEVEL", threshold.text, 1);
-    else
-        unsetenv("EVDEBUG_LEVEL");
-    return threshold.level;
+    const int threshold = kThresholds[choice % (sizeof kThresholds / sizeof kThresholds[0])];
+    EvDebug::SetLevel(threshold);
+    return threshold;
+}
+
+// The text as the logger writes it: control bytes escaped, everything else as it is.
+std::string Escaped(const std::string& text) {
+    std::string escaped;
+    for (char c : text) {
+        const unsigned char byte = static_cast<unsigned char>(c);
+        if (byte == '\n') {
+            escaped += "\\n";
+        } else if (byte == '\r') {
+            escaped += "\\r";
+        } else if (byte == '\t') {
+            escaped += "\\t";
+        } else if (byte < 0x20 || byte == 0x7F) {
+            char code[8];
+            snprintf(code, sizeof code, "\\x%02x", byte);
+            escaped += code;
+        } else {
+            escaped += c;
+        }
+    }
+    return escaped;
 }
 
 std::string Expected(const char* format, ...) __attribute__((format(printf, 1, 2)));
@@ -140,6 +165,7 @@ int FuzzLoggerFormat(const uint8_t* data, size_t size) {
     file.Clear();
 
     ByteReader in(data, size);
+    const ThresholdRestore restore;
     const int threshold = SetThreshold(in.Byte());
     const uint8_t choice = in.Byte();
     const bool nullTag = (choice & 0x80) != 0;
@@ -161,10 +187,13 @@ int FuzzLoggerFormat(const uint8_t* data, size_t size) {
         KYFUZZ_CHECK(line.empty());
         return 0;
     }
-    std::string tail = levelText + " " + (nullTag ? "(null)" : tag) + ": " + message;
-    if (tail.back() != '\n') tail += '\n';
+    std::string shown = message;
+    if (!shown.empty() && shown.back() == '\n') shown.pop_back();
+    const std::string tail =
+        levelText + " " + Escaped(nullTag ? "(null)" : tag) + ": " + Escaped(shown) + "\n";
     const size_t head = StampAndThreadLength(line);
     KYFUZZ_CHECK(line.compare(head, std::string::npos, tail) == 0);
+    KYFUZZ_CHECK(line.find('\n') == line.size() - 1);
     return 0;
 }
 

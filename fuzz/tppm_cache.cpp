@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "EvDebug.h"
 #include "byte_reader.h"
 #include "fuzz_check.h"
 #include "fuzz_targets.h"
@@ -78,7 +79,7 @@ int32_t OutsideOperation(int32_t op) {
 
 int FuzzTppmCache(const uint8_t* data, size_t size) {
     // The cache logs each add and remove; the lines are formatted but not kept.
-    static const bool quiet = setenv("EVDEBUG_FILE", "/dev/null", 1) == 0;
+    static const bool quiet = (EvDebug::SetDestination("/dev/null"), true);
     (void)quiet;
 
     KYLibCurl session;

@@ -48,7 +48,9 @@ class KyCriticalSection {
     KyCriticalSection(const KyCriticalSection&) = delete;
     KyCriticalSection& operator=(const KyCriticalSection&) = delete;
 
-    void enter(bool wait);
+    // True when the lock is now held: wait true blocks until it is, false makes one attempt. A lock that
+    // cannot be taken (the system refuses it) gives false, and the caller must not go on as its holder.
+    bool enter(bool wait);
     void leave();
 
   private:

@@ -1,7 +1,9 @@
 // The debug logger: line layout, level filter, destinations and many writers at once.
 #include <gtest/gtest.h>
+#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -62,17 +64,18 @@ bool parseLine(const std::string& line, ParsedLine* out) {
 
 long currentTid() { return syscall(SYS_gettid); }
 
-// Points EVDEBUG_FILE and EVDEBUG_LEVEL at this test's choices and restores an empty environment after.
+// Points the logger at this test's file with threshold 7, and back at standard error with the default
+// threshold after.
 class EvDebugTest : public ::testing::Test {
   protected:
     void SetUp() override {
         m_path = m_dir.file("debug.log");
-        setenv("EVDEBUG_FILE", m_path.c_str(), 1);
-        setenv("EVDEBUG_LEVEL", "7", 1);
+        EvDebug::SetDestination(m_path);
+        EvDebug::SetLevel(7);
     }
     void TearDown() override {
-        unsetenv("EVDEBUG_FILE");
-        unsetenv("EVDEBUG_LEVEL");
+        EvDebug::SetDestination("");
+        EvDebug::SetLevel(2);
     }
     std::vector<std::string> lines() const { return splitLines(ReadFile(m_path)); }
 
@@ -154,27 +157,64 @@ struct LevelCase {
     int threshold;
 };
 
+constexpr char kChildVariable[] = "KYTEST_EVDEBUG_CHILD";
+const int kLevels[] = {-2, -1, 0, 1, 2, 3, 4, 7, 8, 100};
+
+// The logger reads its environment once, so each setting needs a process of its own: this executable,
+// started again with kChildVariable set, writes one line per level and a Debug line, then changes the
+// environment (which must not count any more) and writes them all again, and ends before any test runs.
+bool RunAsLoggerChild() {
+    if (!getenv(kChildVariable)) return false;
+    EvDebug log;
+    for (int round = 0; round < 2; ++round) {
+        for (int level : kLevels) log.DebugLvl("Tag", level, "level %d", level);
+        log.Debug("Tag", "no level");
+        setenv("EVDEBUG_LEVEL", "100", 1);
+        setenv("EVDEBUG_FILE", "/dev/null", 1);
+    }
+    _exit(0);
+}
+
+const bool g_isChild = RunAsLoggerChild();
+
+// Runs this executable as the logger child with EVDEBUG_FILE at path and EVDEBUG_LEVEL at setting.
+bool RunLoggerChild(const std::string& path, const char* setting) {
+    std::vector<std::string> variables = {std::string(kChildVariable) + "=1", "EVDEBUG_FILE=" + path};
+    if (setting) variables.push_back(std::string("EVDEBUG_LEVEL=") + setting);
+    for (char** entry = environ; *entry; ++entry) {
+        const std::string variable = *entry;
+        if (variable.rfind("EVDEBUG_", 0) != 0) variables.push_back(variable);
+    }
+    std::vector<char*> envp;
+    envp.reserve(variables.size() + 1);
+    for (std::string& variable : variables) envp.push_back(&variable[0]);
+    envp.push_back(nullptr);
+    char name[] = "evdebug_test";
+    char* argv[] = {name, nullptr};
+    pid_t child = 0;
+    if (posix_spawn(&child, "/proc/self/exe", nullptr, nullptr, argv, envp.data()) != 0) return false;
+    int status = 0;
+    return waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
 class EvDebugLevelTest : public EvDebugTest, public ::testing::WithParamInterface<LevelCase> {};
 
 TEST_P(EvDebugLevelTest, DropsLevelsAboveTheThresholdAndKeepsDebug) {
+    ASSERT_FALSE(g_isChild);
     const LevelCase& c = GetParam();
-    if (c.setting)
-        setenv("EVDEBUG_LEVEL", c.setting, 1);
-    else
-        unsetenv("EVDEBUG_LEVEL");
-    const int levels[] = {-2, -1, 0, 1, 2, 3, 4, 7, 8, 100};
-    std::set<std::string> expected = {"-"};
-    for (int level : levels) {
-        m_log.DebugLvl("Tag", level, "level %d", level);
-        if (level <= c.threshold) expected.insert(std::to_string(level));
+    ASSERT_TRUE(RunLoggerChild(m_path, c.setting));
+    std::vector<std::string> expected;
+    for (int round = 0; round < 2; ++round) {
+        for (int level : kLevels)
+            if (level <= c.threshold) expected.push_back(std::to_string(level));
+        expected.push_back("-");
     }
-    m_log.Debug("Tag", "no level");
 
-    std::set<std::string> written;
+    std::vector<std::string> written;
     for (const std::string& line : lines()) {
         ParsedLine parsed;
         ASSERT_TRUE(parseLine(line, &parsed)) << line;
-        written.insert(parsed.level);
+        written.push_back(parsed.level);
     }
     EXPECT_EQ(written, expected);
 }
@@ -191,6 +231,7 @@ TEST_F(EvDebugTest, ManyThreadsWriteIntactLines) {
     const std::string padding(300, 'p');
     std::vector<long> tids(kThreads);
     std::vector<std::thread> threads;
+    threads.reserve(kThreads);
     for (int t = 0; t < kThreads; ++t) {
         threads.emplace_back([&, t] {
             tids[t] = currentTid();
@@ -217,15 +258,19 @@ TEST_F(EvDebugTest, ManyThreadsWriteIntactLines) {
     EXPECT_EQ(seen.size(), static_cast<size_t>(kThreads * kLinesEach));
 }
 
-TEST_F(EvDebugTest, DestinationChangesWithTheEnvironment) {
+TEST_F(EvDebugTest, DestinationChangesThroughSetDestinationOnly) {
     std::string other = m_dir.file("other.log");
     m_log.DebugLvl("Tag", 2, "first");
     setenv("EVDEBUG_FILE", other.c_str(), 1);
     m_log.DebugLvl("Tag", 2, "second");
-    ASSERT_EQ(lines().size(), 1u);
+    unsetenv("EVDEBUG_FILE");
+    EvDebug::SetDestination(other);
+    EXPECT_EQ(EvDebug::Destination(), other);
+    m_log.DebugLvl("Tag", 2, "third");
+    ASSERT_EQ(lines().size(), 2u);
     std::vector<std::string> moved = splitLines(ReadFile(other));
     ASSERT_EQ(moved.size(), 1u);
-    EXPECT_NE(moved[0].find("Tag: second"), std::string::npos);
+    EXPECT_NE(moved[0].find("Tag: third"), std::string::npos);
 }
 
 TEST_F(EvDebugTest, NewFileIsPrivateToItsOwner) {
@@ -236,7 +281,7 @@ TEST_F(EvDebugTest, NewFileIsPrivateToItsOwner) {
 }
 
 TEST_F(EvDebugTest, UnopenableFileFallsBackToStandardErrorAndKeepsErrno) {
-    setenv("EVDEBUG_FILE", m_dir.path().c_str(), 1);  // a directory cannot be opened for writing
+    EvDebug::SetDestination(m_dir.path());  // a directory cannot be opened for writing
     ::testing::internal::CaptureStderr();
     errno = ENOENT;
     m_log.DebugLvl("Tag", -1, "to stderr %d", 1);
@@ -254,7 +299,7 @@ TEST_F(EvDebugTest, UnopenableFileFallsBackToStandardErrorAndKeepsErrno) {
 }
 
 TEST_F(EvDebugTest, WithoutFileSettingLinesGoToStandardError) {
-    unsetenv("EVDEBUG_FILE");
+    EvDebug::SetDestination("");
     ::testing::internal::CaptureStderr();
     m_log.DebugLvl("Tag", 2, "unset");
     std::string captured = ::testing::internal::GetCapturedStderr();

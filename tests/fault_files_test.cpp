@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "EvDebug.h"
 #include "KyFwControl.h"
 #include "kylibcurl.h"
 #include "support/log_capture.h"
@@ -126,26 +127,22 @@ TEST_P(TraceFileFault, TransfersSucceedAndNothingElseChanges) {
 INSTANTIATE_TEST_SUITE_P(Blockers, TraceFileFault,
                          ::testing::Values(Blocker::Directory, Blocker::LinkIntoNowhere), BlockerName);
 
-// Sets an environment variable for the life of the object.
-class ScopedVariable {
+// Points the logger at path with level as its threshold for the life of the object.
+class LoggerSettings {
   public:
-    ScopedVariable(const char* name, const std::string& value) : m_name(name) {
-        const char* old = getenv(name);
-        m_had = old != nullptr;
-        if (m_had) m_old = old;
-        setenv(name, value.c_str(), 1);
+    LoggerSettings(const std::string& path, int level)
+        : m_oldPath(EvDebug::Destination()), m_oldLevel(EvDebug::Level()) {
+        EvDebug::SetDestination(path);
+        EvDebug::SetLevel(level);
     }
-    ~ScopedVariable() {
-        if (m_had)
-            setenv(m_name, m_old.c_str(), 1);
-        else
-            unsetenv(m_name);
+    ~LoggerSettings() {
+        EvDebug::SetDestination(m_oldPath);
+        EvDebug::SetLevel(m_oldLevel);
     }
 
   private:
-    const char* m_name;
-    bool m_had;
-    std::string m_old;
+    std::string m_oldPath;
+    int m_oldLevel;
 };
 
 // Sends standard error to a file for the life of the object.
@@ -184,8 +181,7 @@ TEST_P(LoggerFileFault, TheLibraryKeepsWorking) {
     long failedStatus = 0;
     std::string cached;
     {
-        ScopedVariable file("EVDEBUG_FILE", dir.file("debug.log"));
-        ScopedVariable level("EVDEBUG_LEVEL", "7");
+        LoggerSettings logger(dir.file("debug.log"), 7);
         StderrCapture stderrFile(dir.file("stderr.txt"));
         KYLibCurl session;
         if (session.KYLibCurlInit()) {

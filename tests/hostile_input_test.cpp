@@ -1,7 +1,9 @@
 // Hostile text at every public entry point that takes text: empty, very long, control bytes, bytes from
-// 0x80 up, format directives, a URL of 1 MiB, a header line with CR LF inside. What must hold: each call
-// ends with a clear success or failure (a failed request has logged why), never a crash; the session
-// serves a plain request afterwards; and no configured text puts a header of its own on the wire.
+// 0x80 up, format directives, a URL of 1 MiB, a header line with CR LF inside, a line feed followed by a
+// line that reads like the logger's own. What must hold: each call ends with a clear success or failure
+// (a failed request has logged why), never a crash; the session serves a plain request afterwards; no
+// configured text puts a header of its own on the wire; and every log line stays one whole, bounded line
+// of the logger, whichever path wrote it.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -19,6 +21,9 @@ namespace {
 
 constexpr size_t kMiB = 1 << 20;
 const char kInjected[] = "X-Injected";
+const char kForgedTag[] = "Forged";
+// A line holds at most three texts of 4 KiB, each at most four times as long once escaped.
+constexpr size_t kLineBound = size_t{64} << 10;
 
 struct Hostile {
     const char* name;
@@ -31,17 +36,28 @@ std::string Bytes(int first, int last) {
     return bytes;
 }
 
+// count fields "<name>=<i>" joined by '&'.
+std::string Fields(const char* name, int count) {
+    std::string fields;
+    for (int i = 0; i < count; ++i) fields += (i ? "&" : "") + std::string(name) + "=" + std::to_string(i);
+    return fields;
+}
+
 const std::vector<Hostile>& HostileTexts() {
     static const std::vector<Hostile> texts = {
         {"empty", ""},
         {"controls", Bytes(0x01, 0x1F)},
         {"high bytes", Bytes(0x80, 0xFF)},
         {"format directives", "%s%s%n%x%99999999d%"},
-        {"long", std::string(64 * 1024, 'a')},
+        {"long", std::string(size_t{64} << 10, 'a')},
         {"one MiB", std::string(kMiB, 'u')},
         {"CR LF header", std::string("X-Hostile: 1\r\n") + kInjected + ": yes"},
         {"LF header", std::string("X-Hostile: 2\n") + kInjected + ": yes"},
         {"CR LF at the end", "X-Hostile: 3\r\n"},
+        {"forged log line", std::string("\n2031-01-02 03:04:05.678 1 -1 ") + kForgedTag + ": forged\n"},
+        {"terminal controls", "\x1b[2J\x1b]0;title\x07\x7f\x08\r"},
+        {"many fields without a value", std::string(kMiB / 2, '&') + Fields("a", 1)},
+        {"many credential fields", Fields("token", 40000)},
     };
     return texts;
 }
@@ -58,9 +74,28 @@ class HostileInput : public ::testing::Test {
     }
     void TearDown() override { std::filesystem::current_path(m_previous); }
 
+    // Every line written since the log was last cleared is one whole line of the logger (no text started
+    // a line of its own, none reads like a line it did not write) and bounded.
+    void ExpectIntactLines(const std::string& what) {
+        for (const kytest::LogLine& line : log.lines()) {
+            EXPECT_FALSE(line.level.empty()) << what << ": " << line.message.substr(0, 200);
+            EXPECT_NE(line.tag, kForgedTag) << what;
+            EXPECT_EQ(line.message.find_first_of("\r\n"), std::string::npos) << what;
+            EXPECT_LE(line.message.size(), kLineBound) << what;
+        }
+    }
+
+    // True when a line's message starts with start.
+    bool Wrote(const std::string& start) const {
+        for (const kytest::LogLine& line : log.lines())
+            if (line.message.rfind(start, 0) == 0) return true;
+        return false;
+    }
+
     // A request ended clearly: success with a 2xx status, or failure with at least one failure line
     // written since the log was last cleared.
     void ExpectClearEnd(bool ok, const std::string& what) {
+        ExpectIntactLines(what);
         if (ok) {
             EXPECT_TRUE(IsSuccessStatus(session.m_httpRespCode)) << what << ": " << session.m_httpRespCode;
         } else {
@@ -80,6 +115,7 @@ class HostileInput : public ::testing::Test {
             EXPECT_EQ(request.raw.find(kInjected), std::string::npos) << what << ":\n"
                                                                       << request.raw.substr(0, 400);
         server.clearRequests();
+        ExpectIntactLines(what);
         log.clear();
     }
 
@@ -143,6 +179,57 @@ TEST_F(HostileInput, RoutedRequestsEndClearly) {
         for (const std::string& forget : {url, hostileHostUrl})
             session.TppmUrlMapInfo(forget, unused, KYLibCurl::TPPM_CACHE_REMOVE);
         kyfw::closeAllTunnels();
+        ExpectUsableAndClean(what);
+    }
+}
+
+// The lines not reached above: a failed request whose error reply echoes the body, the cache's lines
+// with a hostile key and value, the reconnect line, the undecided-client line and the no-scheme line.
+TEST_F(HostileInput, EveryLinePathWritesOneBoundedLine) {
+    const std::string refused = "http://127.0.0.1:" + std::to_string(kytest::RefusedPort());
+    for (const Hostile& hostile : HostileTexts()) {
+        const std::string what = hostile.name;
+        EXPECT_FALSE(session.KYLibCurlSendHttpReq(HTTP_REQ_POST, server.url("/echo?status=500"),
+                                                  hostile.text.data(), hostile.text.size(), true, nullptr));
+        EXPECT_TRUE(Wrote("curl-err:[")) << what;
+        ExpectClearEnd(false, what);
+        server.clearRequests();  // the body was meant to reach it
+
+        const std::string hostileKeyUrl = "http://" + hostile.text + "/x";
+        std::string value = hostile.text;
+        session.TppmUrlMapInfo(hostileKeyUrl, value, KYLibCurl::TPPM_CACHE_ADD);
+        session.TppmUrlMapInfo(hostileKeyUrl, value, KYLibCurl::TPPM_CACHE_GET);
+        session.TppmUrlMapInfo(hostileKeyUrl, value, KYLibCurl::TPPM_CACHE_REMOVE);
+        EXPECT_TRUE(Wrote("Key:[")) << what;
+        ExpectIntactLines(what);
+        log.clear();
+
+        // A cached tunnel that refuses: the reconnect line shows it and the caller's hostile URL.
+        const std::string url = server.url("/echo?q=") + hostile.text;
+        value = refused;
+        session.TppmUrlMapInfo(url, value, KYLibCurl::TPPM_CACHE_ADD);
+        bool ok = session.KYLibCurlSendHttpReq2(HTTP_REQ_GET, url.c_str(), nullptr, 0, true, "hostile-client",
+                                                true);
+        // libcurl refuses a URL holding control bytes before it connects.
+        EXPECT_TRUE(Wrote("Unable to connect to dynamic tppm url [" + refused + "/echo?q=") ||
+                    Wrote("curl-err:[" + std::string(curl_easy_strerror(CURLE_URL_MALFORMAT)) + "]"))
+            << what;
+        ExpectClearEnd(ok, what);
+        session.TppmUrlMapInfo(url, value, KYLibCurl::TPPM_CACHE_REMOVE);
+        kyfw::closeAllTunnels();
+        log.clear();
+
+        kyfw::setRoute("", kyfw::Route::Undecided);
+        ok = session.KYLibCurlSendHttpReq(HTTP_REQ_GET, url, nullptr, 0, true, hostile.text.c_str());
+        EXPECT_TRUE(Wrote("Not sure client \"")) << what;
+        ExpectClearEnd(ok, what);
+        kyfw::resetRoutes();
+
+        const bool schemeless = hostile.text.find("://") == std::string::npos;
+        ok = session.KYLibCurlSendHttpReq2(HTTP_REQ_GET, hostile.text.c_str(), nullptr, 0, true,
+                                           "hostile-client", true);
+        EXPECT_EQ(Wrote("Couldn't build TPPM url, no scheme in url:["), schemeless) << what;
+        ExpectClearEnd(ok, what);
         ExpectUsableAndClean(what);
     }
 }

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "EvDebug.h"
 #include "support/bytes_pattern.h"
 #include "support/log_capture.h"
 #include "support/refused_port.h"
@@ -317,14 +318,14 @@ TEST(TestServerTest, StopsWhileAConnectionStallsOrWaits) {
 }
 
 TEST(TestServerTest, LogCaptureSetsRestoresAndParsesTheLoggerFile) {
-    ::setenv("EVDEBUG_LEVEL", "3", 1);
-    ::unsetenv("EVDEBUG_FILE");
+    EvDebug::SetLevel(3);
+    EvDebug::SetDestination("");
     std::string path;
     {
         LogCapture log(4);
         path = log.path();
-        ASSERT_EQ(path, std::getenv("EVDEBUG_FILE"));
-        EXPECT_STREQ("4", std::getenv("EVDEBUG_LEVEL"));
+        ASSERT_EQ(path, EvDebug::Destination());
+        EXPECT_EQ(4, EvDebug::Level());
         std::ofstream(path, std::ios::app)
             << "2026-01-02 03:04:05.678 1407 -1 KYLibCurl::KYCurlSetUrl: failed "
                "[a: b]\n"
@@ -341,9 +342,9 @@ TEST(TestServerTest, LogCaptureSetsRestoresAndParsesTheLoggerFile) {
         log.clear();
         EXPECT_TRUE(log.lines().empty());
     }
-    EXPECT_EQ(nullptr, std::getenv("EVDEBUG_FILE"));
-    EXPECT_STREQ("3", std::getenv("EVDEBUG_LEVEL"));
-    ::unsetenv("EVDEBUG_LEVEL");
+    EXPECT_EQ("", EvDebug::Destination());
+    EXPECT_EQ(3, EvDebug::Level());
+    EvDebug::SetLevel(2);
     struct stat info;
     EXPECT_NE(0, ::stat(path.c_str(), &info));
 

@@ -1,9 +1,6 @@
 // Debug logger. Every line is built whole in memory and handed to one write(), so lines from many threads
-// never interleave in a file opened for appending. The destination and the level threshold are read from
-// the environment for every line, so either can change while the program runs.
-//
-// A message that already ends with a line feed is written as given; any other message gets one. Line
-// feeds inside a message are written as they are.
+// never interleave in a file opened for appending. The file is opened for every line, so a file that is
+// moved away or deleted is simply created again.
 #include "EvDebug.h"
 
 #include <fcntl.h>
@@ -11,30 +8,18 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <climits>
 #include <cstdarg>
 #include <cstdio>
-#include <cstdlib>
 #include <ctime>
 
+#include "evdebug_settings.h"
 #include "vformat.h"
+
+using wzutils::EvDebugSettings;
 
 namespace {
 
-constexpr int kDefaultLevel = 2;
-
-// A missing or unparsable EVDEBUG_LEVEL gives the default. The caller's errno is left as it was.
-int levelThreshold() {
-    const char* text = std::getenv("EVDEBUG_LEVEL");
-    if (!text || !*text) return kDefaultLevel;
-    int savedErrno = errno;
-    errno = 0;
-    char* end = nullptr;
-    long level = std::strtol(text, &end, 10);
-    bool valid = errno == 0 && *end == '\0' && level >= INT_MIN && level <= INT_MAX;
-    errno = savedErrno;
-    return valid ? static_cast<int>(level) : kDefaultLevel;
-}
+constexpr char kHexDigits[] = "0123456789abcdef";
 
 // Local time with milliseconds: "YYYY-MM-DD HH:MM:SS.mmm".
 std::string timeStamp() {
@@ -48,6 +33,34 @@ std::string timeStamp() {
     return text;
 }
 
+// Control bytes would let a text start a line that reads like one of the logger's own.
+void appendEscaped(std::string& line, const char* text, size_t length) {
+    for (size_t i = 0; i < length; ++i) {
+        const unsigned char byte = static_cast<unsigned char>(text[i]);
+        if (byte >= 0x20 && byte != 0x7F) {
+            line += static_cast<char>(byte);
+            continue;
+        }
+        line += '\\';
+        switch (byte) {
+            case '\n':
+                line += 'n';
+                break;
+            case '\r':
+                line += 'r';
+                break;
+            case '\t':
+                line += 't';
+                break;
+            default:
+                line += 'x';
+                line += kHexDigits[byte >> 4];
+                line += kHexDigits[byte & 0xF];
+                break;
+        }
+    }
+}
+
 std::string composeLine(const char* tag, const std::string& level, const std::string& message) {
     std::string line = timeStamp();
     line += ' ';
@@ -55,62 +68,75 @@ std::string composeLine(const char* tag, const std::string& level, const std::st
     line += ' ';
     line += level;
     line += ' ';
-    line += tag ? tag : "(null)";
+    const char* shownTag = tag ? tag : "(null)";
+    appendEscaped(line, shownTag, std::char_traits<char>::length(shownTag));
     line += ": ";
-    line += message;
-    if (line.back() != '\n') line += '\n';
+    size_t length = message.size();
+    if (length > 0 && message[length - 1] == '\n') --length;  // the message's own line end
+    appendEscaped(line, message.data(), length);
+    line += '\n';
     return line;
 }
 
-void writeWhole(int fd, const std::string& line) {
-    const char* data = line.data();
-    size_t left = line.size();
+bool writeWhole(int fd, const char* data, size_t left) {
     while (left > 0) {
         ssize_t written = write(fd, data, left);
         if (written < 0 && errno == EINTR) continue;
-        if (written <= 0) return;
+        if (written <= 0) return false;
         data += written;
         left -= static_cast<size_t>(written);
     }
+    return true;
 }
 
-const char* destinationPath(const EvDebugFileInstance* instance) {
-    if (instance) return instance->path().c_str();
-    const char* path = std::getenv("EVDEBUG_FILE");
-    return path && *path ? path : nullptr;
-}
-
-// A file that cannot be opened must not cost the line or break the program: it goes to standard error.
+// A file that cannot take the line must not cost the line or break the program: it goes to standard error.
 void emit(const EvDebugFileInstance* instance, const std::string& line) {
-    const char* path = destinationPath(instance);
-    int fd = path ? open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600) : -1;
-    if (fd < 0) {
-        writeWhole(STDERR_FILENO, line);
-        return;
+    const std::string path = instance ? instance->path() : EvDebugSettings::instance().destination();
+    if (!path.empty()) {
+        int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+        if (fd >= 0) {
+            const bool written = writeWhole(fd, line.data(), line.size());
+            close(fd);
+            if (written) return;
+        }
     }
-    writeWhole(fd, line);
-    close(fd);
+    writeWhole(STDERR_FILENO, line.data(), line.size());
 }
 
-// Logging happens on failure paths, where the caller may still look at errno: keep it as it was.
-void writeLine(const EvDebugFileInstance* instance, const char* tag, const std::string& level,
-               const char* format, va_list args) {
+// Logging happens on failure paths, where the caller may still look at errno, and where memory may be
+// short: keep errno as it was, and let nothing escape into the caller.
+void writeLine(const EvDebugFileInstance* instance, const char* tag, const char* level, const char* format,
+               va_list args) noexcept {
     int savedErrno = errno;
-    std::string message = format ? wzutils::VFormat(format, args) : "(null)";
-    emit(instance, composeLine(tag, level, message));
+    try {
+        std::string message = format ? wzutils::VFormat(format, args) : "(null)";
+        emit(instance, composeLine(tag, level, message));
+    } catch (...) {
+        constexpr char kNotice[] = "EvDebug: a line was dropped, out of memory\n";
+        writeWhole(STDERR_FILENO, kNotice, sizeof kNotice - 1);
+    }
     errno = savedErrno;
+}
+
+bool passes(int level) noexcept {
+    try {
+        return level <= EvDebugSettings::instance().level();
+    } catch (...) {
+        return true;  // the settings could not be built: write rather than lose the line
+    }
 }
 
 }  // namespace
 
 EvDebug::EvDebug(EvDebugFileInstance* instance) : m_instance(instance) {}
 
-
 void EvDebug::DebugLvl(const char* tag, int level, const char* format, ...) {
-    if (level > levelThreshold()) return;
+    if (!passes(level)) return;
+    char levelText[16];
+    std::snprintf(levelText, sizeof levelText, "%d", level);
     va_list args;
     va_start(args, format);
-    writeLine(m_instance, tag, std::to_string(level), format, args);
+    writeLine(m_instance, tag, levelText, format, args);
     va_end(args);
 }
 
@@ -120,3 +146,11 @@ void EvDebug::Debug(const char* tag, const char* format, ...) {
     writeLine(m_instance, tag, "-", format, args);
     va_end(args);
 }
+
+void EvDebug::SetDestination(const std::string& path) { EvDebugSettings::instance().setDestination(path); }
+
+std::string EvDebug::Destination() { return EvDebugSettings::instance().destination(); }
+
+void EvDebug::SetLevel(int level) { EvDebugSettings::instance().setLevel(level); }
+
+int EvDebug::Level() { return EvDebugSettings::instance().level(); }

@@ -1,6 +1,14 @@
-// libcurl's debug callback for the wire trace: one record appended to "log.txt" per call.
+// libcurl's debug callback for the wire trace: one record appended to "log.txt" per call. Each record is
+// built in memory and handed to one write() on a descriptor opened for appending, so the records of
+// transfers tracing on several threads at once never mix.
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 #include "diag/trace_text_mode.h"
 #include "kylibcurl.h"
@@ -12,13 +20,19 @@ namespace {
 constexpr const char* kTraceFileName = "log.txt";
 
 // The trace holds whole header blocks, credentials and cookies included, so a new file is readable by its
-// owner only. An existing file keeps the permissions it has.
-FILE* OpenTraceFile() {
-    int fd = open(kTraceFileName, O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
-    if (fd < 0) return nullptr;
-    FILE* file = fdopen(fd, "a+");
-    if (!file) close(fd);
-    return file;
+// owner only; an existing file keeps the permissions it has. Only a regular file is written, and never
+// through a link: a link planted at "log.txt" would lead the trace into a file of the planter's choice. A
+// FIFO is refused without waiting for a reader. A refused file leaves the record unwritten.
+int OpenTraceFile() {
+    const int fd =
+        open(kTraceFileName, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
+    if (fd < 0) return -1;
+    struct stat info {};
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        close(fd);
+        return -1;
+    }
+    return fd;
 }
 
 // Label of a data record, or null when the info type carries no data block.
@@ -41,21 +55,70 @@ const char* DataRecordLabel(unsigned type) {
     }
 }
 
+void WriteWhole(int fd, const char* data, size_t left) {
+    while (left > 0) {
+        const ssize_t written = write(fd, data, left);
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) return;
+        data += written;
+        left -= static_cast<size_t>(written);
+    }
+}
+
+// One record, gathered in memory. A record that could not be built whole is not written.
+class Record {
+  public:
+    Record() : m_stream(open_memstream(&m_data, &m_size)) {}
+    ~Record() {
+        if (m_stream) fclose(m_stream);
+        free(m_data);
+    }
+    Record(const Record&) = delete;
+    Record& operator=(const Record&) = delete;
+
+    FILE* stream() const { return m_stream; }
+
+    void WriteTo(int fd) {
+        if (!m_stream || fflush(m_stream) != 0 || ferror(m_stream)) return;
+        WriteWhole(fd, m_data, m_size);
+    }
+
+  private:
+    char* m_data = nullptr;
+    size_t m_size = 0;
+    FILE* m_stream;
+};
+
+// libcurl's messages end with their own line break. The text is read within its size: libcurl does not
+// promise a terminating zero, and the record ends at the first zero byte, as a C string would.
+void PutInfoRecord(FILE* stream, const char* data, size_t size) {
+    fputs("== Info: ", stream);
+    if (data) fwrite(data, 1, strnlen(data, size), stream);
+}
+
+// The record of one call: a data record when label is set, else an informational one.
+void AppendRecord(int fd, const char* label, char* data, size_t size, const void* traceData) {
+    Record record;
+    if (!record.stream()) return;
+    if (label) {
+        const char textOnly = traceData ? *static_cast<const char*>(traceData) : char{0};
+        KYLibCurl::dumpTrace(label, record.stream(), reinterpret_cast<unsigned char*>(data), size, textOnly);
+    } else {
+        PutInfoRecord(record.stream(), data, size);
+    }
+    record.WriteTo(fd);
+}
+
 }  // namespace
 
 int KYLibCurl::KYCurlTracer(void* /*handle*/, curl_infotype type, char* data, size_t size, void* traceData) {
-    FILE* file = OpenTraceFile();
-    if (!file) return 0;
+    const int fd = OpenTraceFile();
+    if (fd < 0) return 0;
 
-    // Unsigned, so that negative info types count as unknown too.
+    // Unsigned, so that negative info types count as unknown too: they leave the file as it was.
     const unsigned kind = static_cast<unsigned>(type);
-    if (kind == CURLINFO_TEXT) {
-        // libcurl's messages end with their own line break.
-        fprintf(file, "== Info: %s", data ? data : "");
-    } else if (const char* label = DataRecordLabel(kind)) {
-        const char textOnly = traceData ? *static_cast<const char*>(traceData) : char{0};
-        dumpTrace(label, file, reinterpret_cast<unsigned char*>(data), size, textOnly);
-    }
-    fclose(file);
+    const char* label = DataRecordLabel(kind);
+    if (label || kind == CURLINFO_TEXT) AppendRecord(fd, label, data, size, traceData);
+    close(fd);
     return 0;
 }

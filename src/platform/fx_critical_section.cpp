@@ -9,7 +9,7 @@ bool FXCriticalSection::TryLock() {
     } catch (const boost::interprocess::interprocess_exception&) {
         taken = false;
     }
-    if (taken) SetLockOwner();
+    if (taken) NoteTaken();
     return taken;
 }
 
@@ -24,10 +24,18 @@ void FXCriticalSection::Lock() {
     } catch (const boost::interprocess::interprocess_exception&) {
         return;
     }
-    SetLockOwner();
+    NoteTaken();
 }
 
 void FXCriticalSection::Unlock() {
     ClearLockOwner();
+    if (!pthread_equal(m_holder.load(std::memory_order_relaxed), pthread_self())) return;
+    if (--m_depth == 0) m_holder.store(pthread_t(), std::memory_order_relaxed);
     m_recursiveMutex.unlock();
+}
+
+void FXCriticalSection::NoteTaken() {
+    m_holder.store(pthread_self(), std::memory_order_relaxed);
+    ++m_depth;
+    SetLockOwner();
 }

@@ -2,6 +2,9 @@
 #ifndef KYLIBCURL_PLATFORM_FX_CRITICAL_SECTION_H
 #define KYLIBCURL_PLATFORM_FX_CRITICAL_SECTION_H
 
+#include <pthread.h>
+
+#include <atomic>
 #include <boost/interprocess/sync/interprocess_recursive_mutex.hpp>
 
 #include "platform/fx_lockable_resource.h"
@@ -16,10 +19,18 @@ class FXCriticalSection : public FXLockableResource {
     bool TryLock() override;
     bool TryLock(CTimeInterval interval) override;
     void Lock() override;
+    // Releases one take by the calling thread. An Unlock by a thread that does not hold the lock only
+    // clears the owner: it never reaches the mutex, whose release by a non-holder is an error.
     void Unlock() override;
 
   private:
+    void NoteTaken();
+
     boost::interprocess::interprocess_recursive_mutex m_recursiveMutex;
+    // The thread that holds the mutex, and how often it took it. Only the holder writes them; other
+    // threads read m_holder only to learn that they are not the holder.
+    std::atomic<pthread_t> m_holder{pthread_t()};
+    unsigned long m_depth = 0;
 };
 
 #endif

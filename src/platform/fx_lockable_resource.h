@@ -30,11 +30,14 @@ class FXLockableResource {
     virtual void Lock() = 0;
     virtual void Unlock() = 0;
 
-    uint32_t lockOwner() const { return m_lockOwner; }
+    uint32_t lockOwner() const { return __atomic_load_n(&m_lockOwner, __ATOMIC_RELAXED); }
 
   protected:
-    void SetLockOwner() { m_lockOwner = static_cast<uint32_t>(GetCurrentThreadId()); }
-    void ClearLockOwner() { m_lockOwner = 0; }
+    // Atomic, since an unmatched Unlock by another thread clears it while the holder may write it.
+    void SetLockOwner() {
+        __atomic_store_n(&m_lockOwner, static_cast<uint32_t>(GetCurrentThreadId()), __ATOMIC_RELAXED);
+    }
+    void ClearLockOwner() { __atomic_store_n(&m_lockOwner, uint32_t{0}, __ATOMIC_RELAXED); }
 
     uint32_t m_lockOwner;
 };

@@ -1,55 +1,87 @@
 #include "request/failure_log.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string>
+#include <vector>
 
+#include "diag/body_credentials.h"
+#include "diag/log_text.h"
+#include "diag/url_redaction.h"
 #include "platform/curl_result.h"
 #include "platform/file_objects.h"
 #include "request/dispatch_tag.h"
-#include "request/url_redaction.h"
 
 namespace kylibcurl::detail {
 
 namespace {
 
 constexpr char kNull[] = "_null_";
+// In place of a text that may repeat credentials which cannot all be told apart from the rest.
+constexpr char kWithheld[] = "_withheld_";
 
-// The body read as text, but never past the caller's len bytes: a body need not be zero-terminated.
-std::string BodyText(const void* data, size_t len) {
-    if (!data || len == 0) return std::string();
-    const char* text = static_cast<const char*>(data);
-    return std::string(text, strnlen(text, len));
+// The length of a text read as zero-terminated, but never past its size: a body need not be terminated.
+size_t TextLength(const void* data, size_t size) {
+    return data ? strnlen(static_cast<const char*>(data), size) : 0;
 }
 
-bool CarriesCredentials(const std::string& body) {
-    return !body.empty() &&
-           (body.find("password") != std::string::npos || body.find("api_token") != std::string::npos);
+// The secrets of the URL and the body, each once.
+std::vector<std::string> SecretsOf(const std::string& url, const BodyCredentials& credentials) {
+    std::vector<std::string> secrets = UrlSecrets(url);
+    secrets.insert(secrets.end(), credentials.values.begin(), credentials.values.end());
+    std::sort(secrets.begin(), secrets.end());
+    secrets.erase(std::unique(secrets.begin(), secrets.end()), secrets.end());
+    return secrets;
+}
+
+// A text of the request or the reply, with the secrets it may repeat hidden, or withheld when they
+// cannot all be told.
+std::string ShownText(const char* text, size_t length, const std::vector<std::string>& secrets) {
+    if (secrets.size() > kMaxSecrets) return kWithheld;
+    return BoundedTextWithout(text, length, secrets);
+}
+
+std::string ServerResp(const FailedTransfer& failure, const BodyCredentials& credentials,
+                       const std::vector<std::string>& secrets) {
+    if (failure.replyLen == 0 || !failure.reply) return kNull;
+    if (credentials.carries && !credentials.valuesKnown) return kWithheld;
+    return ShownText(failure.reply, TextLength(failure.reply, failure.replyLen), secrets);
+}
+
+void WriteFailureLines(const FailedTransfer& failure) {
+    if (failure.logFailure) m_dbg.DebugLvl(kDispatchTag, -1, "failed to send http request");
+
+    const char* body = static_cast<const char*>(failure.data);
+    const size_t bodyLength = failure.len != 0 ? TextLength(body, failure.len) : 0;
+    const BodyCredentials credentials = FindBodyCredentials(body, bodyLength);
+    if (!credentials.carries && !failure.logFailure) return;
+
+    const std::string rawUrl = failure.url ? failure.url : "(null)";
+    const std::vector<std::string> secrets = SecretsOf(rawUrl, credentials);
+    const std::string url = LoggedUrl(rawUrl);
+    const std::string serverResp = ServerResp(failure, credentials, secrets);
+    const char* curlErr = CurlErrorText(failure.result);
+    const int respSize = static_cast<int>(failure.replyLen);
+
+    if (credentials.carries) {
+        m_dbg.DebugLvl(kDispatchTag, -1,
+                       "curl-err:[%s] http-resp:[%ld] url:[%s] server-resp:[%s] resp-size:[%d]", curlErr,
+                       failure.status, url.c_str(), serverResp.c_str(), respSize);
+        return;
+    }
+    const std::string reqData =
+        failure.len != 0 && body ? ShownText(body, bodyLength, secrets) : std::string(kNull);
+    m_dbg.DebugLvl(
+        kDispatchTag, -1,
+        "curl-err:[%s] http-resp:[%ld] url:[%s] req-data:[%s] len:[%d] server-resp:[%s] resp-size:[%d]",
+        curlErr, failure.status, url.c_str(), reqData.c_str(), static_cast<int>(failure.len),
+        serverResp.c_str(), respSize);
 }
 
 }  // namespace
 
 void LogFailedTransfer(const FailedTransfer& failure) {
-    if (failure.logFailure) m_dbg.DebugLvl(kDispatchTag, -1, "failed to send http request");
-
-    const std::string body = BodyText(failure.data, failure.len);
-    const std::string url = UrlWithoutPassword(failure.url ? failure.url : "(null)");
-    const char* curlErr = CurlErrorText(failure.result);
-    const char* serverResp = failure.replyLen != 0 ? failure.reply : kNull;
-    const int respSize = static_cast<int>(failure.replyLen);
-
-    if (CarriesCredentials(body)) {
-        m_dbg.DebugLvl(kDispatchTag, -1,
-                       "curl-err:[%s] http-resp:[%ld] url:[%s] server-resp:[%s] resp-size:[%d]", curlErr,
-                       failure.status, url.c_str(), serverResp, respSize);
-        return;
-    }
-    if (!failure.logFailure) return;
-
-    const char* reqData = failure.len != 0 && failure.data ? body.c_str() : kNull;
-    m_dbg.DebugLvl(
-        kDispatchTag, -1,
-        "curl-err:[%s] http-resp:[%ld] url:[%s] req-data:[%s] len:[%d] server-resp:[%s] resp-size:[%d]",
-        curlErr, failure.status, url.c_str(), reqData, static_cast<int>(failure.len), serverResp, respSize);
+    LogSafely([&] { WriteFailureLines(failure); });
 }
 
 }  // namespace kylibcurl::detail

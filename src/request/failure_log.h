@@ -1,5 +1,5 @@
-// The lines written when a transfer fails. Request bodies that carry credentials never reach the log,
-// nor do passwords in URLs.
+// The lines written when a transfer fails. Every text in them is bounded; request bodies that carry
+// credentials never reach the log, nor do the secrets of URLs, nor a reply's echo of either.
 #ifndef KYLIBCURL_REQUEST_FAILURE_LOG_H
 #define KYLIBCURL_REQUEST_FAILURE_LOG_H
 
@@ -15,11 +15,12 @@ struct FailedTransfer {
     const char* url;   // the URL the transfer went to
     const void* data;  // the caller's body, len bytes, not necessarily zero-terminated
     size_t len;
-    const char* reply;  // the session's reply buffer, zero-terminated
+    const char* reply;  // the session's reply buffer, replyLen bytes
     size_t replyLen;
     bool logFailure;  // false: only a credential-free summary is written, and only for credential bodies
 };
 
+// Never throws: a line that cannot be built for want of memory is dropped.
 void LogFailedTransfer(const FailedTransfer& failure);
 
 }  // namespace kylibcurl::detail

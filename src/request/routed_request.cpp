@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "diag/log_text.h"
+#include "diag/url_redaction.h"
 #include "kylibcurl.h"
 #include "platform/file_objects.h"
 #include "request/dispatch_tag.h"
@@ -18,9 +20,12 @@ bool ResolveRoutedUrl(KYLibCurl& session, const char* clientName, const char* ur
 // A refused dynamic TPPM URL is taken as a stale tunnel: its cached prefix is dropped and a fresh tunnel
 // is fetched. The key comes from the caller's url, under which the prefix was cached.
 bool ReconnectRoutedUrl(KYLibCurl& session, const char* clientName, const char* url, std::string& outUrl) {
-    m_dbg.DebugLvl(kDispatchTag, 2,
-                   "Unable to connect to dynamic tppm url [%s], refetching tppm url for [%s] and retrying",
-                   outUrl.c_str(), url);
+    LogSafely([&] {
+        m_dbg.DebugLvl(
+            kDispatchTag, 2,
+            "Unable to connect to dynamic tppm url [%s], refetching tppm url for [%s] and retrying",
+            LoggedUrl(outUrl).c_str(), LoggedUrl(url).c_str());
+    });
     ForgetTunnel(session, url);
     if (!session.getTPPMUrl(clientName, url, outUrl, true)) return false;
     return session.KYCurlSetUrl(outUrl.c_str());

@@ -8,7 +8,10 @@ using kylibcurl::detail::CurlSucceeded;
 // atomically, and only here under m_mutex.
 bool KYLibCurlGlobal::Init() {
     constexpr char kTag[] = "KYLibCurlGlobal::Init";
-    m_mutex.enter(true);
+    if (!m_mutex.enter(true)) {
+        m_dbg.DebugLvl(kTag, -1, "failed to take the initialisation lock");
+        return false;
+    }
     if (m_global_init) {
         ++refCounter;
         m_mutex.leave();
@@ -24,9 +27,10 @@ bool KYLibCurlGlobal::Init() {
     return initialised;
 }
 
-// libcurl is never torn down once initialised, so this only keeps the count.
+// libcurl is never torn down once initialised, so this only keeps the count; without the lock it leaves
+// the count alone.
 bool KYLibCurlGlobal::DeInit() {
-    m_mutex.enter(true);
+    if (!m_mutex.enter(true)) return true;
     if (m_global_init) --refCounter;
     m_mutex.leave();
     return true;

@@ -3,14 +3,20 @@
 #include <map>
 #include <string>
 
+#include "diag/log_text.h"
+#include "diag/url_redaction.h"
 #include "kylibcurl.h"
 #include "platform/file_objects.h"
 #include "platform/scoped_lock.h"
 #include "tppm/url_split.h"
 
+using kylibcurl::detail::BoundedText;
+using kylibcurl::detail::LoggedUrl;
+using kylibcurl::detail::LogSafely;
 using kylibcurl::detail::ScopedLock;
 using kylibcurl::detail::SplitUrl;
 using kylibcurl::detail::UrlParts;
+using kylibcurl::detail::UrlPartWithoutSecrets;
 
 namespace {
 
@@ -18,23 +24,40 @@ using TppmUrlMap = std::map<std::string, std::string>;
 
 constexpr char kTag[] = "TppmUrlMapInfo";
 
+// The key as a line shows it: the URL's password and credential values are hidden where they reach into
+// its host part ("user:***@host:port").
+std::string LoggedKey(const std::string& url, const UrlParts& parts) {
+    const size_t hostPos = parts.prefix.size();
+    std::string shown = UrlPartWithoutSecrets(url, hostPos, parts.pathPos);
+    shown.append(parts.key, parts.pathPos - hostPos, std::string::npos);  // the ":80" filled in, if any
+    return BoundedText(shown);
+}
+
 // A miss leaves value as the caller had it.
-void GetCachedPrefix(const TppmUrlMap& map, const std::string& key, std::string& value) {
-    const auto entry = map.find(key);
+void GetCachedPrefix(const TppmUrlMap& map, const std::string& url, const UrlParts& parts,
+                     std::string& value) {
+    const auto entry = map.find(parts.key);
     if (entry == map.end()) return;
     value = entry->second;
-    m_dbg.DebugLvl(kTag, 4, "Key: [%s] retrieved from cache with value [%s]", key.c_str(), value.c_str());
+    LogSafely([&] {
+        m_dbg.DebugLvl(kTag, 4, "Key: [%s] retrieved from cache with value [%s]",
+                       LoggedKey(url, parts).c_str(), LoggedUrl(value).c_str());
+    });
 }
 
-void AddCachedPrefix(TppmUrlMap& map, const std::string& key, const std::string& value) {
-    map[key] = value;
-    m_dbg.DebugLvl(kTag, -1, "Key:[%s] added to cache", key.c_str());
-    m_dbg.DebugLvl(kTag, 4, "value [%s] added to cache", value.c_str());
+void AddCachedPrefix(TppmUrlMap& map, const std::string& url, const UrlParts& parts,
+                     const std::string& value) {
+    map[parts.key] = value;
+    LogSafely([&] {
+        m_dbg.DebugLvl(kTag, -1, "Key:[%s] added to cache", LoggedKey(url, parts).c_str());
+        m_dbg.DebugLvl(kTag, 4, "value [%s] added to cache", LoggedUrl(value).c_str());
+    });
 }
 
-void RemoveCachedPrefix(TppmUrlMap& map, const std::string& key) {
-    map.erase(key);
-    m_dbg.DebugLvl(kTag, -1, "Key:[%s] removed from cache", key.c_str());
+void RemoveCachedPrefix(TppmUrlMap& map, const std::string& url, const UrlParts& parts) {
+    map.erase(parts.key);
+    LogSafely(
+        [&] { m_dbg.DebugLvl(kTag, -1, "Key:[%s] removed from cache", LoggedKey(url, parts).c_str()); });
 }
 
 }  // namespace
@@ -48,18 +71,17 @@ bool KYLibCurl::TppmUrlMapInfo(std::string url, std::string& value, TPPM_CACHE_O
     // A URL without "://" has no key; it is passed over rather than shared under an empty key.
     const UrlParts parts = SplitUrl(url);
     if (!parts.valid) return true;
-    const std::string& key = parts.key;
 
     const ScopedLock guard(g_handlerLock);
     switch (op) {
         case TPPM_CACHE_GET:
-            GetCachedPrefix(tppmUrlsMap, key, value);
+            GetCachedPrefix(tppmUrlsMap, url, parts, value);
             break;
         case TPPM_CACHE_ADD:
-            AddCachedPrefix(tppmUrlsMap, key, value);
+            AddCachedPrefix(tppmUrlsMap, url, parts, value);
             break;
         case TPPM_CACHE_REMOVE:
-            RemoveCachedPrefix(tppmUrlsMap, key);
+            RemoveCachedPrefix(tppmUrlsMap, url, parts);
             break;
         default:
             break;

@@ -2,10 +2,15 @@
 
 #include "FXString.h"
 #include "KyFwClient.h"
+#include "diag/log_text.h"
+#include "diag/url_redaction.h"
 #include "kylibcurl.h"
 #include "platform/file_objects.h"
 #include "tppm/url_split.h"
 
+using kylibcurl::detail::BoundedText;
+using kylibcurl::detail::LoggedUrl;
+using kylibcurl::detail::LogSafely;
 using kylibcurl::detail::SplitUrl;
 using kylibcurl::detail::UrlParts;
 
@@ -50,7 +55,10 @@ bool TunnelPrefix(KYLibCurl& session, const std::string& tunnelName, const std::
 
     const int tunnelPort = KyFwClient::setupTPPM(tunnelName.c_str(), parts.port, nullptr, &record);
     if (tunnelPort == 0) {
-        m_dbg.DebugLvl(kTag, -1, "Couldn't setup TPPM port, err:[%s]", record.m_message.c_str());
+        LogSafely([&] {
+            m_dbg.DebugLvl(kTag, -1, "Couldn't setup TPPM port, err:[%s]",
+                           BoundedText(record.m_message).c_str());
+        });
         return false;
     }
     prefixOut = parts.prefix + "127.0.0.1" + ":" + FXString::Format("%d", tunnelPort);
@@ -71,8 +79,10 @@ bool KYLibCurl::getTPPMUrl(const std::string& clientName, const std::string& url
     if (!useDynamicTppm) {
         switch (AskFirewall(names.hostName, record)) {
             case Reachability::Undecided:
-                m_dbg.DebugLvl(kTag, -1, "Not sure client \"%s\" firewalled or not, err:[%s]",
-                               clientName.c_str(), record.m_message.c_str());
+                LogSafely([&] {
+                    m_dbg.DebugLvl(kTag, -1, "Not sure client \"%s\" firewalled or not, err:[%s]",
+                                   BoundedText(clientName).c_str(), BoundedText(record.m_message).c_str());
+                });
                 return false;
             case Reachability::Direct:
                 outUrl = url;
@@ -85,12 +95,15 @@ bool KYLibCurl::getTPPMUrl(const std::string& clientName, const std::string& url
     // Without "://" there is no host to replace, and a tunnel URL built from it would be unusable.
     const UrlParts parts = SplitUrl(url);
     if (!parts.valid) {
-        m_dbg.DebugLvl(kTag, -1, "Couldn't build TPPM url, no scheme in url:[%s]", url.c_str());
+        LogSafely([&] {
+            m_dbg.DebugLvl(kTag, -1, "Couldn't build TPPM url, no scheme in url:[%s]",
+                           LoggedUrl(url).c_str());
+        });
         return false;
     }
     if (!TunnelPrefix(*this, names.tunnelName, url, parts, record, outUrl)) return false;
 
     outUrl.append(url, parts.pathPos, std::string::npos);
-    m_dbg.DebugLvl(kTag, 7, "TPPM url:[%s]", outUrl.c_str());
+    LogSafely([&] { m_dbg.DebugLvl(kTag, 7, "TPPM url:[%s]", LoggedUrl(outUrl).c_str()); });
     return true;
 }

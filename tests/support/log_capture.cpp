@@ -10,27 +10,11 @@
 #include <fstream>
 #include <ostream>
 
+#include "EvDebug.h"
+
 namespace kytest {
 
 namespace {
-
-const char* const kFileVariable = "EVDEBUG_FILE";
-const char* const kLevelVariable = "EVDEBUG_LEVEL";
-
-bool saveVariable(const char* name, std::string& value) {
-    const char* current = std::getenv(name);
-    if (!current) return false;
-    value = current;
-    return true;
-}
-
-void restoreVariable(const char* name, bool had, const std::string& value) {
-    if (had) {
-        ::setenv(name, value.c_str(), 1);
-    } else {
-        ::unsetenv(name);
-    }
-}
 
 // Matches text against a layout where '9' stands for a digit and every other character for itself.
 bool matchesLayout(const std::string& text, size_t at, const char* layout) {
@@ -69,9 +53,7 @@ void PrintTo(const LogLine& line, std::ostream* out) {
     *out << "{" << line.level << " " << line.tag << ": " << line.message << "}";
 }
 
-LogCapture::LogCapture(int level) {
-    m_hadFile = saveVariable(kFileVariable, m_oldFile);
-    m_hadLevel = saveVariable(kLevelVariable, m_oldLevel);
+LogCapture::LogCapture(int level) : m_oldFile(EvDebug::Destination()), m_oldLevel(EvDebug::Level()) {
     char path[] = "/tmp/kytest-log-XXXXXX";
     int fd = ::mkstemp(path);
     if (fd < 0) {
@@ -80,13 +62,13 @@ LogCapture::LogCapture(int level) {
     }
     ::close(fd);
     m_path = path;
-    ::setenv(kFileVariable, m_path.c_str(), 1);
-    ::setenv(kLevelVariable, std::to_string(level).c_str(), 1);
+    EvDebug::SetDestination(m_path);
+    EvDebug::SetLevel(level);
 }
 
 LogCapture::~LogCapture() {
-    restoreVariable(kFileVariable, m_hadFile, m_oldFile);
-    restoreVariable(kLevelVariable, m_hadLevel, m_oldLevel);
+    EvDebug::SetDestination(m_oldFile);
+    EvDebug::SetLevel(m_oldLevel);
     if (!m_path.empty()) std::remove(m_path.c_str());
 }
 

@@ -24,7 +24,7 @@ void PrintTo(const LogLine& line, std::ostream* out);
 
 class LogCapture {
   public:
-    // Sets EVDEBUG_FILE to a fresh file and EVDEBUG_LEVEL to level; restores both when destroyed.
+    // Points the logger at a fresh file and sets its level threshold; restores both when destroyed.
     explicit LogCapture(int level = 7);
     ~LogCapture();
     LogCapture(const LogCapture&) = delete;
@@ -43,8 +43,8 @@ class LogCapture {
 
   private:
     std::string m_path;
-    std::string m_oldFile, m_oldLevel;
-    bool m_hadFile, m_hadLevel;
+    std::string m_oldFile;
+    int m_oldLevel;
 };
 
 // A fresh directory under /tmp, removed with its content when destroyed.

@@ -1,0 +1,42 @@
+// Texts as they go into the library's log lines. Callers and servers hand over texts of any size (a URL,
+// a client name, a request body, an error reply), so each one is cut to a bounded prefix that shows how
+// much was left out; a line is never built from an unbounded copy.
+#ifndef KYLIBCURL_DIAG_LOG_TEXT_H
+#define KYLIBCURL_DIAG_LOG_TEXT_H
+
+#include <cstddef>
+#include <exception>
+#include <string>
+#include <vector>
+
+namespace kylibcurl::detail {
+
+// Bytes of a text that a line shows; what follows them is counted, not shown.
+constexpr size_t kLogTextLimit = 4096;
+// Distinct secrets a text is searched for at most: a text that would need more is withheld whole, so that a
+// URL or body holding thousands of credential fields cannot make a line costly to build.
+constexpr size_t kMaxSecrets = 64;
+
+// The length bytes at text, cut after kLogTextLimit bytes with the mark "...[N more bytes]" when N bytes
+// were left out. No byte past length is read.
+std::string BoundedText(const char* text, size_t length);
+std::string BoundedText(const std::string& text);
+
+// The same, with every occurrence of a secret in the text shown as "***" (the longest secret first where
+// two start at one byte). A secret that starts within the shown part is hidden whole, wherever it ends.
+// An occurrence counts where it stands as a word: a letter or digit at its edge touches none beside it.
+std::string BoundedTextWithout(const char* text, size_t length, const std::vector<std::string>& secrets);
+
+// Runs write, which builds and writes one or more lines. A line that cannot be built for want of memory is
+// dropped: logging never throws into the caller's request.
+template <typename Write>
+void LogSafely(Write&& write) noexcept {
+    try {
+        write();
+    } catch (const std::exception&) {
+    }
+}
+
+}  // namespace kylibcurl::detail
+
+#endif
