@@ -112,12 +112,23 @@ INSTANTIATE_TEST_SUITE_P(Lines, ChunkedFlag,
                                            ChunkedCase{"Transfer-Encoding: Chunked", false},
                                            ChunkedCase{"X-Other: 1", false}));
 
-TEST_F(AppendHeader, ChunkedFlagStaysOnceSet) {
+// The flag says the list holds the chunked line, so it goes with the list: released directly, by a
+// request asking for fresh lists, or with the session's handle.
+TEST_F(AppendHeader, ChunkedFlagEndsWithTheListThatHeldItsLine) {
     ASSERT_TRUE(session.KYLibCurlAppendHeader(HTTP_HDR_HEADER, "Transfer-Encoding: chunked"));
-    session.KYLibCurlFreeHttpHeaderList();
     ASSERT_TRUE(session.KYLibCurlAppendHeader(HTTP_HDR_HEADER, "X-Other: 1"));
-    session.KYLibCurlDeInit();
     EXPECT_TRUE(session.m_chunked);
+    session.KYLibCurlFreeHttpHeaderList();
+    EXPECT_FALSE(session.m_chunked);
+
+    ASSERT_TRUE(session.KYLibCurlAppendHeader(HTTP_HDR_HEADER, "Transfer-Encoding: chunked"));
+    ASSERT_TRUE(session.KYLibCurlSendHttpReq(HTTP_REQ_GET, server.url("/echo"), nullptr, 0, true, nullptr));
+    EXPECT_FALSE(session.m_chunked);
+    EXPECT_FALSE(server.lastRequest().hasHeader("Transfer-Encoding"));
+
+    ASSERT_TRUE(session.KYLibCurlAppendHeader(HTTP_HDR_HEADER, "Transfer-Encoding: chunked"));
+    session.KYLibCurlDeInit();
+    EXPECT_FALSE(session.m_chunked);
 }
 
 TEST_F(AppendHeader, AnUnknownKindIsLoggedWithoutLevelAndChangesNothing) {
