@@ -36,10 +36,19 @@ TEST_F(AppendHeader, HeaderLinesAccumulateAndGoOutWithTheContentTypeLine) {
     EXPECT_EQ(request.header("Content-Type"), "application/x-www-form-urlencoded");
 }
 
-TEST_F(AppendHeader, EachInitOfTheHeadersAddsAnotherContentTypeLine) {
+// A kept list carries the content-type line once, however often the headers are set up; a different
+// content-type line of the caller's does not stand in for it.
+TEST_F(AppendHeader, InitOfTheHeadersAddsTheContentTypeLineOnce) {
     ASSERT_TRUE(session.KYLibCulrInitHttpHeaders());
     ASSERT_TRUE(Fetch("/echo"));
     EXPECT_EQ(server.lastRequest().headerCount("Content-Type"), 1u);
+    ASSERT_TRUE(session.KYLibCulrInitHttpHeaders());
+    ASSERT_TRUE(Fetch("/echo"));
+    EXPECT_EQ(server.lastRequest().headerCount("Content-Type"), 1u);
+
+    session.KYLibCurlFreeHttpHeaderList();
+    ASSERT_TRUE(session.KYLibCurlAppendHeader(HTTP_HDR_HEADER, "Content-Type: application/json"));
+    ASSERT_TRUE(session.KYLibCulrInitHttpHeaders());
     ASSERT_TRUE(session.KYLibCulrInitHttpHeaders());
     ASSERT_TRUE(Fetch("/echo"));
     EXPECT_EQ(server.lastRequest().headerCount("Content-Type"), 2u);
