@@ -31,8 +31,10 @@ struct DispatchCall {
     long status = 0;     // the last status read, kept across attempts
 };
 
+// A null URL has nothing to route: it goes the direct way, where the transfer fails for want of a URL
+// and the failure lines say so, instead of reaching the tunnel resolution, which takes strings.
 bool SetRequestUrl(DispatchCall& call) {
-    if (!call.clientName) return call.session.KYCurlSetUrl(call.url);
+    if (!call.clientName || !call.url) return call.session.KYCurlSetUrl(call.url);
     return ResolveRoutedUrl(call.session, call.clientName, call.url, call.useDynamicTppm, call.outUrl);
 }
 
