@@ -15,7 +15,7 @@
 namespace kylibcurl::detail {
 namespace {
 
-// A refused dynamic TPPM tunnel is taken as stale and fetched afresh, this many times at most.
+// A stale dynamic TPPM tunnel is fetched afresh this many times at most.
 constexpr int kMaxReconnects = 1;
 
 // One request as the caller gave it, and the URL it was resolved to when routed.
@@ -51,8 +51,8 @@ bool InstallBody(DispatchCall& call, const RequestMethod& method) {
 }
 
 bool ShouldReconnect(const DispatchCall& call, CURLcode result, int reconnects) {
-    return result == CURLE_COULDNT_CONNECT && reconnects < kMaxReconnects && call.clientName &&
-           call.useDynamicTppm;
+    return reconnects < kMaxReconnects && call.clientName && call.url && call.useDynamicTppm &&
+           TunnelLooksStale(call.session.m_curlHandle, result);
 }
 
 bool JudgeTransfer(DispatchCall& call, const PerformOutcome& outcome) {
