@@ -2,14 +2,14 @@
 
 #include "CurlWrapper.h"
 #include "kylibcurl.h"
-#include "session/reply_growth.h"
+#include "session/reply_note.h"
 
 namespace kylibcurl::detail {
 
 PerformOutcome PerformOnce(KYLibCurl& session) {
-    TakeReplyGrowthFailed(&session);
+    TakeReplyNotStored(&session);
     const CURLcode result = CurlWrapper::gCurlWrapper.Curl_easy_perform(session.m_curlHandle);
-    return {result, TakeReplyGrowthFailed(&session)};
+    return {result, TakeReplyNotStored(&session)};
 }
 
 }  // namespace kylibcurl::detail

@@ -6,9 +6,9 @@
 
 #include "CurlWrapper.h"
 #include "kylibcurl.h"
-#include "session/reply_growth.h"
+#include "session/reply_note.h"
 
-using kylibcurl::detail::NoteReplyGrowthFailed;
+using kylibcurl::detail::NoteReplyNotStored;
 
 namespace {
 
@@ -43,17 +43,17 @@ size_t KYLibCurl::libcurl_callback(void* ptr, size_t size, size_t nmemb, void* u
     KYLibCurl* session = static_cast<KYLibCurl*>(userdata);
     if (size == 0 || nmemb == 0 || !session) return 0;
     if (nmemb > SIZE_MAX / size) {
-        NoteReplyGrowthFailed(session);
+        NoteReplyNotStored(session);
         return 0;
     }
     size_t n = size * nmemb;
     if (n > SIZE_MAX - 1 - session->m_respSize) {
-        NoteReplyGrowthFailed(session);
+        NoteReplyNotStored(session);
         return 0;
     }
     char* grown = static_cast<char*>(realloc(session->m_respData, session->m_respSize + n + 1));
     if (!grown) {
-        NoteReplyGrowthFailed(session);
+        NoteReplyNotStored(session);
         return 0;
     }
     // Each new byte is written once: the copy, then the one zero byte after it.
