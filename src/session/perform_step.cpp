@@ -3,12 +3,17 @@
 #include "CurlWrapper.h"
 #include "kylibcurl.h"
 #include "session/reply_note.h"
+#include "session/transfer_record.h"
 
 namespace kylibcurl::detail {
 
 PerformOutcome PerformOnce(KYLibCurl& session) {
     TakeReplyNotStored(&session);
-    const CURLcode result = CurlWrapper::gCurlWrapper.Curl_easy_perform(session.m_curlHandle);
+    CURLcode result = CURLE_OK;
+    {
+        const TransferScope transfer(session);
+        result = CurlWrapper::gCurlWrapper.Curl_easy_perform(session.m_curlHandle);
+    }
     return {result, TakeReplyNotStored(&session)};
 }
 
