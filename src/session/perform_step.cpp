@@ -2,6 +2,7 @@
 
 #include "CurlWrapper.h"
 #include "kylibcurl.h"
+#include "session/reply_buffer.h"
 #include "session/reply_note.h"
 #include "session/transfer_record.h"
 
@@ -14,7 +15,9 @@ PerformOutcome PerformOnce(KYLibCurl& session) {
         const TransferScope transfer(session);
         result = CurlWrapper::gCurlWrapper.Curl_easy_perform(session.m_curlHandle);
     }
-    return {result, TakeReplyNotStored(&session)};
+    const bool notStored = TakeReplyNotStored(&session);
+    TrimReplyBuffer(session);
+    return {result, notStored};
 }
 
 }  // namespace kylibcurl::detail

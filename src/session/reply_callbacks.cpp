@@ -1,15 +1,16 @@
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <string>
 
 #include "CurlWrapper.h"
 #include "kylibcurl.h"
+#include "session/reply_buffer.h"
 #include "session/reply_note.h"
 #include "session/transfer_record.h"
 
 using kylibcurl::detail::CurrentTransfer;
+using kylibcurl::detail::MakeReplyRoom;
 using kylibcurl::detail::NoteReplyNotStored;
 using kylibcurl::detail::TransferRecord;
 
@@ -85,30 +86,18 @@ bool StoreLine(KYLibCurl& session, TransferRecord* transfer, const char* text, s
 }  // namespace
 
 // Appends the bytes to the reply buffer, keeping one zero byte after them. When the buffer cannot grow it
-// stays as it was and the transfer is stopped (returning less than given makes libcurl fail with
-// CURLE_WRITE_ERROR); the note tells the performer that the body is incomplete.
+// stays as it was and the transfer is stopped.
 size_t KYLibCurl::libcurl_callback(void* ptr, size_t size, size_t nmemb, void* userdata) {
     KYLibCurl* session = static_cast<KYLibCurl*>(userdata);
     if (size == 0 || nmemb == 0 || !session) return 0;
-    if (nmemb > SIZE_MAX / size) {
-        NoteReplyNotStored(session);
-        return 0;
-    }
-    size_t n = size * nmemb;
-    if (n > SIZE_MAX - 1 - session->m_respSize) {
-        NoteReplyNotStored(session);
-        return 0;
-    }
-    char* grown = static_cast<char*>(realloc(session->m_respData, session->m_respSize + n + 1));
-    if (!grown) {
-        NoteReplyNotStored(session);
-        return 0;
-    }
+    if (nmemb > SIZE_MAX / size) return RefuseReply(session);
+    const size_t n = size * nmemb;
+    if (n > SIZE_MAX - 1 - session->m_respSize) return RefuseReply(session);
+    if (!MakeReplyRoom(*session, session->m_respSize + n + 1)) return RefuseReply(session);
     // Each new byte is written once: the copy, then the one zero byte after it.
-    session->m_respData = grown;
-    memcpy(grown + session->m_respSize, ptr, n);
+    memcpy(session->m_respData + session->m_respSize, ptr, n);
     session->m_respSize += n;
-    grown[session->m_respSize] = '\0';
+    session->m_respData[session->m_respSize] = '\0';
     return n;
 }
 
