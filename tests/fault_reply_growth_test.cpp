@@ -24,7 +24,7 @@ thread_local size_t t_failAbove = 0;    // 0: no size limit
 thread_local long t_failCountdown = 0;  // 0: no countdown
 thread_local long t_injected = 0;
 // What the calling thread asked of realloc in blocks of at least kLargeGrowth bytes.
-constexpr size_t kLargeGrowth = 16 * 1024;
+constexpr size_t kLargeGrowth = size_t{16} * 1024;
 thread_local long t_largeGrowths = 0;
 thread_local size_t t_largestGrowth = 0;
 
@@ -146,7 +146,7 @@ TEST_F(ReplyGrowthFault, PlainPerformReportsTheTruncationToo) {
 // Every growth on the performing thread fails in turn, libcurl's own included: whichever fails, the
 // request either delivers the whole body or fails, and the session serves the next request.
 TEST_F(ReplyGrowthFault, EachGrowthFailingInTurnNeverGivesATruncatedSuccess) {
-    const size_t length = 256 * 1024;
+    const size_t length = size_t{256} * 1024;
     const std::string whole = Pattern(length);
     long turn = 1;
     for (; turn <= 400; ++turn) {

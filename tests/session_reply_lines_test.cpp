@@ -13,7 +13,7 @@
 namespace {
 
 // What a session keeps of one transfer's header and trailer lines, counted as received.
-constexpr size_t kLineCap = 300 * 1024;
+constexpr size_t kLineCap = size_t{300} * 1024;
 // Four bytes a line, as a flood would send them.
 const std::string kFloodLine = "a:\r\n";
 

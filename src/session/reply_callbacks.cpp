@@ -21,7 +21,7 @@ constexpr size_t kShortLine = 256;
 
 // What a session keeps of one transfer's header and trailer lines, counted as received: libcurl's own
 // cap on a reply's header lines. libcurl does not cap trailers, which a server may send without end.
-constexpr size_t kMaxLineBytes = 300 * 1024;
+constexpr size_t kMaxLineBytes = size_t{300} * 1024;
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
