@@ -1,9 +1,7 @@
 #include "support/scripted_server.h"
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <linux/sockios.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
@@ -19,28 +17,13 @@
 #include <thread>
 
 #include "support/connection.h"
+#include "support/loopback_listener.h"
 
 namespace kytest {
 
 namespace {
 
 constexpr int kPollSliceMs = 50;
-
-int ListenOnLoopback(int& port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (fd < 0) return -1;
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(fd, 16) != 0 ||
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    port = ntohs(address.sin_port);
-    return fd;
-}
 
 // Waits until the peer has acknowledged every byte written, so that a reset cannot overtake them; at
 // most ten seconds, or until the server stops.

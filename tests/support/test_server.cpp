@@ -19,6 +19,7 @@
 #include <thread>
 
 #include "support/connection.h"
+#include "support/loopback_listener.h"
 #include "support/reply_plan.h"
 #include "support/request_reader.h"
 #include "support/tls_identity.h"
@@ -55,22 +56,6 @@ std::string writeTempFile(const std::string& content) {
     if (written) return path;
     std::remove(path);
     return std::string();
-}
-
-int listenOnLoopback(int& port) {
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (fd < 0) return -1;
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(fd, 128) != 0 ||
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    port = ntohs(address.sin_port);
-    return fd;
 }
 
 }  // namespace
@@ -121,7 +106,7 @@ void TestServer::Impl::start() {
         caFile = writeTempFile(tls->caPem());
         if (caFile.empty()) ADD_FAILURE() << "TestServer: could not write the CA file";
     }
-    listenFd = listenOnLoopback(port);
+    listenFd = ListenOnLoopback(port);
     if (listenFd < 0) {
         ADD_FAILURE() << "TestServer: could not listen on 127.0.0.1";
         return;
