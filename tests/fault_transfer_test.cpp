@@ -13,6 +13,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <string>
 #include <thread>
 
@@ -175,6 +176,15 @@ class TunnelFault : public TransferFault {
         TransferFault::SetUp();
         kyfw::resetRoutes();
     }
+    // Sends on a thread of its own and closes the tunnel at port once the server holds the request.
+    void CloseTunnelUnder(int port, const std::function<void()>& send) {
+        std::thread transfer(send);
+        const bool arrived = server.waitForRequests(1);
+        const bool closed = kyfw::closeTunnel(port);
+        transfer.join();
+        ASSERT_TRUE(arrived);
+        ASSERT_TRUE(closed);
+    }
     void TearDown() override {
         kyfw::closeAllTunnels();
         kyfw::resetRoutes();
@@ -195,14 +205,9 @@ TEST_F(TunnelFault, TunnelDyingUnderATransferFailsItAndTheNextDynamicRequestReco
     ASSERT_NE(deadPort, 0);
 
     bool ok = true;
-    std::thread transfer([&] {
+    ASSERT_NO_FATAL_FAILURE(CloseTunnelUnder(deadPort, [&] {
         ok = session.KYLibCurlSendHttpReq(HTTP_REQ_GET, base + "/stall", nullptr, 0, true, client.c_str());
-    });
-    const bool arrived = server.waitForRequests(1);
-    const bool closed = kyfw::closeTunnel(deadPort);
-    transfer.join();
-    ASSERT_TRUE(arrived);
-    ASSERT_TRUE(closed);
+    }));
 
     EXPECT_FALSE(ok);
     EXPECT_EQ(session.m_httpRespCode, HTTP_RESP_CONNECT_FAILED);
@@ -239,14 +244,9 @@ TEST_F(TunnelFault, TunnelDyingBeforeTheReplyOnTheDynamicRouteIsReconnected) {
     log.clear();
 
     bool ok = false;
-    std::thread transfer([&] {
+    ASSERT_NO_FATAL_FAILURE(CloseTunnelUnder(deadPort, [&] {
         ok = session.KYLibCurlSendHttpReq2(HTTP_REQ_GET, url.c_str(), nullptr, 0, true, client.c_str(), true);
-    });
-    const bool arrived = server.waitForRequests(1);
-    const bool closed = kyfw::closeTunnel(deadPort);
-    transfer.join();
-    ASSERT_TRUE(arrived);
-    ASSERT_TRUE(closed);
+    }));
 
     EXPECT_TRUE(ok);
     EXPECT_EQ(session.m_httpRespCode, 200);

@@ -58,6 +58,12 @@ class TppmReconnect : public ::testing::Test {
         return routing;
     }
 
+    // The server's URL under a host name of its own, with no tunnel cached for it yet.
+    std::string UncachedUrl(const kytest::ScriptedServer& far) {
+        const std::string url = "http://cut-host:" + std::to_string(far.port()) + "/x";
+        tppmtest::QuietForget(session, url);
+        return url;
+    }
     size_t ReconnectLines() const {
         size_t lines = 0;
         for (const std::string& message : log.messages()) lines += StartsWith(message, "Unable to connect");
@@ -170,6 +176,11 @@ TEST_F(TppmReconnect, OrdinaryRouteDoesNotReconnect) {
 // A tunnel whose far side is gone accepts the connection and then ends it: with nothing sent back, or
 // with a reset once the request was written. Before any reply byte arrived that is a stale tunnel, however
 // it shows, and the dynamic route reconnects once; the fresh tunnel reaches the server's next connection.
+// The first connection ends as first says; every later one is answered with "fresh".
+std::vector<kytest::ScriptedAnswer> FirstCutThenFresh(const kytest::ScriptedAnswer& first) {
+    return {first, kytest::ScriptedAnswer::Send(kytest::ReplyWithHeaders("", "fresh"))};
+}
+
 struct StaleCase {
     const char* name;
     kytest::ScriptedAnswer first;
@@ -184,10 +195,8 @@ TEST_F(TppmReconnect, ATunnelCutBeforeTheReplyIsStaleOnTheDynamicRoute) {
     for (const StaleCase& c : kStaleCases) {
         SCOPED_TRACE(c.name);
         log.clear();
-        kytest::ScriptedServer far(
-            {c.first, kytest::ScriptedAnswer::Send(kytest::ReplyWithHeaders("", "fresh"))});
-        const std::string url = "http://cut-host:" + std::to_string(far.port()) + "/x";
-        tppmtest::QuietForget(session, url);
+        kytest::ScriptedServer far(FirstCutThenFresh(c.first));
+        const std::string url = UncachedUrl(far);
 
         ASSERT_TRUE(
             session.KYLibCurlSendHttpReq2(HTTP_REQ_POST, url.c_str(), "a=1", 3, true, "cut-client", true));
@@ -222,10 +231,8 @@ TEST_F(TppmReconnect, ACutTunnelIsNotRetriedOnTheOrdinaryRouteNorAfterAReplyByte
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         log.clear();
-        kytest::ScriptedServer far(
-            {c.first, kytest::ScriptedAnswer::Send(kytest::ReplyWithHeaders("", "fresh"))});
-        const std::string url = "http://cut-host:" + std::to_string(far.port()) + "/x";
-        tppmtest::QuietForget(session, url);
+        kytest::ScriptedServer far(FirstCutThenFresh(c.first));
+        const std::string url = UncachedUrl(far);
         const std::string body(c.bodySize, 'b');
 
         EXPECT_FALSE(session.KYLibCurlSendHttpReq2(HTTP_REQ_POST, url.c_str(), body.data(), body.size(), true,
