@@ -17,11 +17,12 @@ FUZZ_TARGETS ?= $(shell sed -n 's/^KYFUZZ_TARGET.\([a-z_]*\).*/\1/p' fuzz/fuzz_t
 
 SUPPRESSIONS := $(CURDIR)/tools/sanitizers
 # Any report fails the test that made it: ASan and UBSan stop the process at the first one, LeakSanitizer
-# and ThreadSanitizer make it exit with a failure status.
+# and ThreadSanitizer make it exit with a failure status. die_after_fork=0: the relay's fork tests start
+# threads in a child of a process that has threads, which ThreadSanitizer otherwise refuses.
 ASAN_ENV := ASAN_OPTIONS=detect_leaks=1:detect_stack_use_after_return=1:check_initialization_order=1:strict_init_order=1 \
 	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	LSAN_OPTIONS=suppressions=$(SUPPRESSIONS)/lsan.supp:print_suppressions=0
-TSAN_ENV := TSAN_OPTIONS=second_deadlock_stack=1:suppressions=$(SUPPRESSIONS)/tsan.supp:print_suppressions=0
+TSAN_ENV := TSAN_OPTIONS=second_deadlock_stack=1:die_after_fork=0:suppressions=$(SUPPRESSIONS)/tsan.supp:print_suppressions=0
 
 # The lock and logger tests, built without NDEBUG: Boost's assertions (an unlock of a mutex the thread
 # does not hold aborts there) and the standard library's are on.

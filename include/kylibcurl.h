@@ -90,7 +90,7 @@ class KYLIBCURL_API KYLibCurl {
     char m_errorBuf[CURL_ERROR_SIZE];
     _http_req_type_ m_reqType;
     DataCallback m_writeCallback;
-    bool m_chunked;
+    bool m_chunked;  // "Transfer-Encoding: chunked" is in m_reqHeaders: bodies come from the read callback
 
     KYLibCurl();
     ~KYLibCurl();

@@ -80,10 +80,34 @@ TEST_F(DispatchFailure, UnresolvedHostKeepsTheStatusRead) {
               std::string::npos);
 }
 
+// Direct or routed, a null URL ends the request with false and the failure lines, and nothing is asked
+// of the firewall client or sent.
 TEST_F(DispatchFailure, NullUrlFailsWithItsLine) {
     const char* noUrl = nullptr;
-    EXPECT_FALSE(session.KYLibCurlSendHttpReq(HTTP_REQ_GET, noUrl, nullptr, 0, true, nullptr));
-    EXPECT_NE(log.messages().back().find("url:[(null)]"), std::string::npos) << log.messages().back();
+    const struct {
+        const char* what;
+        const char* client;
+        bool dynamic;
+    } cases[] = {{"direct", nullptr, false},
+                 {"routed", "null-url-client", false},
+                 {"dynamic", "null-url-client", true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        log.clear();
+        bool ok = true;
+        EXPECT_NO_THROW(
+            ok = session.KYLibCurlSendHttpReq2(HTTP_REQ_POST, noUrl, "a=1", 3, true, c.client, c.dynamic));
+        EXPECT_FALSE(ok);
+        EXPECT_EQ(
+            DispatchMessages(log),
+            (std::vector<std::string>{
+                "-1 failed to send http request",
+                "-1 curl-err:[" + Err(CURLE_URL_MALFORMAT) +
+                    "] http-resp:[0] url:[(null)] req-data:[a=1] len:[3] server-resp:[_null_] resp-size:[0]",
+            }));
+        for (const kytest::LogLine& line : log.lines()) EXPECT_EQ(line.tag, kTag) << line.message;
+    }
+    EXPECT_EQ(server.requestCount(), 0u);
 }
 
 size_t RefuseBody(void*, size_t, size_t, void*) { return 0; }

@@ -9,9 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "fault_test_helpers.h"
 #include "kylibcurl.h"
+#include "support/bytes_pattern.h"
 #include "support/log_capture.h"
+#include "support/refused_port.h"
 #include "support/test_server.h"
 
 namespace {
@@ -53,14 +54,15 @@ class DispatchLog : public ::testing::Test {
     kytest::LogCapture log;
     kytest::TestServer server;
     KYLibCurl session;
-    const std::string refused = "127.0.0.1:" + std::to_string(kytest::RefusedPort());
+    const kytest::RefusedPort refusing;
+    const std::string refused = "127.0.0.1:" + std::to_string(refusing.port());
 };
 
 TEST_F(DispatchLog, LongTextsAreCutWithAMarkAndTheFullSize) {
     const size_t replySize = 8 * kMiB;
     EXPECT_FALSE(Send(HTTP_REQ_GET, server.url("/bytes/" + std::to_string(replySize) + "?status=500"), ""));
     std::string line = DetailLine();
-    EXPECT_EQ(Field(line, "server-resp"), Cut(faulttest::Pattern(kShown), replySize - kShown));
+    EXPECT_EQ(Field(line, "server-resp"), Cut(kytest::Pattern(kShown), replySize - kShown));
     EXPECT_EQ(Field(line, "resp-size"), std::to_string(replySize));
 
     const std::string path = "/" + std::string(7 * kMiB, 'p');

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "kylibcurl.h"
 #include "support/log_capture.h"
@@ -69,10 +70,12 @@ TEST_F(Dispatch, HeaderLinesCarryOverUnlessFreshListsAreAsked) {
     ASSERT_TRUE(session.KYLibCurlSendHttpReq(HTTP_REQ_GET, server.url("/echo"), nullptr, 0, false, nullptr));
     EXPECT_EQ(server.lastRequest().header("X-Earlier"), "1");
 
-    // Without fresh lists the content-type line is added once more, and the replies accumulate.
+    // Without fresh lists the lines go out again, the content-type line still once, and the replies
+    // accumulate.
     ASSERT_TRUE(
         session.KYLibCurlSendHttpReq(HTTP_REQ_GET, server.url("/bytes/3"), nullptr, 0, false, nullptr));
-    EXPECT_EQ(server.lastRequest().headerCount("Content-Type"), 2u);
+    EXPECT_EQ(server.lastRequest().header("X-Earlier"), "1");
+    EXPECT_EQ(server.lastRequest().headerCount("Content-Type"), 1u);
     size_t len = 0;
     const std::string reply = session.GetHttpResponse(len, false);
     EXPECT_EQ(reply.substr(reply.size() - 3), "abc");
@@ -82,6 +85,32 @@ TEST_F(Dispatch, HeaderLinesCarryOverUnlessFreshListsAreAsked) {
     EXPECT_FALSE(server.lastRequest().hasHeader("X-Earlier"));
     EXPECT_FALSE(server.lastRequest().hasHeader("X-Dropped"));
     EXPECT_EQ(server.lastRequest().headerCount("Content-Type"), 1u);
+}
+
+// A caller keeps its own header lines by keeping the list: request after request goes out byte for byte
+// as the first did, whatever the method.
+TEST_F(Dispatch, AKeptListSendsTheSameHeadEveryTime) {
+    ASSERT_TRUE(session.KYLibCurlAppendHeader(HTTP_HDR_HEADER, "X-Kept: 1"));
+    const _http_req_type_ types[] = {HTTP_REQ_GET, HTTP_REQ_POST, HTTP_REQ_PUT, HTTP_REQ_HEAD};
+    for (int i = 0; i < 1000; ++i) {
+        const _http_req_type_ type = types[i % 4];
+        ASSERT_TRUE(session.KYLibCurlSendHttpReq(type, server.url("/echo"), kBody, kBodyLen, false, nullptr))
+            << "request " << i;
+    }
+    const std::vector<kytest::ReceivedRequest> requests = server.requests();
+    ASSERT_EQ(requests.size(), 1000u);
+    const std::string expectedFirst =
+        "GET /echo HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(server.port()) +
+        "\r\nAccept: */*\r\nX-Kept: 1\r\n"
+        "Content-Type: application/x-www-form-urlencoded\r\n\r\n";
+    EXPECT_EQ(requests[0].raw, expectedFirst);
+    for (size_t i = 4; i < requests.size(); ++i) {
+        ASSERT_EQ(requests[i].raw, requests[i % 4].raw) << "request " << i;
+    }
+    for (size_t i = 0; i < 4; ++i) {
+        EXPECT_EQ(requests[i].headerCount("Content-Type"), 1u) << requests[i].raw;
+        EXPECT_EQ(requests[i].headerCount("X-Kept"), 1u) << requests[i].raw;
+    }
 }
 
 TEST_F(Dispatch, StatusDecidesSuccess) {

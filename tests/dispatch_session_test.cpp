@@ -2,6 +2,8 @@
 // asked, with nothing left over from the requests before it; HTTPS and cookies through the dispatcher.
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <fstream>
 #include <random>
 #include <string>
 
@@ -94,6 +96,34 @@ TEST_F(DispatchSession, RequestEndingEarlyLeavesNoMethodBehind) {
 
     SendAndCheck({HTTP_REQ_GET, "", "/echo"});
     SendAndCheck({HTTP_REQ_HEAD, "", "/echo"});
+}
+
+// A method the library has no type for is sent by setting its text through the raw option setter; GET,
+// POST and HEAD requests then go out under it, with their own body rules. A text method's request puts
+// its own text in its place, and clears it when it ends.
+TEST_F(DispatchSession, TheCallersOwnMethodTextSurvivesGetPostAndHead) {
+    const struct {
+        const char* text;
+        _http_req_type_ type;
+        const char* body;
+    } cases[] = {
+        {"PROPFIND", HTTP_REQ_GET, ""},
+        {"PROPFIND", HTTP_REQ_POST, "<propfind/>"},
+        {"OPTIONS", HTTP_REQ_HEAD, ""},
+        {"OPTIONS", HTTP_REQ_GET, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.text) + " over " + MethodText(c.type));
+        ASSERT_TRUE(session.KYLibCurlSetAdditionalOptionsStringValue(CURLOPT_CUSTOMREQUEST, c.text));
+        for (int twice = 0; twice < 2; ++twice) {
+            ASSERT_TRUE(session.KYLibCurlSendHttpReq(c.type, server.url("/echo"), c.body, strlen(c.body),
+                                                     true, nullptr));
+            EXPECT_EQ(server.lastRequest().method, c.text);
+            EXPECT_EQ(server.lastRequest().body, c.body);
+        }
+    }
+    SendAndCheck({HTTP_REQ_PUT, "put-body", "/echo"});
+    SendAndCheck({HTTP_REQ_GET, "", "/echo"});
 }
 
 // Random methods, bodies (any bytes, zero bytes included) and outcomes on one session, seeded so that a

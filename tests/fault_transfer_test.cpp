@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <string>
 #include <thread>
 
@@ -151,13 +152,24 @@ TEST_F(TransferFault, CleanCloseInTheMiddleOfABodyFailsAndTheSessionStaysUsable)
 class TunnelFault : public TransferFault {
   protected:
     kytest::FreshFirewall firewall;
+    // Sends on a thread of its own and closes the tunnel at port once the server holds the request.
+    void CloseTunnelUnder(int port, const std::function<void()>& send) {
+        std::thread transfer(send);
+        const bool arrived = server.waitForRequests(1);
+        const bool closed = kyfw::closeTunnel(port);
+        transfer.join();
+        ASSERT_TRUE(arrived);
+        ASSERT_TRUE(closed);
+    }
 };
 
-// The tunnel closes while a routed transfer waits for its reply: the relay resets the connection. The
-// next request on the dynamic route finds the cached tunnel refused and reconnects through a fresh one.
+// The tunnel closes while a routed transfer on the ordinary route waits for its reply: the relay resets
+// the connection and the request fails, without a reconnect. The next request on the dynamic route finds
+// the cached tunnel refused and reconnects through a fresh one.
 TEST_F(TunnelFault, TunnelDyingUnderATransferFailsItAndTheNextDynamicRequestReconnects) {
     const std::string client = "dying-tunnel-client";
     const std::string base = "http://dying-tunnel-host:" + std::to_string(server.port());
+    kyfw::setRoute("", kyfw::Route::Tunnel);
     tppmtest::QuietForget(session, base + "/");
     std::string tunnelUrl;
     ASSERT_TRUE(session.getTPPMUrl(client, base + "/stall", tunnelUrl, true));
@@ -165,22 +177,16 @@ TEST_F(TunnelFault, TunnelDyingUnderATransferFailsItAndTheNextDynamicRequestReco
     ASSERT_NE(deadPort, 0);
 
     bool ok = true;
-    std::thread transfer([&] {
-        ok = session.KYLibCurlSendHttpReq2(HTTP_REQ_GET, (base + "/stall").c_str(), nullptr, 0, true,
-                                           client.c_str(), true);
-    });
-    const bool arrived = server.waitForRequests(1);
-    const bool closed = kyfw::closeTunnel(deadPort);
-    transfer.join();
-    ASSERT_TRUE(arrived);
-    ASSERT_TRUE(closed);
+    ASSERT_NO_FATAL_FAILURE(CloseTunnelUnder(deadPort, [&] {
+        ok = session.KYLibCurlSendHttpReq(HTTP_REQ_GET, base + "/stall", nullptr, 0, true, client.c_str());
+    }));
 
     EXPECT_FALSE(ok);
     EXPECT_EQ(session.m_httpRespCode, HTTP_RESP_CONNECT_FAILED);
     EXPECT_TRUE(log.contains("failed to send http request"));
     for (const std::string& message : log.messages())
         EXPECT_FALSE(tppmtest::StartsWith(message, "Unable to connect"))
-            << "only a refused connection reconnects";
+            << "the ordinary route never reconnects";
 
     log.clear();
     ASSERT_TRUE(session.KYLibCurlSendHttpReq2(HTTP_REQ_GET, (base + "/echo").c_str(), nullptr, 0, true,
@@ -195,6 +201,32 @@ TEST_F(TunnelFault, TunnelDyingUnderATransferFailsItAndTheNextDynamicRequestReco
     const int freshPort = tppmtest::TunnelPort(tppmtest::QuietCachedPrefix(session, base + "/"));
     EXPECT_NE(freshPort, 0);
     EXPECT_NE(freshPort, deadPort);
+}
+
+// On the dynamic route a tunnel that dies before any reply byte arrived is a stale tunnel like a refused
+// one: the request goes out once more through a fresh tunnel, and the server answers that one.
+TEST_F(TunnelFault, TunnelDyingBeforeTheReplyOnTheDynamicRouteIsReconnected) {
+    const std::string client = "dying-dynamic-client";
+    const std::string url = "http://dying-dynamic-host:" + std::to_string(server.port()) + "/delay/2000";
+    tppmtest::QuietForget(session, url);
+    std::string tunnelUrl;
+    ASSERT_TRUE(session.getTPPMUrl(client, url, tunnelUrl, true));
+    const int deadPort = tppmtest::TunnelPort(tunnelUrl);
+    ASSERT_NE(deadPort, 0);
+    log.clear();
+
+    bool ok = false;
+    ASSERT_NO_FATAL_FAILURE(CloseTunnelUnder(deadPort, [&] {
+        ok = session.KYLibCurlSendHttpReq2(HTTP_REQ_GET, url.c_str(), nullptr, 0, true, client.c_str(), true);
+    }));
+
+    EXPECT_TRUE(ok);
+    EXPECT_EQ(session.m_httpRespCode, 200);
+    EXPECT_EQ(Body(session), "delayed");
+    EXPECT_EQ(server.requestCount(), 2u);
+    EXPECT_TRUE(log.contains("Unable to connect to dynamic tppm url [" + tunnelUrl +
+                             "], refetching tppm url for [" + url + "] and retrying"));
+    EXPECT_FALSE(log.contains("failed to send http request"));
 }
 
 }  // namespace

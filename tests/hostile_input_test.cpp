@@ -15,6 +15,7 @@
 #include "kylibcurl.h"
 #include "support/fresh_firewall.h"
 #include "support/log_capture.h"
+#include "support/refused_port.h"
 #include "support/test_server.h"
 
 namespace {
@@ -186,7 +187,8 @@ TEST_F(HostileInput, RoutedRequestsEndClearly) {
 // The lines not reached above: a failed request whose error reply echoes the body, the cache's lines
 // with a hostile key and value, the reconnect line, the undecided-client line and the no-scheme line.
 TEST_F(HostileInput, EveryLinePathWritesOneBoundedLine) {
-    const std::string refused = "http://127.0.0.1:" + std::to_string(kytest::RefusedPort());
+    const kytest::RefusedPort refusing;
+    const std::string refused = "http://127.0.0.1:" + std::to_string(refusing.port());
     for (const Hostile& hostile : HostileTexts()) {
         const std::string what = hostile.name;
         EXPECT_FALSE(session.KYLibCurlSendHttpReq(HTTP_REQ_POST, server.url("/echo?status=500"),

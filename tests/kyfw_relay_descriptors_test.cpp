@@ -8,10 +8,6 @@
 
 #include "kyfw_relay_test_helpers.h"
 
-// The children start the relay's thread, which ThreadSanitizer refuses after a fork of a process with
-// threads unless told otherwise.
-extern "C" const char* __tsan_default_options() { return "die_after_fork=0"; }
-
 namespace {
 
 // Exit codes of the child: 0 when every queued connection was served in turn.

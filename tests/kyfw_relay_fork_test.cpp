@@ -9,10 +9,6 @@
 
 #include "kyfw_relay_test_helpers.h"
 
-// The children start the relay's thread, which ThreadSanitizer refuses after a fork of a process with
-// threads unless told otherwise.
-extern "C" const char* __tsan_default_options() { return "die_after_fork=0"; }
-
 namespace {
 
 using relaytest::ConnectTo;

@@ -31,10 +31,19 @@ TEST_F(AppendHeader, HeaderLinesAccumulateAndGoOutWithTheContentTypeLine) {
     EXPECT_EQ(request.header("Content-Type"), "application/x-www-form-urlencoded");
 }
 
-TEST_F(AppendHeader, EachInitOfTheHeadersAddsAnotherContentTypeLine) {
+// A kept list carries the content-type line once, however often the headers are set up; a different
+// content-type line of the caller's does not stand in for it.
+TEST_F(AppendHeader, InitOfTheHeadersAddsTheContentTypeLineOnce) {
     ASSERT_TRUE(session.KYLibCulrInitHttpHeaders());
     ASSERT_TRUE(Fetch("/echo"));
     EXPECT_EQ(server.lastRequest().headerCount("Content-Type"), 1u);
+    ASSERT_TRUE(session.KYLibCulrInitHttpHeaders());
+    ASSERT_TRUE(Fetch("/echo"));
+    EXPECT_EQ(server.lastRequest().headerCount("Content-Type"), 1u);
+
+    session.KYLibCurlFreeHttpHeaderList();
+    ASSERT_TRUE(session.KYLibCurlAppendHeader(HTTP_HDR_HEADER, "Content-Type: application/json"));
+    ASSERT_TRUE(session.KYLibCulrInitHttpHeaders());
     ASSERT_TRUE(session.KYLibCulrInitHttpHeaders());
     ASSERT_TRUE(Fetch("/echo"));
     EXPECT_EQ(server.lastRequest().headerCount("Content-Type"), 2u);
@@ -107,12 +116,23 @@ INSTANTIATE_TEST_SUITE_P(Lines, ChunkedFlag,
                                            ChunkedCase{"Transfer-Encoding: Chunked", false},
                                            ChunkedCase{"X-Other: 1", false}));
 
-TEST_F(AppendHeader, ChunkedFlagStaysOnceSet) {
+// The flag says the list holds the chunked line, so it goes with the list: released directly, by a
+// request asking for fresh lists, or with the session's handle.
+TEST_F(AppendHeader, ChunkedFlagEndsWithTheListThatHeldItsLine) {
     ASSERT_TRUE(session.KYLibCurlAppendHeader(HTTP_HDR_HEADER, "Transfer-Encoding: chunked"));
-    session.KYLibCurlFreeHttpHeaderList();
     ASSERT_TRUE(session.KYLibCurlAppendHeader(HTTP_HDR_HEADER, "X-Other: 1"));
-    session.KYLibCurlDeInit();
     EXPECT_TRUE(session.m_chunked);
+    session.KYLibCurlFreeHttpHeaderList();
+    EXPECT_FALSE(session.m_chunked);
+
+    ASSERT_TRUE(session.KYLibCurlAppendHeader(HTTP_HDR_HEADER, "Transfer-Encoding: chunked"));
+    ASSERT_TRUE(session.KYLibCurlSendHttpReq(HTTP_REQ_GET, server.url("/echo"), nullptr, 0, true, nullptr));
+    EXPECT_FALSE(session.m_chunked);
+    EXPECT_FALSE(server.lastRequest().hasHeader("Transfer-Encoding"));
+
+    ASSERT_TRUE(session.KYLibCurlAppendHeader(HTTP_HDR_HEADER, "Transfer-Encoding: chunked"));
+    session.KYLibCurlDeInit();
+    EXPECT_FALSE(session.m_chunked);
 }
 
 TEST_F(AppendHeader, AnUnknownKindIsLoggedWithoutLevelAndChangesNothing) {

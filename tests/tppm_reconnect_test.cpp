@@ -10,6 +10,7 @@
 #include "support/fresh_firewall.h"
 #include "support/log_capture.h"
 #include "support/refused_port.h"
+#include "support/scripted_server.h"
 #include "support/test_server.h"
 #include "support/tppm_test_helpers.h"
 
@@ -50,6 +51,18 @@ class TppmReconnect : public ::testing::Test {
                 routing.push_back(line);
         }
         return routing;
+    }
+
+    // The server's URL under a host name of its own, with no tunnel cached for it yet.
+    std::string UncachedUrl(const kytest::ScriptedServer& far) {
+        const std::string url = "http://cut-host:" + std::to_string(far.port()) + "/x";
+        tppmtest::QuietForget(session, url);
+        return url;
+    }
+    size_t ReconnectLines() const {
+        size_t lines = 0;
+        for (const std::string& message : log.messages()) lines += StartsWith(message, "Unable to connect");
+        return lines;
     }
 
     kytest::TestServer server;
@@ -155,6 +168,103 @@ TEST_F(TppmReconnect, OrdinaryRouteDoesNotReconnect) {
     EXPECT_EQ(session.m_httpRespCode, HTTP_RESP_CONNECT_FAILED);
     for (const std::string& message : log.messages()) EXPECT_FALSE(StartsWith(message, "Unable to connect"));
     EXPECT_EQ(Cached(url) + "/x", deadUrl);
+}
+
+// A tunnel whose far side is gone accepts the connection and then ends it: with nothing sent back, or
+// with a reset once the request was written. Before any reply byte arrived that is a stale tunnel, however
+// it shows, and the dynamic route reconnects once; the fresh tunnel reaches the server's next connection.
+// The first connection ends as first says; every later one is answered with "fresh".
+std::vector<kytest::ScriptedAnswer> FirstCutThenFresh(const kytest::ScriptedAnswer& first) {
+    return {first, kytest::ScriptedAnswer::Send(kytest::ReplyWithHeaders("", "fresh"))};
+}
+
+struct StaleCase {
+    const char* name;
+    kytest::ScriptedAnswer first;
+};
+
+const StaleCase kStaleCases[] = {
+    {"closed without a reply", kytest::ScriptedAnswer::Close()},
+    {"reset after the request", kytest::ScriptedAnswer::Reset()},
+};
+
+TEST_F(TppmReconnect, ATunnelCutBeforeTheReplyIsStaleOnTheDynamicRoute) {
+    for (const StaleCase& c : kStaleCases) {
+        SCOPED_TRACE(c.name);
+        log.clear();
+        kytest::ScriptedServer far(FirstCutThenFresh(c.first));
+        const std::string url = UncachedUrl(far);
+
+        ASSERT_TRUE(
+            session.KYLibCurlSendHttpReq2(HTTP_REQ_POST, url.c_str(), "a=1", 3, true, "cut-client", true));
+
+        EXPECT_EQ(session.m_httpRespCode, 200);
+        size_t length = 0;
+        const char* body = session.GetHttpResponse(length, false);
+        EXPECT_EQ(std::string(body ? body : "", length), "fresh");
+        EXPECT_EQ(far.connectionCount(), 2u);
+        EXPECT_EQ(ReconnectLines(), 1u);
+        EXPECT_FALSE(log.contains("failed to send http request"));
+    }
+}
+
+// On the ordinary route, and once a reply byte has arrived, the request fails as it comes.
+TEST_F(TppmReconnect, ACutTunnelIsNotRetriedOnTheOrdinaryRouteNorAfterAReplyByte) {
+    kyfw::setRoute("", kyfw::Route::Tunnel);
+    constexpr long kAnyFailure = -1;
+    // 2 MiB is large enough that libcurl asks for "100 Continue" before it sends the body.
+    const struct {
+        const char* name;
+        kytest::ScriptedAnswer first;
+        bool dynamic;
+        size_t bodySize;
+        long status;
+    } cases[] = {
+        {"ordinary route, closed", kytest::ScriptedAnswer::Close(), false, 3, 0},
+        {"ordinary route, reset", kytest::ScriptedAnswer::Reset(), false, 3, HTTP_RESP_CONNECT_FAILED},
+        {"dynamic route, reset after 100 Continue", kytest::ScriptedAnswer::ContinueThenReset(), true,
+         2 << 20, kAnyFailure},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        log.clear();
+        kytest::ScriptedServer far(FirstCutThenFresh(c.first));
+        const std::string url = UncachedUrl(far);
+        const std::string body(c.bodySize, 'b');
+
+        EXPECT_FALSE(session.KYLibCurlSendHttpReq2(HTTP_REQ_POST, url.c_str(), body.data(), body.size(), true,
+                                                   "cut-client", c.dynamic));
+
+        if (c.status != kAnyFailure) {
+            EXPECT_EQ(session.m_httpRespCode, c.status);
+        }
+        EXPECT_NE(session.m_httpRespCode, 200);
+        EXPECT_EQ(far.connectionCount(), 1u);
+        EXPECT_EQ(ReconnectLines(), 0u);
+        EXPECT_TRUE(log.contains("failed to send http request"));
+    }
+}
+
+// The tunnel a dynamic request went through closes before the next request, which finds its kept
+// connection gone and the port refusing: one reconnect, and the request goes out once.
+TEST_F(TppmReconnect, ATunnelClosedBetweenTwoDynamicRequestsIsReconnectedOnce) {
+    const std::string url = "http://between-host:" + std::to_string(server.port()) + "/echo";
+    tppmtest::QuietForget(session, url);
+    for (int round = 0; round < 20; ++round) {
+        SCOPED_TRACE(round);
+        ASSERT_TRUE(session.KYLibCurlSendHttpReq2(HTTP_REQ_GET, url.c_str(), nullptr, 0, true,
+                                                  "between-client", true));
+        ASSERT_TRUE(kyfw::closeTunnel(TunnelPort(Cached(url))));
+        log.clear();
+        server.clearRequests();
+
+        ASSERT_TRUE(
+            session.KYLibCurlSendHttpReq2(HTTP_REQ_PUT, url.c_str(), "p=1", 3, true, "between-client", true));
+        EXPECT_EQ(session.m_httpRespCode, 200);
+        EXPECT_EQ(ReconnectLines(), 1u);
+        ASSERT_EQ(server.requestCount(), 1u);
+        EXPECT_EQ(server.lastRequest().body, "p=1");
+    }
 }
 
 }  // namespace

@@ -24,6 +24,11 @@ void RunRelayLoad(const SuiteOptions& options, const ServerProcess& server, Repo
 // The body of the driver when it runs under callgrind: counts instructions of the small-request clients
 // against the server at port, with one callgrind dump per batch.
 int CallgrindWorker(int port);
+// Figure 2, continued: a large body in fresh processes with and without the relay thread.
+void MeasureProcessShapes(const SuiteOptions& options, const ServerProcess& server, Report& report);
+// The body of the driver as a rate worker: one client ("session" or "realloc") receives the body at url
+// in this fresh process, with the relay thread running when relay is set, and prints "rate <bytes/s>".
+int RateWorker(const std::string& client, const std::string& url, size_t bytes, bool relay);
 // The body of the driver as a peak-memory worker: one client ("session", "string" or "realloc")
 // receives the body at url and the resident growth is printed as "peak <bytes>".
 int PeakWorker(const std::string& client, const std::string& url, size_t bytes);

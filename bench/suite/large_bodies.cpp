@@ -10,6 +10,7 @@
 #include "figures.h"
 #include "peak_memory.h"
 #include "rounds.h"
+#include "worker_process.h"
 
 namespace kybench {
 namespace {
@@ -21,14 +22,9 @@ constexpr size_t kMiB = 1024 * 1024;
 // its mmap threshold), and the clients of one process would shape each other's figure.
 double PeakInFreshProcess(const SuiteOptions& options, const char* client, const std::string& url,
                           size_t bytes) {
-    std::string command =
-        options.selfBinary + " --peak-worker " + client + " " + url + " " + std::to_string(bytes);
-    FILE* worker = popen(command.c_str(), "r");
-    if (!worker) return NAN;
-    double peak = NAN;
-    if (fscanf(worker, "peak %lf", &peak) != 1) peak = NAN;
-    pclose(worker);
-    return peak;
+    return WorkerNumber(
+        options.selfBinary + " --peak-worker " + client + " " + url + " " + std::to_string(bytes),
+        "peak %lf");
 }
 
 void MeasureSize(const SuiteOptions& options, const ServerProcess& server, size_t mebibytes, int rounds,
@@ -81,6 +77,7 @@ void RunLargeBodies(const SuiteOptions& options, const ServerProcess& server, Re
     report.Section("2. Large bodies into the reply buffer (throughput, peak resident growth)");
     MeasureSize(options, server, 64, 21, report);
     MeasureSize(options, server, 256, 11, report);
+    MeasureProcessShapes(options, server, report);
 }
 
 int PeakWorker(const std::string& client, const std::string& url, size_t bytes) {

@@ -67,6 +67,9 @@ int main(int argc, char** argv) {
         return kybench::CallgrindWorker(atoi(argv[2]));
     if (argc == 5 && strcmp(argv[1], "--peak-worker") == 0)
         return kybench::PeakWorker(argv[2], argv[3], strtoull(argv[4], nullptr, 10));
+    if (argc == 6 && strcmp(argv[1], "--rate-worker") == 0)
+        return kybench::RateWorker(argv[2], argv[3], strtoull(argv[4], nullptr, 10),
+                                   strcmp(argv[5], "relay") == 0);
 
     kybench::SuiteOptions options;
     if (!ParseOptions(argc, argv, options)) return 2;

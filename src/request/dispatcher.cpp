@@ -15,7 +15,7 @@
 namespace kylibcurl::detail {
 namespace {
 
-// A refused dynamic TPPM tunnel is taken as stale and fetched afresh, this many times at most.
+// A stale dynamic TPPM tunnel is fetched afresh this many times at most.
 constexpr int kMaxReconnects = 1;
 
 // One request as the caller gave it, and the URL it was resolved to when routed.
@@ -31,8 +31,10 @@ struct DispatchCall {
     long status = 0;     // the last status read, kept across attempts
 };
 
+// A null URL has nothing to route: it goes the direct way, where the transfer fails for want of a URL
+// and the failure lines say so, instead of reaching the tunnel resolution, which takes strings.
 bool SetRequestUrl(DispatchCall& call) {
-    if (!call.clientName) return call.session.KYCurlSetUrl(call.url);
+    if (!call.clientName || !call.url) return call.session.KYCurlSetUrl(call.url);
     return ResolveRoutedUrl(call.session, call.clientName, call.url, call.useDynamicTppm, call.outUrl);
 }
 
@@ -49,8 +51,8 @@ bool InstallBody(DispatchCall& call, const RequestMethod& method) {
 }
 
 bool ShouldReconnect(const DispatchCall& call, CURLcode result, int reconnects) {
-    return result == CURLE_COULDNT_CONNECT && reconnects < kMaxReconnects && call.clientName &&
-           call.useDynamicTppm;
+    return reconnects < kMaxReconnects && call.clientName && call.url && call.useDynamicTppm &&
+           TunnelLooksStale(call.session.m_curlHandle, result);
 }
 
 bool JudgeTransfer(DispatchCall& call, const PerformOutcome& outcome) {

@@ -13,15 +13,12 @@ void ClearMethodText(void* handle) {
     CurlWrapper::gCurlWrapper.Curl_easy_setopt(handle, CURLOPT_CUSTOMREQUEST, static_cast<void*>(nullptr));
 }
 
-// A text left by a request that ended early would rename this request's method. HEAD's NOBODY would make
-// a text method a HEAD request: libcurl keeps the option until POST, HTTPGET or NOBODY 0 resets it, and
-// of those a text method sets none by itself.
+// HEAD's NOBODY would make a text method a HEAD request: libcurl keeps the option until POST, HTTPGET or
+// NOBODY 0 resets it, and of those a text method sets none by itself. The other methods leave the method
+// text alone: the library's own text never outlives its request (MethodTextGuard), so a text on the
+// handle is the caller's, set through the raw option setter to send a method the library has no type for.
 void ResetEarlierMethod(void* handle, const RequestMethod& method) {
-    if (method.isText) {
-        CurlWrapper::gCurlWrapper.Curl_easy_setopt(handle, CURLOPT_NOBODY, 0);
-        return;
-    }
-    ClearMethodText(handle);
+    if (method.isText) CurlWrapper::gCurlWrapper.Curl_easy_setopt(handle, CURLOPT_NOBODY, 0);
 }
 
 }  // namespace

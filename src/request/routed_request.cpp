@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "CurlWrapper.h"
 #include "diag/log_text.h"
 #include "diag/url_redaction.h"
 #include "kylibcurl.h"
@@ -17,8 +18,32 @@ bool ResolveRoutedUrl(KYLibCurl& session, const char* clientName, const char* ur
     return session.KYCurlSetUrl(outUrl.c_str());
 }
 
-// A refused dynamic TPPM URL is taken as a stale tunnel: its cached prefix is dropped and a fresh tunnel
-// is fetched. The key comes from the caller's url, under which the prefix was cached.
+namespace {
+
+// The status line is the first reply byte a transfer counts: no header bytes, no reply at all.
+bool NothingReceived(void* handle) {
+    long headerBytes = -1;
+    CurlWrapper::gCurlWrapper.Curl_easy_getinfo(handle, CURLINFO_HEADER_SIZE, &headerBytes);
+    return headerBytes == 0;
+}
+
+}  // namespace
+
+bool TunnelLooksStale(void* handle, CURLcode result) {
+    switch (result) {
+        case CURLE_COULDNT_CONNECT:
+            return true;
+        case CURLE_GOT_NOTHING:
+        case CURLE_SEND_ERROR:
+        case CURLE_RECV_ERROR:
+            return NothingReceived(handle);
+        default:
+            return false;
+    }
+}
+
+// A stale tunnel's cached prefix is dropped and a fresh tunnel is fetched. The key comes from the
+// caller's url, under which the prefix was cached.
 bool ReconnectRoutedUrl(KYLibCurl& session, const char* clientName, const char* url, std::string& outUrl) {
     LogSafely([&] {
         m_dbg.DebugLvl(

@@ -1,5 +1,6 @@
 // One perform of a session's transfer, and the rule that judges it: a write error is tolerated unless
-// the reply was truncated; success means result 0 (or a tolerated write error) and a 2xx status.
+// part of the reply could not be stored; success means result 0 (or a tolerated write error) and a 2xx
+// status.
 #ifndef KYLIBCURL_SESSION_PERFORM_STEP_H
 #define KYLIBCURL_SESSION_PERFORM_STEP_H
 
@@ -11,18 +12,19 @@ namespace kylibcurl::detail {
 
 struct PerformOutcome {
     CURLcode result;
-    bool replyTruncated;  // the session's reply buffer could not hold the body
+    bool replyNotStored;  // part of the reply could not be stored in the session
 
     // A caller's own write callback may stop a transfer on purpose, which libcurl reports as a write
     // error; a reply that could not be stored is a failure all the same.
-    bool WriteErrorTolerated() const { return result == CURLE_WRITE_ERROR && !replyTruncated; }
+    bool WriteErrorTolerated() const { return result == CURLE_WRITE_ERROR && !replyNotStored; }
     bool SucceededWith(long status) const {
         return (result == CURLE_OK || WriteErrorTolerated()) && status >= 200 && status <= 299;
     }
 };
 
-// Performs the session's transfer once. A truncation note left by a transfer performed elsewhere is
-// dropped first, and this transfer's is taken right after it, so a note never outlives its transfer.
+// Performs the session's transfer once, with the record its reply callbacks keep, and trims the reply
+// buffer after it. A note of a reply not stored left by a transfer performed elsewhere is dropped first,
+// and this transfer's is taken right after it, so a note never outlives its transfer.
 PerformOutcome PerformOnce(KYLibCurl& session);
 
 }  // namespace kylibcurl::detail

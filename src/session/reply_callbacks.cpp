@@ -1,25 +1,75 @@
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <string>
 
 #include "CurlWrapper.h"
 #include "kylibcurl.h"
-#include "session/reply_growth.h"
+#include "session/reply_buffer.h"
+#include "session/reply_note.h"
+#include "session/transfer_record.h"
 
-using kylibcurl::detail::NoteReplyGrowthFailed;
+using kylibcurl::detail::CurrentTransfer;
+using kylibcurl::detail::MakeReplyRoom;
+using kylibcurl::detail::NoteReplyNotStored;
+using kylibcurl::detail::TransferRecord;
 
 namespace {
 
 // A header line is short as a rule: it is copied to the stack, zero-terminated, for the list to copy.
 constexpr size_t kShortLine = 256;
 
+// What a session keeps of one transfer's header and trailer lines, counted as received: libcurl's own
+// cap on a reply's header lines. libcurl does not cap trailers, which a server may send without end.
+constexpr size_t kMaxLineBytes = size_t{300} * 1024;
+
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
-// Appends the length bytes at text, up to the first zero byte among them, as one line. A failed append
-// leaves the list as it was: losing one line beats losing them all.
-void AppendLine(curl_slist*& list, const char* text, size_t length) {
+// Returning less than libcurl handed over stops the transfer with CURLE_WRITE_ERROR; the note tells the
+// performer that the reply is incomplete.
+size_t RefuseReply(const KYLibCurl* session) {
+    NoteReplyNotStored(session);
+    return 0;
+}
+
+bool WithinLineCap(TransferRecord& transfer, size_t n) {
+    if (n > kMaxLineBytes - transfer.lineBytes) return false;
+    transfer.lineBytes += n;
+    return true;
+}
+
+curl_slist* LastLine(curl_slist* list) {
+    while (list && list->next) list = list->next;
+    return list;
+}
+
+// curl_slist_append walks from the node it is given to the end: given the tail, it appends at once.
+bool AppendAtTail(KYLibCurl& session, TransferRecord& transfer, const char* line) {
+    if (transfer.linesHead != session.m_respHeaders) {
+        transfer.linesHead = session.m_respHeaders;
+        transfer.linesTail = LastLine(session.m_respHeaders);
+    }
+    curl_slist* appended = CurlWrapper::gCurlWrapper.Curl_slist_append(transfer.linesTail, line);
+    if (!appended) return false;
+    if (!transfer.linesTail) {
+        session.m_respHeaders = transfer.linesHead = appended;
+        transfer.linesTail = appended;
+        return true;
+    }
+    transfer.linesTail = transfer.linesTail->next;
+    return true;
+}
+
+// Without the transfer's record the line is appended from the head, as the list always was.
+bool AppendLine(KYLibCurl& session, TransferRecord* transfer, const char* line) {
+    if (transfer) return AppendAtTail(session, *transfer, line);
+    curl_slist* head = CurlWrapper::gCurlWrapper.Curl_slist_append(session.m_respHeaders, line);
+    if (head) session.m_respHeaders = head;
+    return head != nullptr;
+}
+
+// Stores the length bytes at text, up to the first zero byte among them, as one line.
+bool StoreLine(KYLibCurl& session, TransferRecord* transfer, const char* text, size_t length) {
     char shortLine[kShortLine];
     std::string longLine;
     const char* line = shortLine;
@@ -30,44 +80,35 @@ void AppendLine(curl_slist*& list, const char* text, size_t length) {
         longLine.assign(text, length);
         line = longLine.c_str();
     }
-    curl_slist* head = CurlWrapper::gCurlWrapper.Curl_slist_append(list, line);
-    if (head) list = head;
+    return AppendLine(session, transfer, line);
 }
 
 }  // namespace
 
 // Appends the bytes to the reply buffer, keeping one zero byte after them. When the buffer cannot grow it
-// stays as it was and the transfer is stopped (returning less than given makes libcurl fail with
-// CURLE_WRITE_ERROR); the note tells the performer that the body is incomplete.
+// stays as it was and the transfer is stopped.
 size_t KYLibCurl::libcurl_callback(void* ptr, size_t size, size_t nmemb, void* userdata) {
     KYLibCurl* session = static_cast<KYLibCurl*>(userdata);
     if (size == 0 || nmemb == 0 || !session) return 0;
-    if (nmemb > SIZE_MAX / size) {
-        NoteReplyGrowthFailed(session);
-        return 0;
-    }
-    size_t n = size * nmemb;
-    if (n > SIZE_MAX - 1 - session->m_respSize) {
-        NoteReplyGrowthFailed(session);
-        return 0;
-    }
-    char* grown = static_cast<char*>(realloc(session->m_respData, session->m_respSize + n + 1));
-    if (!grown) {
-        NoteReplyGrowthFailed(session);
-        return 0;
-    }
+    if (nmemb > SIZE_MAX / size) return RefuseReply(session);
+    const size_t n = size * nmemb;
+    if (n > SIZE_MAX - 1 - session->m_respSize) return RefuseReply(session);
+    if (!MakeReplyRoom(*session, session->m_respSize + n + 1)) return RefuseReply(session);
     // Each new byte is written once: the copy, then the one zero byte after it.
-    session->m_respData = grown;
-    memcpy(grown + session->m_respSize, ptr, n);
+    memcpy(session->m_respData + session->m_respSize, ptr, n);
     session->m_respSize += n;
-    grown[session->m_respSize] = '\0';
+    session->m_respData[session->m_respSize] = '\0';
     return n;
 }
 
+// Keeps each header and trailer line, trimmed, in arrival order. A line that cannot be kept, or one past
+// the transfer's cap, stops the transfer: a reply with lines silently missing is never a success.
 size_t KYLibCurl::libcurl_headercallback(void* ptr, size_t size, size_t nitems, void* userdata) {
     KYLibCurl* session = static_cast<KYLibCurl*>(userdata);
     if (!session || (size != 0 && nitems > SIZE_MAX / size)) return 0;
-    size_t n = size * nitems;
+    const size_t n = size * nitems;
+    TransferRecord* transfer = CurrentTransfer(session);
+    if (transfer && !WithinLineCap(*transfer, n)) return RefuseReply(session);
     // Trimmed where it lies, as FXString::TrimWhiteSpace trims a copy: spaces and tabs leave both ends,
     // line-end characters stay.
     const char* begin = static_cast<const char*>(ptr);
@@ -75,11 +116,12 @@ size_t KYLibCurl::libcurl_headercallback(void* ptr, size_t size, size_t nitems, 
     while (begin < end && IsBlank(*begin)) ++begin;
     while (end > begin && IsBlank(end[-1])) --end;
     if (begin == end) return n;
-    // No exception may cross libcurl's frames: a line that cannot be copied stops the transfer.
+    // No exception may cross libcurl's frames.
     try {
-        AppendLine(session->m_respHeaders, begin, static_cast<size_t>(end - begin));
+        if (!StoreLine(*session, transfer, begin, static_cast<size_t>(end - begin)))
+            return RefuseReply(session);
     } catch (const std::bad_alloc&) {
-        return 0;
+        return RefuseReply(session);
     }
     return n;
 }

@@ -15,6 +15,10 @@ namespace {
 // wire as further header lines of the caller's making.
 bool IsOneLine(const char* line) { return strpbrk(line, "\r\n") == nullptr; }
 
+CURLcode Install(void* handle, curl_slist* list) {
+    return CurlWrapper::gCurlWrapper.Curl_easy_setopt(handle, CURLOPT_HTTPHEADER, static_cast<void*>(list));
+}
+
 // Appends one line to a request header list and hands the whole list to the handle. A line that cannot
 // be appended, or that would not go out as one line, leaves the list as it was.
 CURLcode AppendAndInstall(void* handle, curl_slist*& list, const char* line) {
@@ -22,7 +26,13 @@ CURLcode AppendAndInstall(void* handle, curl_slist*& list, const char* line) {
     curl_slist* head = CurlWrapper::gCurlWrapper.Curl_slist_append(list, line);
     if (!head) return CURLE_OUT_OF_MEMORY;
     list = head;
-    return CurlWrapper::gCurlWrapper.Curl_easy_setopt(handle, CURLOPT_HTTPHEADER, static_cast<void*>(list));
+    return Install(handle, list);
+}
+
+bool HoldsLine(const curl_slist* list, const char* line) {
+    for (; list; list = list->next)
+        if (strcmp(list->data, line) == 0) return true;
+    return false;
 }
 
 // The cookie options report to standard output, not to the log.
@@ -65,8 +75,12 @@ bool KYLibCurl::KYLibCurlAppendHeader(_http_hdr_type_ type, const char* text) {
     return true;
 }
 
+// A list kept across requests already holds the content-type line from the first of them: adding it
+// again with each request would grow the request head without bound.
 bool KYLibCurl::KYLibCulrInitHttpHeaders() {
     constexpr char kTag[] = "KYLibCurl::KYLibCulrInitHttpHeaders";
-    return CurlSucceeded(AppendAndInstall(m_curlHandle, m_reqHeaders, m_contentTypeHdr), kTag,
-                         "kycurl_esetopt returned error:[%s] options:[CURLOPT_HTTPHEADER]");
+    const CURLcode res = HoldsLine(m_reqHeaders, m_contentTypeHdr)
+                             ? Install(m_curlHandle, m_reqHeaders)
+                             : AppendAndInstall(m_curlHandle, m_reqHeaders, m_contentTypeHdr);
+    return CurlSucceeded(res, kTag, "kycurl_esetopt returned error:[%s] options:[CURLOPT_HTTPHEADER]");
 }

@@ -116,6 +116,8 @@ void KYLibCurl::KYLibCurlFreeHttpHeaderList() {
         CurlWrapper::gCurlWrapper.Curl_slist_free_all(m_reqHeaders);
         m_reqHeaders = nullptr;
     }
+    // Chunked mode ends with the list that held its line: later bodies are the caller's data again.
+    m_chunked = false;
     if (m_respData) {
         free(m_respData);
         m_respData = nullptr;

@@ -1,4 +1,4 @@
-#include "session/reply_growth.h"
+#include "session/reply_note.h"
 
 #include <cstddef>
 
@@ -15,7 +15,7 @@ thread_local size_t t_noted;  // slots in use: nearly always 0, so asking costs 
 
 }  // namespace
 
-void NoteReplyGrowthFailed(const KYLibCurl* session) {
+void NoteReplyNotStored(const KYLibCurl* session) {
     if (!session) return;
     for (const KYLibCurl* noted : t_failed)
         if (noted == session) return;
@@ -24,7 +24,7 @@ void NoteReplyGrowthFailed(const KYLibCurl* session) {
     t_next = (t_next + 1) % kSlots;
 }
 
-bool TakeReplyGrowthFailed(const KYLibCurl* session) {
+bool TakeReplyNotStored(const KYLibCurl* session) {
     if (!session || t_noted == 0) return false;
     bool failed = false;
     for (const KYLibCurl*& noted : t_failed) {
