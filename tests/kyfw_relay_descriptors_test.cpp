@@ -24,10 +24,15 @@ int ServeMoreConnectionsThanDescriptors(int echoPort) {
     const rlim_t limit = relaytest::OpenDescriptors() + kSpare;
     const rlimit low{limit, limit};
     if (setrlimit(RLIMIT_NOFILE, &low) != 0) return kNoLimit;
+    // Every client socket exists before the first connects: the relay starts accepting at once, and
+    // a socket made after that could find its descriptor taken.
     std::vector<relaytest::Fd> clients;
     for (int i = 0; i < kClients; ++i) {
-        clients.push_back(relaytest::ConnectTo(tunnel));
+        clients.emplace_back(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
         if (!clients.back()) return kNoClient;
+    }
+    for (relaytest::Fd& client : clients) {
+        if (!relaytest::ConnectSocket(client.get(), tunnel)) return kNoClient;
     }
     for (int i = 0; i < kClients; ++i) {
         if (!relaytest::RoundTrip(clients[i].get(), "queued " + std::to_string(i))) return kFirstUnserved + i;

@@ -56,16 +56,20 @@ inline sockaddr_in Loopback(int port) {
     return address;
 }
 
+// Connects fd to port on 127.0.0.1, its reads and writes giving up after kIoTimeoutSeconds.
+inline bool ConnectSocket(int fd, int port) {
+    timeval limit{kIoTimeoutSeconds, 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+    sockaddr_in address = Loopback(port);
+    return connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+}
+
 // A connected socket whose reads and writes give up after kIoTimeoutSeconds; empty with errno set when
 // the connection is refused.
 inline Fd ConnectTo(int port) {
     Fd socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    if (!socket) return socket;
-    timeval limit{kIoTimeoutSeconds, 0};
-    setsockopt(socket.get(), SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-    setsockopt(socket.get(), SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
-    sockaddr_in address = Loopback(port);
-    if (connect(socket.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    if (socket && !ConnectSocket(socket.get(), port)) {
         int error = errno;
         socket.close();
         errno = error;
