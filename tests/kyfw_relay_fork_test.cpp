@@ -42,28 +42,36 @@ TEST_F(RelayFork, ChildHoldsNoCopiesThatKeepTheParentsSocketsOpen) {
     ASSERT_EQ(pipe(started), 0);
     ASSERT_EQ(pipe(goAhead), 0);
     const int port = echo.port();
-    std::thread parentSide([&] {
-        // While the child lives: closing the tunnel must reset the relayed connection and free the port,
-        // which copies of the relay's descriptors in the child would prevent.
-        pollfd childStarted{started[0], POLLIN, 0};
-        EXPECT_EQ(poll(&childStarted, 1, relaytest::kIoTimeoutSeconds * 1000), 1);
-        EXPECT_TRUE(kyfw::closeTunnel(tunnel));
-        EXPECT_EQ(relaytest::EndOfStream(relayed.get()), ECONNRESET);
-        EXPECT_FALSE(ConnectTo(tunnel));
-        EXPECT_EQ(errno, ECONNREFUSED);
-        EXPECT_TRUE(relaytest::Eventually([this] { return echo.resets() == 1; }));
-        close(goAhead[1]);
-    });
-    const int status = relaytest::RunInChild([&] {
+    // The child is forked while the process is quiet (no thread of the test is starting or allocating).
+    // It says when it runs (its fork handlers are done by then), then waits until the parent has closed
+    // its tunnel.
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        alarm(60);
         close(goAhead[1]);
         char byte = 's';
-        if (write(started[1], &byte, 1) != 1) return static_cast<int>(kNoGoAhead);
-        if (read(goAhead[0], &byte, 1) != 0) return static_cast<int>(kNoGoAhead);
-        return UseARelayOfItsOwn(port);
-    });
-    parentSide.join();
-    for (int fd : {started[0], started[1], goAhead[0]}) close(fd);
-    EXPECT_EQ(status, kFine);
+        if (write(started[1], &byte, 1) != 1) _exit(kNoGoAhead);
+        if (read(goAhead[0], &byte, 1) != 0) _exit(kNoGoAhead);
+        _exit(UseARelayOfItsOwn(port));
+    }
+    close(goAhead[0]);
+    close(started[1]);
+    pollfd childStarted{started[0], POLLIN, 0};
+    EXPECT_EQ(poll(&childStarted, 1, relaytest::kIoTimeoutSeconds * 1000), 1);
+    close(started[0]);
+    // While the child lives: closing the tunnel must reset the relayed connection and free the port,
+    // which copies of the relay's descriptors in the child would prevent.
+    EXPECT_TRUE(kyfw::closeTunnel(tunnel));
+    EXPECT_EQ(relaytest::EndOfStream(relayed.get()), ECONNRESET);
+    EXPECT_FALSE(ConnectTo(tunnel));
+    EXPECT_EQ(errno, ECONNREFUSED);
+    EXPECT_TRUE(relaytest::Eventually([this] { return echo.resets() == 1; }));
+    close(goAhead[1]);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status)) << "signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), kFine);
 
     const int again = relaytest::OpenTunnel("*parent*0*0", echo.port());
     Fd after = ConnectTo(again);
