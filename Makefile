@@ -1,11 +1,9 @@
-# Entry points for a fresh Debian machine: `make demo`, `make test` (the plain suite, then `make check` and
-# `make check-debug`), `make check` (the suite under AddressSanitizer with UndefinedBehaviorSanitizer, then
-# under ThreadSanitizer), `make check-debug` (the lock and logger tests in a Debug build) and `make fuzz`
-# (every libFuzzer target for FUZZ_TIME seconds).
+# Entry points for a fresh Debian machine: `make demo`, `make test` (the plain suite, then `make check`),
+# `make check` (the suite under AddressSanitizer with UndefinedBehaviorSanitizer in a Debug build, then under
+# ThreadSanitizer) and `make fuzz` (every libFuzzer target for FUZZ_TIME seconds).
 BUILD ?= build
 ASAN_BUILD ?= build-asan
 TSAN_BUILD ?= build-tsan
-DEBUG_BUILD ?= build-debug
 FUZZ_BUILD ?= build-fuzz
 BENCH_BUILD ?= build-bench
 KYCURL_BENCH_BUILD ?= build-bench-kycurl
@@ -24,12 +22,7 @@ ASAN_ENV := ASAN_OPTIONS=detect_leaks=1:detect_stack_use_after_return=1:check_in
 	LSAN_OPTIONS=suppressions=$(SUPPRESSIONS)/lsan.supp:print_suppressions=0
 TSAN_ENV := TSAN_OPTIONS=second_deadlock_stack=1:die_after_fork=0:suppressions=$(SUPPRESSIONS)/tsan.supp:print_suppressions=0
 
-# The lock and logger tests, built without NDEBUG: Boost's assertions (an unlock of a mutex the thread
-# does not hold aborts there) and the standard library's are on.
-DEBUG_TARGETS := platform_tests session_tests companion_tests
-DEBUG_TESTS := FXCriticalSection\.|KyCriticalSection\.|KyCriticalSectionH\.|EvDebug
-
-.PHONY: all bootstrap configure build demo test check check-asan check-tsan check-debug fuzz clean
+.PHONY: all bootstrap configure build demo test check check-asan check-tsan fuzz clean
 
 all: build
 
@@ -48,12 +41,13 @@ demo: build
 test: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
 	$(MAKE) check
-	$(MAKE) check-debug
 
 check: check-asan check-tsan
 
+# A Debug build: besides compiling sooner, it keeps Boost's and the standard library's assertions on (Boost
+# aborts when a mutex is unlocked by a thread that does not hold it, which the recursive lock must never do).
 check-asan: bootstrap
-	cmake -S . -B $(ASAN_BUILD) -G Ninja -DKYLIBCURL_SANITIZE=address $(CMAKE_FLAGS)
+	cmake -S . -B $(ASAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKYLIBCURL_SANITIZE=address $(CMAKE_FLAGS)
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	$(ASAN_ENV) ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS)
 
@@ -61,11 +55,6 @@ check-tsan: bootstrap
 	cmake -S . -B $(TSAN_BUILD) -G Ninja -DKYLIBCURL_SANITIZE=thread $(CMAKE_FLAGS)
 	cmake --build $(TSAN_BUILD) -j $(JOBS)
 	$(TSAN_ENV) ctest --test-dir $(TSAN_BUILD) --output-on-failure -j $(JOBS)
-
-check-debug: bootstrap
-	cmake -S . -B $(DEBUG_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKYLIBCURL_BUILD_TOOLS=OFF $(CMAKE_FLAGS)
-	cmake --build $(DEBUG_BUILD) -j $(JOBS) --target $(DEBUG_TARGETS)
-	ctest --test-dir $(DEBUG_BUILD) --output-on-failure -j $(JOBS) -R '$(DEBUG_TESTS)'
 
 # libFuzzer needs clang; the library is built with coverage instrumentation and ASan + UBSan. A crash
 # reproduces with one command, printed in the summary: $(FUZZ_BUILD)/bin/<target>_fuzz <crash-file>.
@@ -96,5 +85,5 @@ bench-kycurl:
 	bench/kycurl/download_vs_curl.sh $(KYCURL_BENCH_BUILD)
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(DEBUG_BUILD) $(FUZZ_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD)
 	rm -rf $(BENCH_BUILD) $(KYCURL_BENCH_BUILD)
