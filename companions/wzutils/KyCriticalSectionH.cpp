@@ -4,7 +4,6 @@
 
 KyCriticalSectionH::KyCriticalSectionH() = default;
 
-
 // A lock that cannot be taken (the system refuses, or the recursion limit is reached) is reported as not
 // entered rather than thrown at callers that expect a result.
 bool KyCriticalSectionH::enter(bool wait) {
