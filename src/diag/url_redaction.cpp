@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <string_view>
 
 #include "diag/credential_words.h"
 #include "diag/log_text.h"
@@ -65,11 +66,12 @@ void AddParameterSpans(const std::string& url, size_t begin, size_t end, std::ve
         size_t fieldEnd = url.find('&', field);
         if (fieldEnd == std::string::npos || fieldEnd > end) fieldEnd = end;
         // Within the field only: a long query of fields without '=' must not be searched again and again.
-        const size_t equals =
-            static_cast<size_t>(std::find(url.begin() + field, url.begin() + fieldEnd, '=') - url.begin());
-        if (equals + 1 < fieldEnd) {
-            const std::string name = PercentDecoded(url.data() + field, equals - field, true);
-            if (HoldsCredentialWord(name.data(), name.size())) spans.push_back(Span{equals + 1, fieldEnd});
+        const std::string_view text(url.data() + field, fieldEnd - field);
+        const size_t equals = text.find('=');
+        if (equals != std::string_view::npos && equals + 1 < text.size()) {
+            const std::string name = PercentDecoded(text.data(), equals, true);
+            if (HoldsCredentialWord(name.data(), name.size()))
+                spans.push_back(Span{field + equals + 1, fieldEnd});
         }
         field = fieldEnd + 1;
     }
