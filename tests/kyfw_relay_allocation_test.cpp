@@ -8,7 +8,9 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
-#include "kyfw_relay_test_helpers.h"
+#include "KyFwControl.h"
+#include "support/relay_kit.h"
+#include "support/socket_kit.h"
 
 namespace {
 
@@ -53,19 +55,19 @@ TEST(RelayAllocation, BufferThatCannotBeHadCutsItsConnectionOnly) {
     const int tunnel = relaytest::OpenTunnel("*starved*0*0", echo.port());
 
     armFailures(true);
-    relaytest::Fd starved = relaytest::ConnectTo(tunnel);
-    ASSERT_TRUE(relaytest::SendAll(starved.get(), "no room for this"));
-    EXPECT_EQ(relaytest::EndOfStream(starved.get()), ECONNRESET);
+    kytest::Socket starved = kytest::ConnectTo(tunnel);
+    ASSERT_TRUE(kytest::SendAll(starved.fd(), "no room for this"));
+    EXPECT_EQ(relaytest::EndOfStream(starved.fd()), ECONNRESET);
     const long failedForStarved = injected();
     EXPECT_GT(failedForStarved, 0);
     // A connection that sends nothing needs no buffer: it lives on through failed attempts to get one.
-    relaytest::Fd quiet = relaytest::ConnectTo(tunnel);
+    kytest::Socket quiet = kytest::ConnectTo(tunnel);
     EXPECT_TRUE(relaytest::Eventually([failedForStarved] { return injected() > failedForStarved; }));
     armFailures(false);
 
-    EXPECT_TRUE(relaytest::RoundTrip(quiet.get(), "still here"));
-    relaytest::Fd later = relaytest::ConnectTo(tunnel);
-    EXPECT_TRUE(relaytest::RoundTrip(later.get(), "served"));
+    EXPECT_TRUE(relaytest::RoundTrip(quiet.fd(), "still here"));
+    kytest::Socket later = kytest::ConnectTo(tunnel);
+    EXPECT_TRUE(relaytest::RoundTrip(later.fd(), "served"));
     later.close();
     quiet.close();
     EXPECT_TRUE(relaytest::Eventually([] { return kyfw::liveConnectionCount() == 0; }));

@@ -14,9 +14,10 @@
 #include <thread>
 #include <vector>
 
-#include "kyfw_relay_test_helpers.h"
+#include "KyFwControl.h"
 #include "kylibcurl.h"
 #include "support/log_capture.h"
+#include "support/relay_kit.h"
 #include "support/test_server.h"
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
