@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "KyFwControl.h"
+#include "support/fresh_firewall.h"
 #include "support/relay_kit.h"
 #include "support/socket_kit.h"
 
@@ -25,14 +26,7 @@ using relaytest::RoundTrip;
 
 class RelayBounds : public testing::Test {
   protected:
-    void SetUp() override {
-        kyfw::resetRoutes();
-        kyfw::closeAllTunnels();
-    }
-    void TearDown() override {
-        kyfw::closeAllTunnels();
-        kyfw::setRelayLimits(kyfw::RelayLimits());
-    }
+    void TearDown() override { kyfw::setRelayLimits(kyfw::RelayLimits()); }
 
     static void Limit(long connectTimeoutMs, long idleTimeoutMs, long maxConnections) {
         kyfw::RelayLimits limits;
@@ -41,6 +35,8 @@ class RelayBounds : public testing::Test {
         limits.maxConnections = maxConnections;
         kyfw::setRelayLimits(limits);
     }
+
+    kytest::FreshFirewall firewall;
 };
 
 // Connects without waiting; true when the handshake completes within 200 ms.

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "KyFwControl.h"
+#include "support/fresh_firewall.h"
 #include "support/relay_kit.h"
 #include "support/socket_kit.h"
 
@@ -34,9 +35,8 @@ int UseARelayOfItsOwn(int echoPort) {
 
 class RelayFork : public testing::Test {
   protected:
-    void SetUp() override { kyfw::closeAllTunnels(); }
-    void TearDown() override { kyfw::closeAllTunnels(); }
     relaytest::Target echo;
+    kytest::FreshFirewall firewall;
 };
 
 TEST_F(RelayFork, ChildHoldsNoCopiesThatKeepTheParentsSocketsOpen) {

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "KyFwControl.h"
+#include "support/fresh_firewall.h"
 #include "support/relay_kit.h"
 #include "support/socket_kit.h"
 
@@ -24,14 +25,7 @@ using relaytest::OpenTunnel;
 
 class TunnelReuse : public testing::Test {
   protected:
-    void SetUp() override {
-        kyfw::resetRoutes();
-        kyfw::closeAllTunnels();
-    }
-    void TearDown() override {
-        kyfw::closeAllTunnels();
-        kyfw::resetRoutes();
-    }
+    kytest::FreshFirewall firewall;
 };
 
 TEST_F(TunnelReuse, SameDestinationGetsTheLiveTunnelOthersTheirOwn) {
