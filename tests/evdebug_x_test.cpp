@@ -17,15 +17,11 @@
 
 #include "EvDebug.h"
 #include "support/log_capture.h"
+#include "support/read_file.h"
 
 namespace {
 
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream content;
-    content << in.rdbuf();
-    return content.str();
-}
+using kytest::ReadFile;
 
 // The part of a line after "<tag>: ".
 std::string MessageOf(const std::string& line, const std::string& tag) {

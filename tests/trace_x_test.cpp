@@ -14,16 +14,12 @@
 
 #include "kylibcurl.h"
 #include "support/log_capture.h"
+#include "support/read_file.h"
 #include "support/test_server.h"
 
 namespace {
 
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream content;
-    content << in.rdbuf();
-    return content.str();
-}
+using kytest::ReadFile;
 
 // Runs the test inside a fresh directory, so "log.txt" is the test's own.
 class TraceFileX : public ::testing::Test {
