@@ -13,10 +13,10 @@
 #include <string>
 #include <vector>
 
-#include "EvDebug.h"
 #include "KyFwControl.h"
 #include "kylibcurl.h"
 #include "support/log_capture.h"
+#include "support/logger_to_file.h"
 #include "support/read_file.h"
 #include "support/refused_port.h"
 #include "support/reply_body.h"
@@ -127,24 +127,6 @@ TEST_P(TraceFileFault, TransfersSucceedAndNothingElseChanges) {
 INSTANTIATE_TEST_SUITE_P(Blockers, TraceFileFault,
                          ::testing::Values(Blocker::Directory, Blocker::LinkIntoNowhere), BlockerName);
 
-// Points the logger at path with level as its threshold for the life of the object.
-class LoggerSettings {
-  public:
-    LoggerSettings(const std::string& path, int level)
-        : m_oldPath(EvDebug::Destination()), m_oldLevel(EvDebug::Level()) {
-        EvDebug::SetDestination(path);
-        EvDebug::SetLevel(level);
-    }
-    ~LoggerSettings() {
-        EvDebug::SetDestination(m_oldPath);
-        EvDebug::SetLevel(m_oldLevel);
-    }
-
-  private:
-    std::string m_oldPath;
-    int m_oldLevel;
-};
-
 // Sends standard error to a file for the life of the object.
 class StderrCapture {
   public:
@@ -181,7 +163,7 @@ TEST_P(LoggerFileFault, TheLibraryKeepsWorking) {
     long failedStatus = 0;
     std::string cached;
     {
-        LoggerSettings logger(dir.file("debug.log"), 7);
+        kytest::LoggerToFile logger(dir.file("debug.log"), 7);
         StderrCapture stderrFile(dir.file("stderr.txt"));
         KYLibCurl session;
         if (session.KYLibCurlInit()) {
