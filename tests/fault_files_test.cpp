@@ -21,6 +21,7 @@
 #include "support/refused_port.h"
 #include "support/reply_body.h"
 #include "support/test_server.h"
+#include "support/working_directory.h"
 
 namespace {
 
@@ -53,18 +54,6 @@ void ExpectStillBlocked(const kytest::TempDir& dir, const std::string& name, Blo
         entries.push_back(entry.path().filename().string());
     EXPECT_EQ(entries, std::vector<std::string>{name});
 }
-
-// Runs the test in dir as the current directory, and goes back afterwards.
-class WorkingDirectory {
-  public:
-    explicit WorkingDirectory(const std::string& dir) : m_previous(std::filesystem::current_path()) {
-        std::filesystem::current_path(dir);
-    }
-    ~WorkingDirectory() { std::filesystem::current_path(m_previous); }
-
-  private:
-    std::filesystem::path m_previous;
-};
 
 // What a caller sees of one request.
 struct Outcome {
@@ -104,7 +93,7 @@ TEST_P(TraceFileFault, TransfersSucceedAndNothingElseChanges) {
     ASSERT_TRUE(plain.KYLibCurlInit());
     traced.toggleTrace(true);
 
-    WorkingDirectory inDir(dir.path());
+    kytest::WorkingDirectory inDir(dir.path());
     const struct {
         _http_req_type_ type;
         std::string path, body;
