@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "KyFwControl.h"
 #include "kylibcurl.h"
+#include "support/fresh_firewall.h"
 #include "support/log_capture.h"
 #include "support/logger_to_file.h"
 #include "support/read_file.h"
@@ -136,7 +136,10 @@ class StderrCapture {
     int m_saved;
 };
 
-class LoggerFileFault : public ::testing::TestWithParam<Blocker> {};
+class LoggerFileFault : public ::testing::TestWithParam<Blocker> {
+  protected:
+    kytest::FreshFirewall firewall;
+};
 
 // Every kind of call keeps working while no log line can reach the logger's file; the lines are not lost
 // but go to standard error, and nothing appears where the file was to be.
@@ -144,7 +147,6 @@ TEST_P(LoggerFileFault, TheLibraryKeepsWorking) {
     kytest::TempDir dir;
     ASSERT_NO_FATAL_FAILURE(Block(dir.file("debug.log"), GetParam()));
     kytest::TestServer server;
-    kyfw::resetRoutes();
     const kytest::RefusedPort refusing;
     const std::string refused = refusing.url();
     const std::string routed = "http://logger-fault-host:" + std::to_string(server.port()) + "/echo";
@@ -168,7 +170,6 @@ TEST_P(LoggerFileFault, TheLibraryKeepsWorking) {
             session.TppmUrlMapInfo(routed, removed, KYLibCurl::TPPM_CACHE_REMOVE);
         }
     }
-    kyfw::closeAllTunnels();
 
     EXPECT_TRUE(direct);
     EXPECT_FALSE(failed);
