@@ -7,18 +7,13 @@
 
 // The lock is internal to the library (not exported): the test links its objects (kylibcurl_lock).
 #include "platform/fx_critical_section.h"
+#include "support/other_thread.h"
 
 namespace {
 
 uint32_t Me() { return static_cast<uint32_t>(GetCurrentThreadId()); }
 
-// Runs fn on another thread and returns its result.
-template <typename Fn>
-auto OnOtherThread(Fn fn) {
-    decltype(fn()) result{};
-    std::thread([&] { result = fn(); }).join();
-    return result;
-}
+using kytest::OnOtherThread;
 
 // True when another thread can take the lock at once (it releases it again).
 bool FreeForOthers(FXCriticalSection& lock) {
