@@ -56,7 +56,7 @@ TEST(FXCriticalSection, TryLockByTheHolderSucceedsAndByOthersFails) {
 TEST(FXCriticalSection, TimedTryLockMakesOneAttemptWhateverTheInterval) {
     FXCriticalSection lock;
     lock.Lock();
-    EXPECT_FALSE(OnOtherThread([&] { return lock.TryLock(CTimeInterval(60 * 1000 * 1000)); }));
+    EXPECT_FALSE(OnOtherThread([&] { return lock.TryLock(CTimeInterval(int64_t{60} * 1000 * 1000)); }));
     EXPECT_FALSE(OnOtherThread([&] { return lock.TryLock(CTimeInterval(-1)); }));
     EXPECT_TRUE(lock.TryLock(CTimeInterval(0)));
     lock.Unlock();
@@ -100,6 +100,7 @@ TEST(FXCriticalSection, ExcludesOtherThreadsUnderContention) {
     FXCriticalSection lock;
     int counter = 0;
     std::vector<std::thread> threads;
+    threads.reserve(4);
     for (int t = 0; t < 4; ++t)
         threads.emplace_back([&] {
             for (int i = 0; i < 10000; ++i) {

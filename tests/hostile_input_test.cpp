@@ -329,7 +329,7 @@ TEST_F(HostileInput, TextServicesCope) {
         std::vector<unsigned char> block(hostile.text.begin(), hostile.text.end());
         KYLibCurl::dumpTrace(hostile.text.c_str(), stream, block.data(), block.size(), 1);
         fclose(stream);
-        EXPECT_EQ(std::string(record, recordLength).rfind(hostile.text.c_str(), 0), 0u) << what;
+        EXPECT_EQ(std::string(record, recordLength).rfind(hostile.text, 0), 0u) << what;
         free(record);
     }
 }

@@ -39,8 +39,10 @@ extern "C" __attribute__((no_sanitize("thread"))) void* mmap(void* address, size
         return MAP_FAILED;
     }
     MmapFn next = __atomic_load_n(&g_nextMmap, __ATOMIC_ACQUIRE);
-    if (!next)
+    if (!next) {
+        // NOLINTNEXTLINE(performance-no-int-to-ptr): the kernel gives the mapping's address as a number
         return reinterpret_cast<void*>(syscall(SYS_mmap, address, length, protection, flags, fd, offset));
+    }
     return next(address, length, protection, flags, fd, offset);
 }
 

@@ -91,7 +91,7 @@ TEST_F(KyFwTunnelRelay, TransfersSixteenMebibytesIntact) {
     uint64_t sentHash = kFnvSeed;
     bool sentAll = false;
     std::thread writer([&] {
-        std::vector<char> chunk(256 * 1024);
+        std::vector<char> chunk(size_t{256} * 1024);
         uint64_t state = 0x9e3779b97f4a7c15ull;
         size_t sent = 0;
         while (sent < kTotal) {
@@ -110,7 +110,7 @@ TEST_F(KyFwTunnelRelay, TransfersSixteenMebibytesIntact) {
     });
     uint64_t receivedHash = kFnvSeed;
     size_t received = 0;
-    std::vector<char> buffer(64 * 1024);
+    std::vector<char> buffer(size_t{64} * 1024);
     for (;;) {
         ssize_t n = recv(client.fd(), buffer.data(), buffer.size(), 0);
         if (n <= 0) break;
@@ -214,6 +214,7 @@ TEST_F(KyFwTunnelRelay, ManyThreadsOpenUseAndCloseTunnelsAtOnce) {
     std::atomic<int> failures{0};
     std::atomic<bool> done{false};
     std::vector<std::thread> workers;
+    workers.reserve(kThreads);
     for (int t = 0; t < kThreads; ++t) {
         workers.emplace_back([&, t] {
             // A host of each thread's own: a thread closes its tunnel while the others use theirs.

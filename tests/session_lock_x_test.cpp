@@ -3,7 +3,7 @@
 
 // The class is internal to the library (not exported), so this test builds its own copy of it.
 #include "kylibcurl.h"
-#include "session/ky_critical_section.cpp"
+#include "session/ky_critical_section.cpp"  // NOLINT(bugprone-suspicious-include)
 #include "support/other_thread.h"
 
 namespace {
