@@ -18,6 +18,7 @@
 
 #include "EvDebug.h"
 #include "support/log_capture.h"
+#include "support/logger_to_file.h"
 #include "support/read_file.h"
 
 namespace {
@@ -64,23 +65,14 @@ bool parseLine(const std::string& line, ParsedLine* out) {
 
 long currentTid() { return syscall(SYS_gettid); }
 
-// Points the logger at this test's file with threshold 7, and back at standard error with the default
-// threshold after.
+// Points the logger at this test's file, not made yet, with threshold 7, and back after.
 class EvDebugTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        m_path = m_dir.file("debug.log");
-        EvDebug::SetDestination(m_path);
-        EvDebug::SetLevel(7);
-    }
-    void TearDown() override {
-        EvDebug::SetDestination("");
-        EvDebug::SetLevel(2);
-    }
     std::vector<std::string> lines() const { return splitLines(ReadFile(m_path)); }
 
     kytest::TempDir m_dir;
-    std::string m_path;
+    const std::string m_path = m_dir.file("debug.log");
+    kytest::LoggerToFile m_logger{m_path, 7};
     EvDebug m_log;
 };
 

@@ -17,15 +17,12 @@
 
 #include "EvDebug.h"
 #include "support/log_capture.h"
+#include "support/logger_to_file.h"
+#include "support/read_file.h"
 
 namespace {
 
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream content;
-    content << in.rdbuf();
-    return content.str();
-}
+using kytest::ReadFile;
 
 // The part of a line after "<tag>: ".
 std::string MessageOf(const std::string& line, const std::string& tag) {
@@ -35,18 +32,9 @@ std::string MessageOf(const std::string& line, const std::string& tag) {
 
 class EvDebugX : public ::testing::Test {
   protected:
-    void SetUp() override {
-        m_path = m_dir.file("debug.log");
-        EvDebug::SetDestination(m_path);
-        EvDebug::SetLevel(7);
-    }
-    void TearDown() override {
-        EvDebug::SetDestination("");
-        EvDebug::SetLevel(2);
-    }
-
     kytest::TempDir m_dir;
-    std::string m_path;
+    const std::string m_path = m_dir.file("debug.log");
+    kytest::LoggerToFile m_logger{m_path, 7};
     EvDebug m_log;
 };
 

@@ -13,14 +13,15 @@
 #include <string>
 #include <vector>
 
-#include "EvDebug.h"
-#include "KyFwControl.h"
 #include "kylibcurl.h"
+#include "support/fresh_firewall.h"
 #include "support/log_capture.h"
+#include "support/logger_to_file.h"
 #include "support/read_file.h"
 #include "support/refused_port.h"
 #include "support/reply_body.h"
 #include "support/test_server.h"
+#include "support/working_directory.h"
 
 namespace {
 
@@ -53,18 +54,6 @@ void ExpectStillBlocked(const kytest::TempDir& dir, const std::string& name, Blo
         entries.push_back(entry.path().filename().string());
     EXPECT_EQ(entries, std::vector<std::string>{name});
 }
-
-// Runs the test in dir as the current directory, and goes back afterwards.
-class WorkingDirectory {
-  public:
-    explicit WorkingDirectory(const std::string& dir) : m_previous(std::filesystem::current_path()) {
-        std::filesystem::current_path(dir);
-    }
-    ~WorkingDirectory() { std::filesystem::current_path(m_previous); }
-
-  private:
-    std::filesystem::path m_previous;
-};
 
 // What a caller sees of one request.
 struct Outcome {
@@ -104,7 +93,7 @@ TEST_P(TraceFileFault, TransfersSucceedAndNothingElseChanges) {
     ASSERT_TRUE(plain.KYLibCurlInit());
     traced.toggleTrace(true);
 
-    WorkingDirectory inDir(dir.path());
+    kytest::WorkingDirectory inDir(dir.path());
     const struct {
         _http_req_type_ type;
         std::string path, body;
@@ -127,24 +116,6 @@ TEST_P(TraceFileFault, TransfersSucceedAndNothingElseChanges) {
 INSTANTIATE_TEST_SUITE_P(Blockers, TraceFileFault,
                          ::testing::Values(Blocker::Directory, Blocker::LinkIntoNowhere), BlockerName);
 
-// Points the logger at path with level as its threshold for the life of the object.
-class LoggerSettings {
-  public:
-    LoggerSettings(const std::string& path, int level)
-        : m_oldPath(EvDebug::Destination()), m_oldLevel(EvDebug::Level()) {
-        EvDebug::SetDestination(path);
-        EvDebug::SetLevel(level);
-    }
-    ~LoggerSettings() {
-        EvDebug::SetDestination(m_oldPath);
-        EvDebug::SetLevel(m_oldLevel);
-    }
-
-  private:
-    std::string m_oldPath;
-    int m_oldLevel;
-};
-
 // Sends standard error to a file for the life of the object.
 class StderrCapture {
   public:
@@ -165,7 +136,10 @@ class StderrCapture {
     int m_saved;
 };
 
-class LoggerFileFault : public ::testing::TestWithParam<Blocker> {};
+class LoggerFileFault : public ::testing::TestWithParam<Blocker> {
+  protected:
+    kytest::FreshFirewall firewall;
+};
 
 // Every kind of call keeps working while no log line can reach the logger's file; the lines are not lost
 // but go to standard error, and nothing appears where the file was to be.
@@ -173,7 +147,6 @@ TEST_P(LoggerFileFault, TheLibraryKeepsWorking) {
     kytest::TempDir dir;
     ASSERT_NO_FATAL_FAILURE(Block(dir.file("debug.log"), GetParam()));
     kytest::TestServer server;
-    kyfw::resetRoutes();
     const kytest::RefusedPort refusing;
     const std::string refused = refusing.url();
     const std::string routed = "http://logger-fault-host:" + std::to_string(server.port()) + "/echo";
@@ -181,7 +154,7 @@ TEST_P(LoggerFileFault, TheLibraryKeepsWorking) {
     long failedStatus = 0;
     std::string cached;
     {
-        LoggerSettings logger(dir.file("debug.log"), 7);
+        kytest::LoggerToFile logger(dir.file("debug.log"), 7);
         StderrCapture stderrFile(dir.file("stderr.txt"));
         KYLibCurl session;
         if (session.KYLibCurlInit()) {
@@ -197,7 +170,6 @@ TEST_P(LoggerFileFault, TheLibraryKeepsWorking) {
             session.TppmUrlMapInfo(routed, removed, KYLibCurl::TPPM_CACHE_REMOVE);
         }
     }
-    kyfw::closeAllTunnels();
 
     EXPECT_TRUE(direct);
     EXPECT_FALSE(failed);

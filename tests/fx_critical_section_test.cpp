@@ -7,18 +7,13 @@
 
 // The lock is internal to the library (not exported): the test links its objects (kylibcurl_lock).
 #include "platform/fx_critical_section.h"
+#include "support/other_thread.h"
 
 namespace {
 
 uint32_t Me() { return static_cast<uint32_t>(GetCurrentThreadId()); }
 
-// Runs fn on another thread and returns its result.
-template <typename Fn>
-auto OnOtherThread(Fn fn) {
-    decltype(fn()) result{};
-    std::thread([&] { result = fn(); }).join();
-    return result;
-}
+using kytest::OnOtherThread;
 
 // True when another thread can take the lock at once (it releases it again).
 bool FreeForOthers(FXCriticalSection& lock) {
@@ -61,7 +56,7 @@ TEST(FXCriticalSection, TryLockByTheHolderSucceedsAndByOthersFails) {
 TEST(FXCriticalSection, TimedTryLockMakesOneAttemptWhateverTheInterval) {
     FXCriticalSection lock;
     lock.Lock();
-    EXPECT_FALSE(OnOtherThread([&] { return lock.TryLock(CTimeInterval(60 * 1000 * 1000)); }));
+    EXPECT_FALSE(OnOtherThread([&] { return lock.TryLock(CTimeInterval(int64_t{60} * 1000 * 1000)); }));
     EXPECT_FALSE(OnOtherThread([&] { return lock.TryLock(CTimeInterval(-1)); }));
     EXPECT_TRUE(lock.TryLock(CTimeInterval(0)));
     lock.Unlock();
@@ -105,6 +100,7 @@ TEST(FXCriticalSection, ExcludesOtherThreadsUnderContention) {
     FXCriticalSection lock;
     int counter = 0;
     std::vector<std::thread> threads;
+    threads.reserve(4);
     for (int t = 0; t < 4; ++t)
         threads.emplace_back([&] {
             for (int i = 0; i < 10000; ++i) {

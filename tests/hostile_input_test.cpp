@@ -6,7 +6,6 @@
 // of the logger, whichever path wrote it.
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <list>
 #include <string>
 #include <vector>
@@ -17,6 +16,7 @@
 #include "support/log_capture.h"
 #include "support/refused_port.h"
 #include "support/test_server.h"
+#include "support/working_directory.h"
 
 namespace {
 
@@ -67,13 +67,7 @@ bool IsSuccessStatus(long status) { return status >= 200 && status <= 299; }
 
 class HostileInput : public ::testing::Test {
   protected:
-    void SetUp() override {
-        // Cookie jars with hostile names are written into the current directory: make it a scratch one.
-        m_previous = std::filesystem::current_path();
-        std::filesystem::current_path(m_scratch.path());
-        ASSERT_TRUE(session.KYLibCurlInit());
-    }
-    void TearDown() override { std::filesystem::current_path(m_previous); }
+    void SetUp() override { ASSERT_TRUE(session.KYLibCurlInit()); }
 
     // Every line written since the log was last cleared is one whole line of the logger (no text started
     // a line of its own, none reads like a line it did not write) and bounded.
@@ -120,8 +114,9 @@ class HostileInput : public ::testing::Test {
         log.clear();
     }
 
+    // Cookie jars with hostile names are written into the current directory: make it a scratch one.
     kytest::TempDir m_scratch;
-    std::filesystem::path m_previous;
+    kytest::WorkingDirectory m_inScratch{m_scratch.path()};
     kytest::LogCapture log{2};
     kytest::TestServer server;
     KYLibCurl session;
@@ -334,7 +329,7 @@ TEST_F(HostileInput, TextServicesCope) {
         std::vector<unsigned char> block(hostile.text.begin(), hostile.text.end());
         KYLibCurl::dumpTrace(hostile.text.c_str(), stream, block.data(), block.size(), 1);
         fclose(stream);
-        EXPECT_EQ(std::string(record, recordLength).rfind(hostile.text.c_str(), 0), 0u) << what;
+        EXPECT_EQ(std::string(record, recordLength).rfind(hostile.text, 0), 0u) << what;
         free(record);
     }
 }

@@ -1,35 +1,26 @@
 // The process-local recursive lock of the utility library.
 #include <gtest/gtest.h>
 
-#include <future>
-
 #include "KyCriticalSectionH.h"
+#include "support/other_thread.h"
 
 namespace {
 
-bool tryFromAnotherThread(KyCriticalSectionH& lock) {
-    return std::async(std::launch::async,
-                      [&lock] {
-                          bool entered = lock.enter(false);
-                          if (entered) lock.leave();
-                          return entered;
-                      })
-        .get();
-}
+using kytest::EntersFromAnotherThread;
 
 TEST(KyCriticalSectionH, OwnerEntersAgainAndOthersWaitUntilTheLastLeave) {
     KyCriticalSectionH lock;
     ASSERT_TRUE(lock.enter(true));
     ASSERT_TRUE(lock.enter(true));
     ASSERT_TRUE(lock.enter(false));
-    EXPECT_FALSE(tryFromAnotherThread(lock));
+    EXPECT_FALSE(EntersFromAnotherThread(lock));
 
     lock.leave();
     lock.leave();
-    EXPECT_FALSE(tryFromAnotherThread(lock));
+    EXPECT_FALSE(EntersFromAnotherThread(lock));
 
     lock.leave();
-    EXPECT_TRUE(tryFromAnotherThread(lock));
+    EXPECT_TRUE(EntersFromAnotherThread(lock));
 }
 
 }  // namespace

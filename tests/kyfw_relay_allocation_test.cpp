@@ -8,7 +8,9 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
-#include "kyfw_relay_test_helpers.h"
+#include "KyFwControl.h"
+#include "support/relay_kit.h"
+#include "support/socket_kit.h"
 
 namespace {
 
@@ -37,8 +39,10 @@ extern "C" __attribute__((no_sanitize("thread"))) void* mmap(void* address, size
         return MAP_FAILED;
     }
     MmapFn next = __atomic_load_n(&g_nextMmap, __ATOMIC_ACQUIRE);
-    if (!next)
+    if (!next) {
+        // NOLINTNEXTLINE(performance-no-int-to-ptr): the kernel gives the mapping's address as a number
         return reinterpret_cast<void*>(syscall(SYS_mmap, address, length, protection, flags, fd, offset));
+    }
     return next(address, length, protection, flags, fd, offset);
 }
 
@@ -53,19 +57,19 @@ TEST(RelayAllocation, BufferThatCannotBeHadCutsItsConnectionOnly) {
     const int tunnel = relaytest::OpenTunnel("*starved*0*0", echo.port());
 
     armFailures(true);
-    relaytest::Fd starved = relaytest::ConnectTo(tunnel);
-    ASSERT_TRUE(relaytest::SendAll(starved.get(), "no room for this"));
-    EXPECT_EQ(relaytest::EndOfStream(starved.get()), ECONNRESET);
+    kytest::Socket starved = kytest::ConnectTo(tunnel);
+    ASSERT_TRUE(kytest::SendAll(starved.fd(), "no room for this"));
+    EXPECT_EQ(relaytest::EndOfStream(starved.fd()), ECONNRESET);
     const long failedForStarved = injected();
     EXPECT_GT(failedForStarved, 0);
     // A connection that sends nothing needs no buffer: it lives on through failed attempts to get one.
-    relaytest::Fd quiet = relaytest::ConnectTo(tunnel);
+    kytest::Socket quiet = kytest::ConnectTo(tunnel);
     EXPECT_TRUE(relaytest::Eventually([failedForStarved] { return injected() > failedForStarved; }));
     armFailures(false);
 
-    EXPECT_TRUE(relaytest::RoundTrip(quiet.get(), "still here"));
-    relaytest::Fd later = relaytest::ConnectTo(tunnel);
-    EXPECT_TRUE(relaytest::RoundTrip(later.get(), "served"));
+    EXPECT_TRUE(relaytest::RoundTrip(quiet.fd(), "still here"));
+    kytest::Socket later = kytest::ConnectTo(tunnel);
+    EXPECT_TRUE(relaytest::RoundTrip(later.fd(), "served"));
     later.close();
     quiet.close();
     EXPECT_TRUE(relaytest::Eventually([] { return kyfw::liveConnectionCount() == 0; }));

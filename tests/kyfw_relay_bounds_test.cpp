@@ -2,31 +2,31 @@
 // connections, the buffers given back, and the limits read from the environment.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/socket.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <string>
+#include <thread>
 #include <vector>
 
-#include "kyfw_relay_test_helpers.h"
+#include "KyFwControl.h"
+#include "support/fresh_firewall.h"
+#include "support/relay_kit.h"
+#include "support/socket_kit.h"
 
 namespace {
 
-using relaytest::ConnectTo;
+using kytest::ConnectTo;
+using kytest::Socket;
 using relaytest::Eventually;
-using relaytest::Fd;
 using relaytest::OpenTunnel;
 using relaytest::RoundTrip;
 
 class RelayBounds : public testing::Test {
   protected:
-    void SetUp() override {
-        kyfw::resetRoutes();
-        kyfw::closeAllTunnels();
-    }
-    void TearDown() override {
-        kyfw::closeAllTunnels();
-        kyfw::setRelayLimits(kyfw::RelayLimits());
-    }
+    void TearDown() override { kyfw::setRelayLimits(kyfw::RelayLimits()); }
 
     static void Limit(long connectTimeoutMs, long idleTimeoutMs, long maxConnections) {
         kyfw::RelayLimits limits;
@@ -35,14 +35,15 @@ class RelayBounds : public testing::Test {
         limits.maxConnections = maxConnections;
         kyfw::setRelayLimits(limits);
     }
+
+    kytest::FreshFirewall firewall;
 };
 
 // Connects without waiting; true when the handshake completes within 200 ms.
-bool HandshakeCompletes(int port, std::vector<Fd>& held) {
-    held.emplace_back(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
-    sockaddr_in address = relaytest::Loopback(port);
-    if (connect(held.back().get(), reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) return true;
-    pollfd writable{held.back().get(), POLLOUT, 0};
+bool HandshakeCompletes(int port, std::vector<Socket>& held) {
+    held.push_back(kytest::TcpSocket(SOCK_NONBLOCK));
+    if (kytest::ConnectLoopback(held.back().fd(), port)) return true;
+    pollfd writable{held.back().fd(), POLLOUT, 0};
     return poll(&writable, 1, 200) == 1;
 }
 
@@ -50,16 +51,16 @@ TEST_F(RelayBounds, TargetThatNeverAnswersTheHandshakeIsGivenUp) {
     Limit(300, 600000, 8192);
     // A listener that never accepts, its queue filled: further handshakes get no answer at all.
     int port = 0;
-    Fd listener = relaytest::Listen(0, port);
-    std::vector<Fd> held;
+    Socket listener = kytest::BindLoopback(port, 1);
+    std::vector<Socket> held;
     for (int i = 0; i < 8 && HandshakeCompletes(port, held); ++i) {
     }
     ASSERT_FALSE(HandshakeCompletes(port, held)) << "the accept queue did not fill";
 
     const int tunnel = OpenTunnel("*silent*0*0", port);
-    Fd client = ConnectTo(tunnel);
-    ASSERT_TRUE(client);
-    EXPECT_EQ(relaytest::EndOfStream(client.get()), ECONNRESET);
+    Socket client = ConnectTo(tunnel);
+    ASSERT_TRUE(client.valid());
+    EXPECT_EQ(relaytest::EndOfStream(client.fd()), ECONNRESET);
     EXPECT_TRUE(Eventually([] { return kyfw::liveConnectionCount() == 0; }));
 }
 
@@ -67,17 +68,17 @@ TEST_F(RelayBounds, ConnectionOnWhichNothingMovesIsReset) {
     Limit(10000, 1000, 8192);
     relaytest::Target echo;
     const int tunnel = OpenTunnel("*idle*0*0", echo.port());
-    Fd busy = ConnectTo(tunnel);
-    Fd idle = ConnectTo(tunnel);
-    ASSERT_TRUE(busy && idle);
-    ASSERT_TRUE(RoundTrip(idle.get(), "once"));
+    Socket busy = ConnectTo(tunnel);
+    Socket idle = ConnectTo(tunnel);
+    ASSERT_TRUE(busy.valid() && idle.valid());
+    ASSERT_TRUE(RoundTrip(idle.fd(), "once"));
     // Traffic every 50 ms for 2.5 s keeps a connection alive past twice the idle time-out.
     for (int i = 0; i < 50; ++i) {
-        ASSERT_TRUE(RoundTrip(busy.get(), "tick")) << "round " << i;
+        ASSERT_TRUE(RoundTrip(busy.fd(), "tick")) << "round " << i;
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
-    EXPECT_EQ(relaytest::EndOfStream(idle.get()), ECONNRESET);
-    EXPECT_TRUE(RoundTrip(busy.get(), "still"));
+    EXPECT_EQ(relaytest::EndOfStream(idle.fd()), ECONNRESET);
+    EXPECT_TRUE(RoundTrip(busy.fd(), "still"));
     EXPECT_TRUE(Eventually([&echo] { return echo.resets() == 1; }));
 }
 
@@ -85,42 +86,42 @@ TEST_F(RelayBounds, ConnectionsBeyondTheCapAreRefused) {
     Limit(10000, 600000, 3);
     relaytest::Target echo;
     const int tunnel = OpenTunnel("*capped*0*0", echo.port());
-    std::vector<Fd> admitted;
+    std::vector<Socket> admitted;
     for (int i = 0; i < 3; ++i) {
         admitted.push_back(ConnectTo(tunnel));
-        ASSERT_TRUE(RoundTrip(admitted.back().get(), "in"));
+        ASSERT_TRUE(RoundTrip(admitted.back().fd(), "in"));
     }
-    Fd refused = ConnectTo(tunnel);
-    ASSERT_TRUE(refused);
-    EXPECT_EQ(relaytest::EndOfStream(refused.get()), ECONNRESET);
+    Socket refused = ConnectTo(tunnel);
+    ASSERT_TRUE(refused.valid());
+    EXPECT_EQ(relaytest::EndOfStream(refused.fd()), ECONNRESET);
     EXPECT_EQ(kyfw::liveConnectionCount(), 3u);
 
     admitted.pop_back();
     ASSERT_TRUE(Eventually([] { return kyfw::liveConnectionCount() == 2; }));
-    Fd next = ConnectTo(tunnel);
-    EXPECT_TRUE(RoundTrip(next.get(), "room again"));
+    Socket next = ConnectTo(tunnel);
+    EXPECT_TRUE(RoundTrip(next.fd(), "room again"));
 }
 
 TEST_F(RelayBounds, BuffersAreGivenBackWhenTheirConnectionsClose) {
     relaytest::Target holder(relaytest::Target::Mode::Hold);
     const int tunnel = OpenTunnel("*holding*0*0", holder.port());
     constexpr size_t kConnections = 40;
-    std::vector<Fd> clients;
+    std::vector<Socket> clients;
     const std::string chunk(size_t{64} * 1024, 'b');
     for (size_t i = 0; i < kConnections; ++i) {
         clients.push_back(ConnectTo(tunnel));
-        ASSERT_TRUE(clients.back());
-        fcntl(clients.back().get(), F_SETFL, O_NONBLOCK);
+        ASSERT_TRUE(clients.back().valid());
+        fcntl(clients.back().fd(), F_SETFL, O_NONBLOCK);
         // Until the target's socket, the relay's buffer and the client's socket stay full.
-        pollfd writable{clients.back().get(), POLLOUT, 0};
+        pollfd writable{clients.back().fd(), POLLOUT, 0};
         for (int round = 0; round < 100 && poll(&writable, 1, 20) == 1; ++round) {
-            while (send(clients.back().get(), chunk.data(), chunk.size(), MSG_NOSIGNAL) > 0) {
+            while (send(clients.back().fd(), chunk.data(), chunk.size(), MSG_NOSIGNAL) > 0) {
             }
         }
     }
     EXPECT_TRUE(Eventually([] { return kyfw::relayBufferBytes() >= kConnections * kyfw::kRelayBufferSize; }))
         << kyfw::relayBufferBytes();
-    for (Fd& client : clients) relaytest::Reset(client);
+    for (Socket& client : clients) client.reset();
     EXPECT_TRUE(Eventually([] { return kyfw::liveConnectionCount() == 0; }));
     // What stays is the few buffers kept for reuse.
     EXPECT_LE(kyfw::relayBufferBytes(), 16 * kyfw::kRelayBufferSize);

@@ -6,7 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "kyfw_relay_test_helpers.h"
+#include "support/relay_kit.h"
+#include "support/socket_kit.h"
 
 namespace {
 
@@ -26,16 +27,17 @@ int ServeMoreConnectionsThanDescriptors(int echoPort) {
     if (setrlimit(RLIMIT_NOFILE, &low) != 0) return kNoLimit;
     // Every client socket exists before the first connects: the relay starts accepting at once, and
     // a socket made after that could find its descriptor taken.
-    std::vector<relaytest::Fd> clients;
+    std::vector<kytest::Socket> clients;
     for (int i = 0; i < kClients; ++i) {
-        clients.emplace_back(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-        if (!clients.back()) return kNoClient;
+        clients.push_back(kytest::TcpSocket());
+        if (!clients.back().valid()) return kNoClient;
     }
-    for (relaytest::Fd& client : clients) {
-        if (!relaytest::ConnectSocket(client.get(), tunnel)) return kNoClient;
+    for (kytest::Socket& client : clients) {
+        kytest::BoundIo(client.fd());
+        if (!kytest::ConnectLoopback(client.fd(), tunnel)) return kNoClient;
     }
     for (int i = 0; i < kClients; ++i) {
-        if (!relaytest::RoundTrip(clients[i].get(), "queued " + std::to_string(i))) return kFirstUnserved + i;
+        if (!relaytest::RoundTrip(clients[i].fd(), "queued " + std::to_string(i))) return kFirstUnserved + i;
         clients[i].close();
     }
     return kServed;

@@ -1,18 +1,25 @@
 // fork() with a live relay: the child starts with no tunnels and no copies of the relay's descriptors,
 // and gets a relay of its own when it opens a tunnel; the parent's tunnels keep working.
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "kyfw_relay_test_helpers.h"
+#include "KyFwControl.h"
+#include "support/fresh_firewall.h"
+#include "support/relay_kit.h"
+#include "support/socket_kit.h"
 
 namespace {
 
-using relaytest::ConnectTo;
-using relaytest::Fd;
+using kytest::ConnectTo;
+using kytest::Socket;
 using relaytest::RoundTrip;
 
 enum ChildResult { kFine = 0, kInheritedTunnels = 2, kNoTunnel = 3, kNotRelayed = 4, kNoGoAhead = 5 };
@@ -22,21 +29,20 @@ int UseARelayOfItsOwn(int echoPort) {
     if (kyfw::liveTunnelCount() != 0 || kyfw::liveConnectionCount() != 0) return kInheritedTunnels;
     const int tunnel = relaytest::OpenTunnel("*child*0*0", echoPort);
     if (tunnel == 0) return kNoTunnel;
-    Fd client = ConnectTo(tunnel);
-    return client && RoundTrip(client.get(), "from the child") ? kFine : kNotRelayed;
+    Socket client = ConnectTo(tunnel);
+    return client.valid() && RoundTrip(client.fd(), "from the child") ? kFine : kNotRelayed;
 }
 
 class RelayFork : public testing::Test {
   protected:
-    void SetUp() override { kyfw::closeAllTunnels(); }
-    void TearDown() override { kyfw::closeAllTunnels(); }
     relaytest::Target echo;
+    kytest::FreshFirewall firewall;
 };
 
 TEST_F(RelayFork, ChildHoldsNoCopiesThatKeepTheParentsSocketsOpen) {
     const int tunnel = relaytest::OpenTunnel("*parent*0*0", echo.port());
-    Fd relayed = ConnectTo(tunnel);
-    ASSERT_TRUE(RoundTrip(relayed.get(), "before"));
+    Socket relayed = ConnectTo(tunnel);
+    ASSERT_TRUE(RoundTrip(relayed.fd(), "before"));
     int started[2];
     int goAhead[2];
     ASSERT_EQ(pipe(started), 0);
@@ -58,13 +64,13 @@ TEST_F(RelayFork, ChildHoldsNoCopiesThatKeepTheParentsSocketsOpen) {
     close(goAhead[0]);
     close(started[1]);
     pollfd childStarted{started[0], POLLIN, 0};
-    EXPECT_EQ(poll(&childStarted, 1, relaytest::kIoTimeoutSeconds * 1000), 1);
+    EXPECT_EQ(poll(&childStarted, 1, kytest::kSocketIoLimitSeconds * 1000), 1);
     close(started[0]);
     // While the child lives: closing the tunnel must reset the relayed connection and free the port,
     // which copies of the relay's descriptors in the child would prevent.
     EXPECT_TRUE(kyfw::closeTunnel(tunnel));
-    EXPECT_EQ(relaytest::EndOfStream(relayed.get()), ECONNRESET);
-    EXPECT_FALSE(ConnectTo(tunnel));
+    EXPECT_EQ(relaytest::EndOfStream(relayed.fd()), ECONNRESET);
+    EXPECT_FALSE(ConnectTo(tunnel).valid());
     EXPECT_EQ(errno, ECONNREFUSED);
     EXPECT_TRUE(relaytest::Eventually([this] { return echo.resets() == 1; }));
     close(goAhead[1]);
@@ -74,8 +80,8 @@ TEST_F(RelayFork, ChildHoldsNoCopiesThatKeepTheParentsSocketsOpen) {
     EXPECT_EQ(WEXITSTATUS(status), kFine);
 
     const int again = relaytest::OpenTunnel("*parent*0*0", echo.port());
-    Fd after = ConnectTo(again);
-    EXPECT_TRUE(RoundTrip(after.get(), "after"));
+    Socket after = ConnectTo(again);
+    EXPECT_TRUE(RoundTrip(after.fd(), "after"));
 }
 
 // The relay's lock is taken and released all the time while connections are served; a child forked at
@@ -91,8 +97,8 @@ TEST_F(RelayFork, ChildrenForkedWhileTheRelayIsBusyNeverDeadlock) {
     std::atomic<int> failures{0};
     std::thread traffic([&] {
         while (!done) {
-            Fd client = ConnectTo(tunnel);
-            if (!client || !RoundTrip(client.get(), std::string(4096, 't'))) ++failures;
+            Socket client = ConnectTo(tunnel);
+            if (!client.valid() || !RoundTrip(client.fd(), std::string(4096, 't'))) ++failures;
             kyfw::liveConnectionCount();
         }
     });

@@ -14,9 +14,11 @@
 #include <thread>
 #include <vector>
 
-#include "kyfw_relay_test_helpers.h"
+#include "KyFwControl.h"
 #include "kylibcurl.h"
+#include "support/fresh_firewall.h"
 #include "support/log_capture.h"
+#include "support/relay_kit.h"
 #include "support/test_server.h"
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
@@ -87,16 +89,10 @@ struct Tally {
 class RelaySoak : public testing::Test {
   protected:
     void SetUp() override {
-        kyfw::resetRoutes();
-        kyfw::closeAllTunnels();
         for (int d = 0; d < kDestinations; ++d) {
             servers[d] = std::make_unique<kytest::TestServer>();
             kyfw::setRoute(Host(d), kyfw::Route::Tunnel);
         }
-    }
-    void TearDown() override {
-        kyfw::closeAllTunnels();
-        kyfw::resetRoutes();
     }
 
     static std::string Host(int d) { return "soak" + std::to_string(d); }
@@ -177,6 +173,7 @@ class RelaySoak : public testing::Test {
     Tally warmUp;
     Tally tally;
     Tally* counted = &warmUp;
+    kytest::FreshFirewall firewall;
 };
 
 TEST_F(RelaySoak, ResourcesReturnToTheirWarmUpLevel) {

@@ -4,7 +4,6 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
-#include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
@@ -16,6 +15,7 @@
 #include "support/echo_server.h"
 #include "support/fresh_firewall.h"
 #include "support/refused_port.h"
+#include "support/relay_kit.h"
 #include "support/socket_kit.h"
 
 namespace {
@@ -25,31 +25,14 @@ using kytest::EchoServer;
 using kytest::ReceiveExactly;
 using kytest::SendAll;
 using kytest::Socket;
-
-// What one recv after the payload gives: 0 for an orderly end, -1 with errno otherwise.
-struct StreamEnd {
-    ssize_t result;
-    int error;
-};
-StreamEnd readEnd(int fd) {
-    char byte;
-    ssize_t n = recv(fd, &byte, 1, 0);
-    return {n, n < 0 ? errno : 0};
-}
+using relaytest::EndOfStream;
+using relaytest::Eventually;
 
 int openTunnel(const char* name, int port) {
     KyFwError err;
     int localPort = KyFwClient::setupTPPM(name, port, nullptr, &err);
     EXPECT_NE(localPort, 0) << err.m_message;
     return localPort;
-}
-
-bool waitForLiveConnections(size_t count) {
-    for (int i = 0; i < kytest::kSocketIoLimitSeconds * 100; ++i) {
-        if (kyfw::liveConnectionCount() == count) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return false;
 }
 
 uint64_t fnv1a(uint64_t hash, const char* data, size_t size) {
@@ -76,8 +59,7 @@ TEST_F(KyFwTunnelRelay, RelaysBytesBothWaysAndPassesHalfCloseOn) {
     // The server answers the last bytes only after it saw our end, and then ends its side.
     ASSERT_EQ(shutdown(client.fd(), SHUT_WR), 0);
     EXPECT_EQ(echo.ending(1), "eof");
-    StreamEnd end = readEnd(client.fd());
-    EXPECT_EQ(end.result, 0) << strerror(end.error);
+    EXPECT_EQ(EndOfStream(client.fd()), 0);
 }
 
 // The relay stops reading a socket that gave fewer bytes than asked; an end that arrives with the last
@@ -94,8 +76,7 @@ TEST_F(KyFwTunnelRelay, AnEndRightBehindTheLastBytesIsPassedOn) {
         ASSERT_EQ(shutdown(client.fd(), SHUT_WR), 0);
         EXPECT_EQ(ReceiveExactly(client.fd(), message.size()), message);
         ASSERT_EQ(echo.ending(i), "eof") << "exchange " << i;
-        StreamEnd end = readEnd(client.fd());
-        EXPECT_EQ(end.result, 0) << "exchange " << i << ": " << strerror(end.error);
+        EXPECT_EQ(EndOfStream(client.fd()), 0) << "exchange " << i;
     }
 }
 
@@ -110,7 +91,7 @@ TEST_F(KyFwTunnelRelay, TransfersSixteenMebibytesIntact) {
     uint64_t sentHash = kFnvSeed;
     bool sentAll = false;
     std::thread writer([&] {
-        std::vector<char> chunk(256 * 1024);
+        std::vector<char> chunk(size_t{256} * 1024);
         uint64_t state = 0x9e3779b97f4a7c15ull;
         size_t sent = 0;
         while (sent < kTotal) {
@@ -129,7 +110,7 @@ TEST_F(KyFwTunnelRelay, TransfersSixteenMebibytesIntact) {
     });
     uint64_t receivedHash = kFnvSeed;
     size_t received = 0;
-    std::vector<char> buffer(64 * 1024);
+    std::vector<char> buffer(size_t{64} * 1024);
     for (;;) {
         ssize_t n = recv(client.fd(), buffer.data(), buffer.size(), 0);
         if (n <= 0) break;
@@ -150,9 +131,7 @@ TEST_F(KyFwTunnelRelay, TargetResetReachesTheClientAsReset) {
     ASSERT_GE(client.fd(), 0);
     ASSERT_TRUE(SendAll(client.fd(), "x", 1));
     EXPECT_EQ(resetter.ending(1), "reset sent");
-    StreamEnd end = readEnd(client.fd());
-    EXPECT_EQ(end.result, -1);
-    EXPECT_EQ(end.error, ECONNRESET) << strerror(end.error);
+    EXPECT_EQ(EndOfStream(client.fd()), ECONNRESET);
 }
 
 TEST_F(KyFwTunnelRelay, ClientResetReachesTheTargetAsReset) {
@@ -164,7 +143,7 @@ TEST_F(KyFwTunnelRelay, ClientResetReachesTheTargetAsReset) {
     ASSERT_EQ(ReceiveExactly(client.fd(), 4), "ping");
     client.reset();
     EXPECT_EQ(echo.ending(1), "reset");
-    EXPECT_TRUE(waitForLiveConnections(0));
+    EXPECT_TRUE(Eventually([] { return kyfw::liveConnectionCount() == 0; }));
 }
 
 TEST_F(KyFwTunnelRelay, RefusingTargetResetsTheClientInsteadOfEndingIt) {
@@ -172,10 +151,8 @@ TEST_F(KyFwTunnelRelay, RefusingTargetResetsTheClientInsteadOfEndingIt) {
     int port = openTunnel("*refusing*0*0", refusing.port());
     Socket client = ConnectTo(port);
     ASSERT_GE(client.fd(), 0);
-    StreamEnd end = readEnd(client.fd());
-    EXPECT_EQ(end.result, -1);
-    EXPECT_EQ(end.error, ECONNRESET) << strerror(end.error);
-    EXPECT_TRUE(waitForLiveConnections(0));
+    EXPECT_EQ(EndOfStream(client.fd()), ECONNRESET);
+    EXPECT_TRUE(Eventually([] { return kyfw::liveConnectionCount() == 0; }));
 }
 
 TEST_F(KyFwTunnelRelay, ClosedTunnelRefusesConnectionsAndCutsRelayedOnes) {
@@ -193,9 +170,7 @@ TEST_F(KyFwTunnelRelay, ClosedTunnelRefusesConnectionsAndCutsRelayedOnes) {
     EXPECT_FALSE(kyfw::closeTunnel(port));
     EXPECT_EQ(kyfw::liveTunnelCount(), 1u);
     EXPECT_EQ(kyfw::liveConnectionCount(), 0u);
-    StreamEnd end = readEnd(client.fd());
-    EXPECT_EQ(end.result, -1);
-    EXPECT_EQ(end.error, ECONNRESET) << strerror(end.error);
+    EXPECT_EQ(EndOfStream(client.fd()), ECONNRESET);
     Socket refused = ConnectTo(port);
     int refusal = errno;
     EXPECT_LT(refused.fd(), 0);
@@ -224,10 +199,10 @@ TEST_F(KyFwTunnelRelay, CountsAcceptedAndLiveConnections) {
     EXPECT_EQ(kyfw::liveConnectionCount(), 3u);
     for (size_t i = 0; i < clients.size(); ++i) {
         shutdown(clients[i].fd(), SHUT_WR);
-        EXPECT_EQ(readEnd(clients[i].fd()).result, 0);
+        EXPECT_EQ(EndOfStream(clients[i].fd()), 0);
         clients[i].close();
     }
-    EXPECT_TRUE(waitForLiveConnections(0));
+    EXPECT_TRUE(Eventually([] { return kyfw::liveConnectionCount() == 0; }));
     EXPECT_EQ(kyfw::relayedConnectionCount(), before + 3);
 }
 
@@ -239,6 +214,7 @@ TEST_F(KyFwTunnelRelay, ManyThreadsOpenUseAndCloseTunnelsAtOnce) {
     std::atomic<int> failures{0};
     std::atomic<bool> done{false};
     std::vector<std::thread> workers;
+    workers.reserve(kThreads);
     for (int t = 0; t < kThreads; ++t) {
         workers.emplace_back([&, t] {
             // A host of each thread's own: a thread closes its tunnel while the others use theirs.
@@ -269,7 +245,7 @@ TEST_F(KyFwTunnelRelay, ManyThreadsOpenUseAndCloseTunnelsAtOnce) {
     observer.join();
     EXPECT_EQ(failures, 0);
     EXPECT_EQ(kyfw::liveTunnelCount(), 0u);
-    EXPECT_TRUE(waitForLiveConnections(0));
+    EXPECT_TRUE(Eventually([] { return kyfw::liveConnectionCount() == 0; }));
 }
 
 }  // namespace

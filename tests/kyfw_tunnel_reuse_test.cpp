@@ -1,8 +1,12 @@
 // One tunnel per destination: the live tunnel's port for the same host, port and target; a new tunnel
 // once the old one was closed or its listener failed.
+#include <arpa/inet.h>
 #include <dirent.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <map>
 #include <random>
@@ -10,7 +14,10 @@
 #include <thread>
 #include <vector>
 
-#include "kyfw_relay_test_helpers.h"
+#include "KyFwControl.h"
+#include "support/fresh_firewall.h"
+#include "support/relay_kit.h"
+#include "support/socket_kit.h"
 
 namespace {
 
@@ -18,14 +25,7 @@ using relaytest::OpenTunnel;
 
 class TunnelReuse : public testing::Test {
   protected:
-    void SetUp() override {
-        kyfw::resetRoutes();
-        kyfw::closeAllTunnels();
-    }
-    void TearDown() override {
-        kyfw::closeAllTunnels();
-        kyfw::resetRoutes();
-    }
+    kytest::FreshFirewall firewall;
 };
 
 TEST_F(TunnelReuse, SameDestinationGetsTheLiveTunnelOthersTheirOwn) {
@@ -63,9 +63,9 @@ TEST_F(TunnelReuse, ClosedTunnelIsReplacedByAWorkingOne) {
     const int replacement = OpenTunnel("*replaced*0*0", echo.port());
     ASSERT_NE(replacement, 0);
     EXPECT_EQ(OpenTunnel("*replaced*0*0", echo.port()), replacement);
-    relaytest::Fd client = relaytest::ConnectTo(replacement);
-    ASSERT_TRUE(client);
-    EXPECT_TRUE(relaytest::RoundTrip(client.get(), "again"));
+    kytest::Socket client = kytest::ConnectTo(replacement);
+    ASSERT_TRUE(client.valid());
+    EXPECT_TRUE(relaytest::RoundTrip(client.fd(), "again"));
     EXPECT_EQ(kyfw::liveTunnelCount(), 1u);
 }
 
@@ -99,9 +99,9 @@ TEST_F(TunnelReuse, TunnelWhoseListenerFailedIsReplaced) {
     EXPECT_TRUE(relaytest::Eventually([] { return kyfw::liveTunnelCount() == 0; }));
     const int replacement = OpenTunnel("*failing*0*0", echo.port());
     ASSERT_NE(replacement, 0);
-    relaytest::Fd client = relaytest::ConnectTo(replacement);
-    ASSERT_TRUE(client);
-    EXPECT_TRUE(relaytest::RoundTrip(client.get(), "served"));
+    kytest::Socket client = kytest::ConnectTo(replacement);
+    ASSERT_TRUE(client.valid());
+    EXPECT_TRUE(relaytest::RoundTrip(client.fd(), "served"));
 }
 
 TEST_F(TunnelReuse, ConcurrentSetUpsOpenOneTunnelPerDestination) {

@@ -8,6 +8,7 @@
 #include "kylibcurl.h"
 #include "support/log_capture.h"
 #include "support/refused_port.h"
+#include "support/session_test_support.h"
 #include "support/test_server.h"
 
 namespace {
@@ -102,12 +103,11 @@ TEST(SubmitFailure, AnInvalidUrlLogsTheSetUrlFailure) {
                    "argument]"}}));
 }
 
+using SubmitAfterRelease = sessiontest::ServedSession;
+
 // The handle points at the installed request header list; releasing the list must detach it, or the next
 // transfer reads freed memory.
-TEST(SubmitAfterRelease, ReleasedRequestLinesDoNotGoOut) {
-    kytest::TestServer server;
-    KYLibCurl session;
-    ASSERT_TRUE(session.KYLibCurlInit());
+TEST_F(SubmitAfterRelease, ReleasedRequestLinesDoNotGoOut) {
     ASSERT_TRUE(session.KYCurlSetUrl(server.url("/echo").c_str()));
     ASSERT_TRUE(session.KYLibCurlAppendHeader(HTTP_HDR_HEADER, "X-Released: one"));
     ASSERT_TRUE(session.KYLibCurlAppendHeader(HTTP_HDR_HEADER, "X-Released-Too: two"));
@@ -122,10 +122,7 @@ TEST(SubmitAfterRelease, ReleasedRequestLinesDoNotGoOut) {
     EXPECT_EQ(request.raw.find("ZZZZ"), std::string::npos);
 }
 
-TEST(SubmitAfterRelease, LinesAppendedAfterTheReleaseGoOutAlone) {
-    kytest::TestServer server;
-    KYLibCurl session;
-    ASSERT_TRUE(session.KYLibCurlInit());
+TEST_F(SubmitAfterRelease, LinesAppendedAfterTheReleaseGoOutAlone) {
     ASSERT_TRUE(session.KYCurlSetUrl(server.url("/echo").c_str()));
     ASSERT_TRUE(session.KYLibCurlAppendHeader(HTTP_HDR_HEADER, "X-Before: 1"));
     session.KYLibCurlFreeHttpHeaderList();

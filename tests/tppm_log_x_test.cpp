@@ -7,6 +7,7 @@
 
 #include "KyFwControl.h"
 #include "kylibcurl.h"
+#include "support/fresh_firewall.h"
 #include "support/log_capture.h"
 #include "support/refused_port.h"
 #include "support/test_server.h"
@@ -20,14 +21,7 @@ constexpr size_t kMiB = 1 << 20;
 
 class TppmLog : public ::testing::Test {
   protected:
-    void SetUp() override {
-        kyfw::resetRoutes();
-        ASSERT_TRUE(session.KYLibCurlInit());
-    }
-    void TearDown() override {
-        kyfw::closeAllTunnels();
-        kyfw::resetRoutes();
-    }
+    void SetUp() override { ASSERT_TRUE(session.KYLibCurlInit()); }
 
     // No line holds any of the texts.
     void ExpectNoneOf(const std::vector<std::string>& secrets) const {
@@ -39,6 +33,7 @@ class TppmLog : public ::testing::Test {
     kytest::TestServer server;
     KYLibCurl session;
     kytest::LogCapture log{7};
+    kytest::FreshFirewall firewall;
 };
 
 struct KeyCase {

@@ -74,13 +74,18 @@ TEST_P(ProbeTable, ReportsTheRouteThatAnswered) {
 INSTANTIATE_TEST_SUITE_P(Rows, ProbeTable, ::testing::ValuesIn(kRows),
                          [](const ::testing::TestParamInfo<ProbeRow>& info) { return info.param.name; });
 
-// A probe neither releases nor replaces what the session holds: headers go along, replies accumulate.
-TEST(Probe, KeepsTheSessionsHeadersAndAppendsItsReply) {
-    kytest::FreshFirewall firewall;
-    kyfw::setRoute("", kyfw::Route::Direct);
+class Probe : public ::testing::Test {
+  protected:
+    void SetUp() override { ASSERT_TRUE(session.KYLibCurlInit()); }
+
     kytest::TestServer server;
     KYLibCurl session;
-    ASSERT_TRUE(session.KYLibCurlInit());
+    kytest::FreshFirewall firewall;
+};
+
+// A probe neither releases nor replaces what the session holds: headers go along, replies accumulate.
+TEST_F(Probe, KeepsTheSessionsHeadersAndAppendsItsReply) {
+    kyfw::setRoute("", kyfw::Route::Direct);
     ASSERT_TRUE(session.KYLibCurlAppendHeader(HTTP_HDR_HEADER, "X-Probe: kept"));
     ASSERT_TRUE(
         session.KYLibCurlSendHttpReq(HTTP_REQ_GET, server.url("/bytes/3"), nullptr, 0, false, nullptr));
@@ -93,12 +98,8 @@ TEST(Probe, KeepsTheSessionsHeadersAndAppendsItsReply) {
 }
 
 // The empty name is passed as a name, not as "no client": both attempts are routed.
-TEST(Probe, EmptyClientNameIsStillRouted) {
-    kytest::FreshFirewall firewall;
+TEST_F(Probe, EmptyClientNameIsStillRouted) {
     kyfw::setRoute("", kyfw::Route::Undecided);
-    kytest::TestServer server;
-    KYLibCurl session;
-    ASSERT_TRUE(session.KYLibCurlInit());
     kytest::LogCapture log(7);
     bool flag = false;
 

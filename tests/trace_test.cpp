@@ -16,6 +16,7 @@
 #include "support/read_file.h"
 #include "support/reply_body.h"
 #include "support/test_server.h"
+#include "support/working_directory.h"
 
 namespace {
 
@@ -105,14 +106,6 @@ mode_t PermissionsOf(const std::string& path) {
 // Runs the test inside a fresh directory, so "log.txt" is the test's own.
 class TraceFileTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        char cwd[4096];
-        ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
-        m_oldDir = cwd;
-        ASSERT_EQ(chdir(m_dir.path().c_str()), 0);
-    }
-    void TearDown() override { EXPECT_EQ(chdir(m_oldDir.c_str()), 0); }
-
     std::string logPath() const { return m_dir.file("log.txt"); }
     std::string log() const { return ReadFile(logPath()); }
     bool logExists() const { return access(logPath().c_str(), F_OK) == 0; }
@@ -125,7 +118,7 @@ class TraceFileTest : public ::testing::Test {
     }
 
     kytest::TempDir m_dir;
-    std::string m_oldDir;
+    kytest::WorkingDirectory m_inDir{m_dir.path()};
 };
 
 TEST_F(TraceFileTest, InformationalRecordsGetNoAddedLineBreak) {
@@ -203,10 +196,7 @@ std::string HeaderRecord(const std::string& block) {
 
 class TracedTransferTest : public TraceFileTest {
   protected:
-    void SetUp() override {
-        TraceFileTest::SetUp();
-        ASSERT_TRUE(m_session.KYLibCurlInit());
-    }
+    void SetUp() override { ASSERT_TRUE(m_session.KYLibCurlInit()); }
 
     bool Post(const std::string& path, const std::string& body) {
         return m_session.KYLibCurlSendHttpReq(HTTP_REQ_POST, m_server.url(path), body.data(), body.size(),

@@ -14,28 +14,17 @@
 
 #include "kylibcurl.h"
 #include "support/log_capture.h"
+#include "support/read_file.h"
 #include "support/test_server.h"
+#include "support/working_directory.h"
 
 namespace {
 
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream content;
-    content << in.rdbuf();
-    return content.str();
-}
+using kytest::ReadFile;
 
 // Runs the test inside a fresh directory, so "log.txt" is the test's own.
 class TraceFileX : public ::testing::Test {
   protected:
-    void SetUp() override {
-        char cwd[4096];
-        ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
-        m_oldDir = cwd;
-        ASSERT_EQ(chdir(m_dir.path().c_str()), 0);
-    }
-    void TearDown() override { EXPECT_EQ(chdir(m_oldDir.c_str()), 0); }
-
     // A traced POST with Basic credentials, as `kycurl --trace -u user:s3cret` sends it.
     void TracedPostWithCredentials() {
         KYLibCurl session;
@@ -48,8 +37,8 @@ class TraceFileX : public ::testing::Test {
     }
 
     kytest::TempDir m_dir;
+    kytest::WorkingDirectory m_inDir{m_dir.path()};
     kytest::TempDir m_elsewhere;
-    std::string m_oldDir;
     kytest::TestServer m_server;
 };
 

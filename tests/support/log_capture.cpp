@@ -10,8 +10,6 @@
 #include <fstream>
 #include <ostream>
 
-#include "EvDebug.h"
-
 namespace kytest {
 
 namespace {
@@ -53,7 +51,7 @@ void PrintTo(const LogLine& line, std::ostream* out) {
     *out << "{" << line.level << " " << line.tag << ": " << line.message << "}";
 }
 
-LogCapture::LogCapture(int level) : m_oldFile(EvDebug::Destination()), m_oldLevel(EvDebug::Level()) {
+LogCapture::LogCapture(int level) {
     char path[] = "/tmp/kytest-log-XXXXXX";
     int fd = ::mkstemp(path);
     if (fd < 0) {
@@ -62,13 +60,11 @@ LogCapture::LogCapture(int level) : m_oldFile(EvDebug::Destination()), m_oldLeve
     }
     ::close(fd);
     m_path = path;
-    EvDebug::SetDestination(m_path);
-    EvDebug::SetLevel(level);
+    m_logger.emplace(m_path, level);
 }
 
 LogCapture::~LogCapture() {
-    EvDebug::SetDestination(m_oldFile);
-    EvDebug::SetLevel(m_oldLevel);
+    m_logger.reset();  // the logger leaves the file before the file goes
     if (!m_path.empty()) std::remove(m_path.c_str());
 }
 

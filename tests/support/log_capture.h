@@ -4,8 +4,11 @@
 
 #include <cstddef>
 #include <iosfwd>
+#include <optional>
 #include <string>
 #include <vector>
+
+#include "support/logger_to_file.h"
 
 namespace kytest {
 
@@ -43,8 +46,7 @@ class LogCapture {
 
   private:
     std::string m_path;
-    std::string m_oldFile;
-    int m_oldLevel;
+    std::optional<LoggerToFile> m_logger;
 };
 
 // A fresh directory under /tmp, removed with its content when destroyed.

@@ -44,9 +44,13 @@ void Socket::reset() {
     close();
 }
 
+Socket TcpSocket(int extraFlags) {
+    return Socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | extraFlags, 0));
+}
+
 Socket BindLoopback(int& port, int backlog, int extraFlags) {
     port = 0;
-    Socket socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | extraFlags, 0));
+    Socket socket = TcpSocket(extraFlags);
     if (!socket.valid()) return socket;
     sockaddr_in address = Loopback(0);
     socklen_t length = sizeof address;
@@ -59,12 +63,16 @@ Socket BindLoopback(int& port, int backlog, int extraFlags) {
     return socket;
 }
 
+bool ConnectLoopback(int fd, int port) {
+    sockaddr_in address = Loopback(port);
+    return ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+}
+
 Socket ConnectTo(int port) {
-    Socket socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    Socket socket = TcpSocket();
     if (!socket.valid()) return socket;
     BoundIo(socket.fd());
-    sockaddr_in address = Loopback(port);
-    if (::connect(socket.fd(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    if (!ConnectLoopback(socket.fd(), port)) {
         const int error = errno;
         socket.close();
         errno = error;

@@ -32,9 +32,15 @@ class Socket {
     int m_fd;
 };
 
+// An unconnected TCP socket, closed on exec; extraFlags are added to the socket type (SOCK_NONBLOCK).
+// For a test that must make its sockets before it connects them. Empty on failure.
+Socket TcpSocket(int extraFlags = 0);
 // A socket bound to a free port on 127.0.0.1, listening when backlog is above 0; extraFlags are added to
 // the socket type (SOCK_NONBLOCK). Empty, with port 0, on failure.
 Socket BindLoopback(int& port, int backlog, int extraFlags = 0);
+// Connects the socket fd to port on 127.0.0.1; false, with errno from connect, when that fails (a
+// non-blocking socket's handshake still under way included: EINPROGRESS).
+bool ConnectLoopback(int fd, int port);
 // A connection to port on 127.0.0.1 with bounded reads and writes; empty, with errno from connect, when
 // the connection fails.
 Socket ConnectTo(int port);
