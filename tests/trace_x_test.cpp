@@ -1,5 +1,5 @@
-// The wire trace's file as an attacker may prepare it (a link or a FIFO planted at "log.txt"), sessions
-// tracing on many threads at once, and informational texts without a terminating zero.
+// The wire trace's file as an attacker may prepare it (a link, another user's file or a FIFO planted at
+// "log.txt"), sessions tracing on many threads at once, and informational texts without a terminating zero.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -60,6 +60,27 @@ TEST_F(TraceFileX, PlantedLinkIsNotFollowed) {
     ASSERT_EQ(rename("other.txt", "log.txt"), 0);
     TracedPostWithCredentials();
     EXPECT_NE(access(m_elsewhere.file("created").c_str(), F_OK), 0);
+}
+
+// A hard link to another file, or a file of another user that anyone may write: neither is written.
+TEST_F(TraceFileX, PlantedHardLinkOrOthersFileIsNotWritten) {
+    const std::string target = m_elsewhere.file("victim");
+    { std::ofstream(target) << "kept\n"; }
+    ASSERT_EQ(link(target.c_str(), "log.txt"), 0);
+    TracedPostWithCredentials();
+    EXPECT_EQ(ReadFile(target), "kept\n");
+
+    ASSERT_EQ(unlink("log.txt"), 0);
+    { std::ofstream("log.txt") << "theirs\n"; }
+    ASSERT_EQ(chmod("log.txt", 0666), 0);
+    ASSERT_EQ(chown("log.txt", geteuid() + 1, getegid()), 0);
+    TracedPostWithCredentials();
+    EXPECT_EQ(ReadFile("log.txt"), "theirs\n");
+
+    // The same file, the process's own again: traced.
+    ASSERT_EQ(chown("log.txt", geteuid(), getegid()), 0);
+    TracedPostWithCredentials();
+    EXPECT_NE(ReadFile("log.txt").find("=> Send header"), std::string::npos);
 }
 
 TEST_F(TraceFileX, PlantedFifoNeitherBlocksNorReceivesTheTrace) {

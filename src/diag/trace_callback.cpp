@@ -20,15 +20,20 @@ namespace {
 constexpr const char* kTraceFileName = "log.txt";
 
 // The trace holds whole header blocks, credentials and cookies included, so a new file is readable by its
-// owner only; an existing file keeps the permissions it has. Only a regular file is written, and never
-// through a link: a link planted at "log.txt" would lead the trace into a file of the planter's choice. A
-// FIFO is refused without waiting for a reader. A refused file leaves the record unwritten.
+// owner only; an existing file keeps the permissions it has. Only a regular file of the process's own user
+// is written, and never through a link: a symbolic or hard link planted at "log.txt", or a file someone
+// else left there for everyone to write, would lead the trace into a file of the planter's choice. A FIFO is
+// refused without waiting for a reader. A refused file leaves the record unwritten.
+bool IsOwnPlainFile(int fd) {
+    struct stat info {};
+    return fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_nlink == 1 && info.st_uid == geteuid();
+}
+
 int OpenTraceFile() {
     const int fd =
         open(kTraceFileName, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
     if (fd < 0) return -1;
-    struct stat info {};
-    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    if (!IsOwnPlainFile(fd)) {
         close(fd);
         return -1;
     }
