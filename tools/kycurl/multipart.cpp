@@ -66,14 +66,14 @@ std::string TypeForName(const std::string& name) {
 }
 
 // "file;type=T;filename=F": the attributes after the path, in any order.
-FilePart ParseFilePart(const std::string& spec) {
+FilePart ParseFilePart(const std::string& argument) {
     FilePart part;
-    size_t semicolon = spec.find(';');
-    part.path = spec.substr(0, semicolon);
+    size_t semicolon = argument.find(';');
+    part.path = argument.substr(0, semicolon);
     while (semicolon != std::string::npos) {
-        size_t next = spec.find(';', semicolon + 1);
+        size_t next = argument.find(';', semicolon + 1);
         std::string attribute =
-            spec.substr(semicolon + 1, next == std::string::npos ? next : next - semicolon - 1);
+            argument.substr(semicolon + 1, next == std::string::npos ? next : next - semicolon - 1);
         if (attribute.compare(0, 5, "type=") == 0) part.type = attribute.substr(5);
         if (attribute.compare(0, 9, "filename=") == 0) part.filename = attribute.substr(9);
         semicolon = next;
@@ -83,10 +83,11 @@ FilePart ParseFilePart(const std::string& spec) {
     return part;
 }
 
-bool AddPart(const std::string& spec, const std::string& boundary, BodySource& source, std::string& error) {
-    size_t equals = spec.find('=');
-    std::string name = spec.substr(0, equals);
-    std::string value = spec.substr(equals + 1);
+bool AddPart(const std::string& argument, const std::string& boundary, BodySource& source,
+             std::string& error) {
+    size_t equals = argument.find('=');
+    std::string name = argument.substr(0, equals);
+    std::string value = argument.substr(equals + 1);
     std::string head = "--" + boundary + "\r\nContent-Disposition: form-data; name=" + Quoted(name);
     if (!value.empty() && value[0] == '@') {
         FilePart file = ParseFilePart(value.substr(1));
