@@ -1,8 +1,5 @@
 #include "echo_process.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <signal.h>
 #include <sys/epoll.h>
 #include <sys/socket.h>
@@ -12,6 +9,8 @@
 #include <cerrno>
 #include <map>
 #include <memory>
+
+#include "loopback_socket.h"
 
 namespace kybench {
 namespace {
@@ -24,19 +23,6 @@ struct Pending {
     size_t tail = 0;
     bool waitingToSend = false;
 };
-
-int Listen(int& port) {
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&address), length) != 0 || listen(fd, 4096) != 0 ||
-        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0)
-        return -1;
-    port = ntohs(address.sin_port);
-    return fd;
-}
 
 void Watch(int epoll, int op, int fd, uint32_t events) {
     epoll_event event{};
@@ -76,8 +62,7 @@ bool Serve(int epoll, int fd, Pending& pending) {
             int fd = events[i].data.fd;
             if (fd == listener) {
                 for (int client; (client = accept4(listener, nullptr, nullptr, SOCK_NONBLOCK)) >= 0;) {
-                    int on = 1;
-                    setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+                    SetNoDelay(client);
                     connections[client];
                     Watch(epoll, EPOLL_CTL_ADD, client, EPOLLIN);
                 }
@@ -98,7 +83,7 @@ EchoProcess::~EchoProcess() { Stop(); }
 
 int EchoProcess::Start() {
     int port = 0;
-    int listener = Listen(port);
+    int listener = ListenLoopback(4096, port, SOCK_NONBLOCK);
     if (listener < 0) return 0;
     m_pid = fork();
     if (m_pid == 0) RunServer(listener);

@@ -1,8 +1,5 @@
 #include "plain_relay.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
@@ -10,23 +7,12 @@
 
 #include <cerrno>
 
+#include "loopback_socket.h"
+
 namespace kybench {
 namespace {
 
 constexpr size_t kBufferSize = 64 * 1024;
-
-sockaddr_in Loopback(int port) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    return address;
-}
-
-void NoDelay(int fd) {
-    int on = 1;
-    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-}
 
 bool WriteAll(int fd, const char* data, size_t size) {
     while (size > 0) {
@@ -57,15 +43,11 @@ PlainRelay::~PlainRelay() {
 
 int PlainRelay::Start(int targetPort) {
     m_targetPort = targetPort;
-    m_listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    int port = 0;
+    m_listener = ListenLoopback(16, port);
     m_epoll = epoll_create1(EPOLL_CLOEXEC);
     m_wake = eventfd(0, EFD_CLOEXEC);
-    sockaddr_in address = Loopback(0);
-    socklen_t length = sizeof address;
-    if (m_listener < 0 || m_epoll < 0 || m_wake < 0 ||
-        bind(m_listener, reinterpret_cast<sockaddr*>(&address), length) != 0 || listen(m_listener, 16) != 0 ||
-        getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &length) != 0)
-        return 0;
+    if (m_listener < 0 || m_epoll < 0 || m_wake < 0) return 0;
     for (int fd : {m_listener, m_wake}) {
         epoll_event event{};
         event.events = EPOLLIN;
@@ -73,7 +55,7 @@ int PlainRelay::Start(int targetPort) {
         if (epoll_ctl(m_epoll, EPOLL_CTL_ADD, fd, &event) != 0) return 0;
     }
     m_thread = std::thread([this] { Run(); });
-    return ntohs(address.sin_port);
+    return port;
 }
 
 void PlainRelay::Run() {
@@ -94,15 +76,12 @@ void PlainRelay::Run() {
 void PlainRelay::Accept() {
     int client = accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC);
     if (client < 0) return;
-    int target = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address = Loopback(m_targetPort);
-    if (target < 0 || connect(target, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    int target = ConnectLoopback(m_targetPort);
+    if (target < 0) {
         close(client);
-        if (target >= 0) close(target);
         return;
     }
-    NoDelay(client);
-    NoDelay(target);
+    SetNoDelay(client);
     m_peer[client] = target;
     m_peer[target] = client;
     for (int fd : {client, target}) {

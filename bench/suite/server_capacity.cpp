@@ -1,9 +1,6 @@
 // The server is not the bottleneck: it answers pipelined small requests several times faster than one
 // libcurl client thread sends them, and while one client runs, small requests or a large body, the server
 // is busy a small share of the time.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -14,6 +11,7 @@
 #include "bulk_clients.h"
 #include "clocks.h"
 #include "figures.h"
+#include "loopback_socket.h"
 #include "rounds.h"
 #include "small_clients.h"
 
@@ -30,14 +28,8 @@ constexpr char kRequest[] = "GET /small HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
 class PipelinedClient {
   public:
     explicit PipelinedClient(int port) {
-        m_fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        address.sin_port = htons(static_cast<uint16_t>(port));
-        int on = 1;
-        setsockopt(m_fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-        m_ready = connect(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+        m_fd = ConnectLoopback(port);
+        m_ready = m_fd >= 0;
         for (int i = 0; i < kPipelineDepth; ++i) m_burst += kRequest;
         m_ready = m_ready && LearnReplyLength();
     }

@@ -1,8 +1,6 @@
 #include "server_process.h"
 
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -13,6 +11,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+
+#include "loopback_socket.h"
 
 namespace kybench {
 namespace {
@@ -25,20 +25,6 @@ bool ReadLine(int fd, std::string& line) {
         line += byte;
     }
     return false;
-}
-
-int ConnectLoopback(int port) {
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return -1;
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        close(fd);
-        return -1;
-    }
-    return fd;
 }
 
 }  // namespace

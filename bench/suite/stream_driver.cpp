@@ -1,9 +1,6 @@
 #include "stream_driver.h"
 
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <sys/epoll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -12,27 +9,13 @@
 #include <cerrno>
 
 #include "clocks.h"
+#include "loopback_socket.h"
 
 namespace kybench {
 namespace {
 
 constexpr size_t kChunk = 64 * 1024;
 constexpr int64_t kGiveUpNs = int64_t{120} * 1000000000;
-
-int Connect(int port) {
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (fd >= 0 && connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        close(fd);
-        return -1;
-    }
-    int on = 1;
-    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-    return fd;
-}
 
 struct Stream {
     int fd = -1;
@@ -49,7 +32,7 @@ int64_t RunStreams(int port, size_t count, size_t bytes, const std::atomic<bool>
     int epoll = epoll_create1(EPOLL_CLOEXEC);
     bool ok = epoll >= 0;
     for (size_t i = 0; ok && i < count; ++i) {
-        streams[i].fd = Connect(port);
+        streams[i].fd = ConnectLoopback(port);
         ok = streams[i].fd >= 0;
         if (!ok) break;
         fcntl(streams[i].fd, F_SETFL, O_NONBLOCK);
@@ -101,7 +84,7 @@ int64_t RunStreams(int port, size_t count, size_t bytes, const std::atomic<bool>
 
 std::vector<int64_t> RunPings(int port, size_t count) {
     std::vector<int64_t> times;
-    int fd = Connect(port);
+    int fd = ConnectLoopback(port);
     if (fd < 0) return times;
     // A reply that never comes ends the pings instead of the run.
     timeval limit{10, 0};
