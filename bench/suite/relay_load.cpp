@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
-#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -18,6 +17,7 @@
 #include "echo_process.h"
 #include "figures.h"
 #include "kylibcurl.h"
+#include "peak_memory.h"
 #include "rounds.h"
 #include "stream_driver.h"
 
@@ -45,15 +45,6 @@ size_t OpenDescriptors() {
     while (readdir(fds)) ++count;
     closedir(fds);
     return count - 3;
-}
-
-double ResidentBytes() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind("VmRSS:", 0) == 0) return std::stod(line.substr(6)) * 1024;
-    }
-    return NAN;
 }
 
 bool WaitForNoRelayedConnections() {
