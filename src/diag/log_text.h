@@ -15,6 +15,8 @@ namespace kylibcurl::detail {
 
 // Bytes of a text that a line shows; what follows them is counted, not shown.
 constexpr size_t kLogTextLimit = 4096;
+// What a line shows in place of a secret.
+constexpr char kHidden[] = "***";
 // Distinct secrets a text is searched for at most: a text that would need more is withheld whole, so that a
 // URL or body holding thousands of credential fields cannot make a line costly to build.
 constexpr size_t kMaxSecrets = 64;
