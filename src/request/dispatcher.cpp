@@ -33,8 +33,10 @@ struct DispatchCall {
 
 // A null URL has nothing to route: it goes the direct way, where the transfer fails for want of a URL
 // and the failure lines say so, instead of reaching the tunnel resolution, which takes strings.
+bool IsRouted(const DispatchCall& call) { return call.clientName && call.url; }
+
 bool SetRequestUrl(DispatchCall& call) {
-    if (!call.clientName || !call.url) return call.session.KYCurlSetUrl(call.url);
+    if (!IsRouted(call)) return call.session.KYCurlSetUrl(call.url);
     return ResolveRoutedUrl(call.session, call.clientName, call.url, call.useDynamicTppm, call.outUrl);
 }
 
@@ -51,7 +53,7 @@ bool InstallBody(DispatchCall& call, const RequestMethod& method) {
 }
 
 bool ShouldReconnect(const DispatchCall& call, CURLcode result, int reconnects) {
-    return reconnects < kMaxReconnects && call.clientName && call.url && call.useDynamicTppm &&
+    return reconnects < kMaxReconnects && IsRouted(call) && call.useDynamicTppm &&
            TunnelLooksStale(call.session.m_curlHandle, result);
 }
 
