@@ -89,33 +89,30 @@ bool PerformTransfer(DispatchCall& call) {
     }
 }
 
-}  // namespace
-}  // namespace kylibcurl::detail
-
-using kylibcurl::detail::DispatchCall;
-using kylibcurl::detail::InstallBody;
-using kylibcurl::detail::InstallMethodOption;
-using kylibcurl::detail::MethodTextGuard;
-using kylibcurl::detail::PerformTransfer;
-using kylibcurl::detail::RequestMethod;
-using kylibcurl::detail::RequestMethodFor;
-using kylibcurl::detail::SetRequestUrl;
-
-bool KYLibCurl::KYLibCurlSendHttpReqInternal(_http_req_type_ type, const char* url, const void* data,
-                                             size_t len, bool freeHeaderList, bool logFailure,
-                                             const char* clientName, bool useDynamicTppm) {
-    DispatchCall call{*this, url, data, len, logFailure, clientName, useDynamicTppm, std::string()};
-
-    if (freeHeaderList) KYLibCurlFreeHttpHeaderList();
+// The steps of one request, in order.
+bool Dispatch(DispatchCall& call, _http_req_type_ type, bool freeHeaderList) {
+    KYLibCurl& session = call.session;
+    if (freeHeaderList) session.KYLibCurlFreeHttpHeaderList();
     if (!SetRequestUrl(call)) return false;
 
     const RequestMethod& method = RequestMethodFor(type);
     if (method.endsBeforeBody) return false;
     if (!InstallBody(call, method)) return false;
-    m_reqType = type;
+    session.m_reqType = type;
 
-    const MethodTextGuard methodText(m_curlHandle, method);
-    if (!InstallMethodOption(m_curlHandle, method)) return false;
-    if (!KYLibCulrInitHttpHeaders()) return false;
+    const MethodTextGuard methodText(session.m_curlHandle, method);
+    if (!InstallMethodOption(session.m_curlHandle, method)) return false;
+    if (!session.KYLibCulrInitHttpHeaders()) return false;
     return PerformTransfer(call);
+}
+
+}  // namespace
+}  // namespace kylibcurl::detail
+
+bool KYLibCurl::KYLibCurlSendHttpReqInternal(_http_req_type_ type, const char* url, const void* data,
+                                             size_t len, bool freeHeaderList, bool logFailure,
+                                             const char* clientName, bool useDynamicTppm) {
+    kylibcurl::detail::DispatchCall call{*this,      url,        data,           len,
+                                         logFailure, clientName, useDynamicTppm, std::string()};
+    return kylibcurl::detail::Dispatch(call, type, freeHeaderList);
 }
