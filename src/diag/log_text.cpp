@@ -7,8 +7,6 @@ namespace kylibcurl::detail {
 
 namespace {
 
-constexpr char kHidden[] = "***";
-
 void AppendCutMark(std::string& shown, size_t leftOut) {
     if (leftOut == 0) return;
     shown += "...[";

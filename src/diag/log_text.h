@@ -9,10 +9,14 @@
 #include <string>
 #include <vector>
 
+#include "EvDebug.h"
+
 namespace kylibcurl::detail {
 
 // Bytes of a text that a line shows; what follows them is counted, not shown.
 constexpr size_t kLogTextLimit = 4096;
+// What a line shows in place of a secret.
+constexpr char kHidden[] = "***";
 // Distinct secrets a text is searched for at most: a text that would need more is withheld whole, so that a
 // URL or body holding thousands of credential fields cannot make a line costly to build.
 constexpr size_t kMaxSecrets = 64;
@@ -27,11 +31,13 @@ std::string BoundedText(const std::string& text);
 // An occurrence counts where it stands as a word: a letter or digit at its edge touches none beside it.
 std::string BoundedTextWithout(const char* text, size_t length, const std::vector<std::string>& secrets);
 
-// Runs write, which builds and writes one or more lines. A line that cannot be built for want of memory is
-// dropped: logging never throws into the caller's request.
+// Runs write, which builds and writes one or more lines at level, only when lines of that level are written
+// at all: the texts of a line the logger would drop are never built. A line that cannot be built for want
+// of memory is dropped: logging never throws into the caller's request.
 template <typename Write>
-void LogSafely(Write&& write) noexcept {
+void LogSafely(int level, Write&& write) noexcept {
     try {
+        if (level > EvDebug::Level()) return;
         write();
     } catch (const std::exception&) {
     }

@@ -11,8 +11,6 @@ namespace kylibcurl::detail {
 
 namespace {
 
-constexpr char kHidden[] = "***";
-
 struct Span {
     size_t begin;
     size_t end;

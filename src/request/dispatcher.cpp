@@ -33,8 +33,10 @@ struct DispatchCall {
 
 // A null URL has nothing to route: it goes the direct way, where the transfer fails for want of a URL
 // and the failure lines say so, instead of reaching the tunnel resolution, which takes strings.
+bool IsRouted(const DispatchCall& call) { return call.clientName && call.url; }
+
 bool SetRequestUrl(DispatchCall& call) {
-    if (!call.clientName || !call.url) return call.session.KYCurlSetUrl(call.url);
+    if (!IsRouted(call)) return call.session.KYCurlSetUrl(call.url);
     return ResolveRoutedUrl(call.session, call.clientName, call.url, call.useDynamicTppm, call.outUrl);
 }
 
@@ -51,7 +53,7 @@ bool InstallBody(DispatchCall& call, const RequestMethod& method) {
 }
 
 bool ShouldReconnect(const DispatchCall& call, CURLcode result, int reconnects) {
-    return reconnects < kMaxReconnects && call.clientName && call.url && call.useDynamicTppm &&
+    return reconnects < kMaxReconnects && IsRouted(call) && call.useDynamicTppm &&
            TunnelLooksStale(call.session.m_curlHandle, result);
 }
 
@@ -87,33 +89,30 @@ bool PerformTransfer(DispatchCall& call) {
     }
 }
 
-}  // namespace
-}  // namespace kylibcurl::detail
-
-using kylibcurl::detail::DispatchCall;
-using kylibcurl::detail::InstallBody;
-using kylibcurl::detail::InstallMethodOption;
-using kylibcurl::detail::MethodTextGuard;
-using kylibcurl::detail::PerformTransfer;
-using kylibcurl::detail::RequestMethod;
-using kylibcurl::detail::RequestMethodFor;
-using kylibcurl::detail::SetRequestUrl;
-
-bool KYLibCurl::KYLibCurlSendHttpReqInternal(_http_req_type_ type, const char* url, const void* data,
-                                             size_t len, bool freeHeaderList, bool logFailure,
-                                             const char* clientName, bool useDynamicTppm) {
-    DispatchCall call{*this, url, data, len, logFailure, clientName, useDynamicTppm, std::string()};
-
-    if (freeHeaderList) KYLibCurlFreeHttpHeaderList();
+// The steps of one request, in order.
+bool Dispatch(DispatchCall& call, _http_req_type_ type, bool freeHeaderList) {
+    KYLibCurl& session = call.session;
+    if (freeHeaderList) session.KYLibCurlFreeHttpHeaderList();
     if (!SetRequestUrl(call)) return false;
 
     const RequestMethod& method = RequestMethodFor(type);
     if (method.endsBeforeBody) return false;
     if (!InstallBody(call, method)) return false;
-    m_reqType = type;
+    session.m_reqType = type;
 
-    const MethodTextGuard methodText(m_curlHandle, method);
-    if (!InstallMethodOption(m_curlHandle, method)) return false;
-    if (!KYLibCulrInitHttpHeaders()) return false;
+    const MethodTextGuard methodText(session.m_curlHandle, method);
+    if (!InstallMethodOption(session.m_curlHandle, method)) return false;
+    if (!session.KYLibCulrInitHttpHeaders()) return false;
     return PerformTransfer(call);
+}
+
+}  // namespace
+}  // namespace kylibcurl::detail
+
+bool KYLibCurl::KYLibCurlSendHttpReqInternal(_http_req_type_ type, const char* url, const void* data,
+                                             size_t len, bool freeHeaderList, bool logFailure,
+                                             const char* clientName, bool useDynamicTppm) {
+    kylibcurl::detail::DispatchCall call{*this,      url,        data,           len,
+                                         logFailure, clientName, useDynamicTppm, std::string()};
+    return kylibcurl::detail::Dispatch(call, type, freeHeaderList);
 }

@@ -81,7 +81,7 @@ void WriteFailureLines(const FailedTransfer& failure) {
 }  // namespace
 
 void LogFailedTransfer(const FailedTransfer& failure) {
-    LogSafely([&] { WriteFailureLines(failure); });
+    LogSafely(-1, [&] { WriteFailureLines(failure); });
 }
 
 }  // namespace kylibcurl::detail

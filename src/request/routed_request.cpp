@@ -45,7 +45,7 @@ bool TunnelLooksStale(void* handle, CURLcode result) {
 // A stale tunnel's cached prefix is dropped and a fresh tunnel is fetched. The key comes from the
 // caller's url, under which the prefix was cached.
 bool ReconnectRoutedUrl(KYLibCurl& session, const char* clientName, const char* url, std::string& outUrl) {
-    LogSafely([&] {
+    LogSafely(2, [&] {
         m_dbg.DebugLvl(
             kDispatchTag, 2,
             "Unable to connect to dynamic tppm url [%s], refetching tppm url for [%s] and retrying",

@@ -3,21 +3,19 @@
 #include "CurlWrapper.h"
 #include "kylibcurl.h"
 #include "session/reply_buffer.h"
-#include "session/reply_note.h"
 #include "session/transfer_record.h"
 
 namespace kylibcurl::detail {
 
 PerformOutcome PerformOnce(KYLibCurl& session) {
-    TakeReplyNotStored(&session);
-    CURLcode result = CURLE_OK;
+    PerformOutcome outcome{CURLE_OK, false};
     {
         const TransferScope transfer(session);
-        result = CurlWrapper::gCurlWrapper.Curl_easy_perform(session.m_curlHandle);
+        outcome.result = CurlWrapper::gCurlWrapper.Curl_easy_perform(session.m_curlHandle);
+        outcome.replyNotStored = transfer.record().replyNotStored;
     }
-    const bool notStored = TakeReplyNotStored(&session);
     TrimReplyBuffer(session);
-    return {result, notStored};
+    return outcome;
 }
 
 }  // namespace kylibcurl::detail

@@ -23,8 +23,7 @@ struct PerformOutcome {
 };
 
 // Performs the session's transfer once, with the record its reply callbacks keep, and trims the reply
-// buffer after it. A note of a reply not stored left by a transfer performed elsewhere is dropped first,
-// and this transfer's is taken right after it, so a note never outlives its transfer.
+// buffer after it.
 PerformOutcome PerformOnce(KYLibCurl& session);
 
 }  // namespace kylibcurl::detail

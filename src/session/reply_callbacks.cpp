@@ -6,12 +6,10 @@
 #include "CurlWrapper.h"
 #include "kylibcurl.h"
 #include "session/reply_buffer.h"
-#include "session/reply_note.h"
 #include "session/transfer_record.h"
 
 using kylibcurl::detail::CurrentTransfer;
 using kylibcurl::detail::MakeReplyRoom;
-using kylibcurl::detail::NoteReplyNotStored;
 using kylibcurl::detail::TransferRecord;
 
 namespace {
@@ -25,10 +23,10 @@ constexpr size_t kMaxLineBytes = size_t{300} * 1024;
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
-// Returning less than libcurl handed over stops the transfer with CURLE_WRITE_ERROR; the note tells the
-// performer that the reply is incomplete.
+// Returning less than libcurl handed over stops the transfer with CURLE_WRITE_ERROR; the transfer's record
+// tells the performer that the reply is incomplete. Without a record nobody asks.
 size_t RefuseReply(const KYLibCurl* session) {
-    NoteReplyNotStored(session);
+    if (TransferRecord* transfer = CurrentTransfer(session)) transfer->replyNotStored = true;
     return 0;
 }
 

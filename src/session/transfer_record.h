@@ -20,6 +20,10 @@ struct TransferRecord {
     size_t lineBytes = 0;             // header and trailer bytes received in this transfer
     size_t bodyStart = 0;             // m_respSize when the transfer began
     TransferRecord* outer = nullptr;  // a transfer this one runs inside (a caller's callback performing)
+    // A part of the reply could not be stored (a body the buffer cannot hold, a header line that cannot be
+    // kept, header lines beyond their cap): the callback stopped the transfer with CURLE_WRITE_ERROR, which
+    // requests otherwise tolerate, so the performer learns here that the reply is incomplete.
+    bool replyNotStored = false;
 };
 
 // The record of the transfer this thread performs for session, or null when there is none.
@@ -32,6 +36,8 @@ class TransferScope {
     ~TransferScope();
     TransferScope(const TransferScope&) = delete;
     TransferScope& operator=(const TransferScope&) = delete;
+
+    const TransferRecord& record() const { return m_record; }
 
   private:
     TransferRecord m_record;

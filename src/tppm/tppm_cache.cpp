@@ -39,7 +39,7 @@ void GetCachedPrefix(const TppmUrlMap& map, const std::string& url, const UrlPar
     const auto entry = map.find(parts.key);
     if (entry == map.end()) return;
     value = entry->second;
-    LogSafely([&] {
+    LogSafely(4, [&] {
         m_dbg.DebugLvl(kTag, 4, "Key: [%s] retrieved from cache with value [%s]",
                        LoggedKey(url, parts).c_str(), LoggedUrl(value).c_str());
     });
@@ -48,16 +48,15 @@ void GetCachedPrefix(const TppmUrlMap& map, const std::string& url, const UrlPar
 void AddCachedPrefix(TppmUrlMap& map, const std::string& url, const UrlParts& parts,
                      const std::string& value) {
     map[parts.key] = value;
-    LogSafely([&] {
-        m_dbg.DebugLvl(kTag, -1, "Key:[%s] added to cache", LoggedKey(url, parts).c_str());
-        m_dbg.DebugLvl(kTag, 4, "value [%s] added to cache", LoggedUrl(value).c_str());
-    });
+    LogSafely(-1,
+              [&] { m_dbg.DebugLvl(kTag, -1, "Key:[%s] added to cache", LoggedKey(url, parts).c_str()); });
+    LogSafely(4, [&] { m_dbg.DebugLvl(kTag, 4, "value [%s] added to cache", LoggedUrl(value).c_str()); });
 }
 
 void RemoveCachedPrefix(TppmUrlMap& map, const std::string& url, const UrlParts& parts) {
     map.erase(parts.key);
     LogSafely(
-        [&] { m_dbg.DebugLvl(kTag, -1, "Key:[%s] removed from cache", LoggedKey(url, parts).c_str()); });
+        -1, [&] { m_dbg.DebugLvl(kTag, -1, "Key:[%s] removed from cache", LoggedKey(url, parts).c_str()); });
 }
 
 }  // namespace

@@ -55,7 +55,7 @@ bool TunnelPrefix(KYLibCurl& session, const std::string& tunnelName, const std::
 
     const int tunnelPort = KyFwClient::setupTPPM(tunnelName.c_str(), parts.port, nullptr, &record);
     if (tunnelPort == 0) {
-        LogSafely([&] {
+        LogSafely(-1, [&] {
             m_dbg.DebugLvl(kTag, -1, "Couldn't setup TPPM port, err:[%s]",
                            BoundedText(record.m_message).c_str());
         });
@@ -79,7 +79,7 @@ bool KYLibCurl::getTPPMUrl(const std::string& clientName, const std::string& url
     if (!useDynamicTppm) {
         switch (AskFirewall(names.hostName, record)) {
             case Reachability::Undecided:
-                LogSafely([&] {
+                LogSafely(-1, [&] {
                     m_dbg.DebugLvl(kTag, -1, "Not sure client \"%s\" firewalled or not, err:[%s]",
                                    BoundedText(clientName).c_str(), BoundedText(record.m_message).c_str());
                 });
@@ -95,7 +95,7 @@ bool KYLibCurl::getTPPMUrl(const std::string& clientName, const std::string& url
     // Without "://" there is no host to replace, and a tunnel URL built from it would be unusable.
     const UrlParts parts = SplitUrl(url);
     if (!parts.valid) {
-        LogSafely([&] {
+        LogSafely(-1, [&] {
             m_dbg.DebugLvl(kTag, -1, "Couldn't build TPPM url, no scheme in url:[%s]",
                            LoggedUrl(url).c_str());
         });
@@ -104,6 +104,6 @@ bool KYLibCurl::getTPPMUrl(const std::string& clientName, const std::string& url
     if (!TunnelPrefix(*this, names.tunnelName, url, parts, record, outUrl)) return false;
 
     outUrl.append(url, parts.pathPos, std::string::npos);
-    LogSafely([&] { m_dbg.DebugLvl(kTag, 7, "TPPM url:[%s]", LoggedUrl(outUrl).c_str()); });
+    LogSafely(7, [&] { m_dbg.DebugLvl(kTag, 7, "TPPM url:[%s]", LoggedUrl(outUrl).c_str()); });
     return true;
 }
