@@ -24,10 +24,6 @@ constexpr auto kRetryInterval = std::chrono::milliseconds(20);
 constexpr auto kShortestCheck = std::chrono::milliseconds(10);
 constexpr auto kLongestCheck = std::chrono::milliseconds(1000);
 
-bool isDescriptorShortage(int error) {
-    return error == EMFILE || error == ENFILE || error == ENOBUFS || error == ENOMEM;
-}
-
 // Failures of one pending connection that accept() passes on; the listener itself is fine.
 bool isConnectionError(int error) {
     switch (error) {
@@ -163,7 +159,7 @@ void TunnelRelay::acceptLocked(uint64_t tunnelId, Tunnel& tunnel) {
             admitLocked(tunnelId, tunnel, UniqueFd(fd));
             continue;
         }
-        if (errno == EAGAIN || errno == EWOULDBLOCK) return;
+        if (wouldBlock(errno)) return;
         if (isConnectionError(errno)) continue;
         if (pauseLocked(tunnelId, tunnel, errno)) return;
         // The listener itself failed: closed, so that the next set-up for its destination opens a new one.
