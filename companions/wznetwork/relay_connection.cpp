@@ -18,10 +18,6 @@ bool isFailure(RelayFlow::State state) {
            state == RelayFlow::State::NoMemory;
 }
 
-bool isDescriptorShortage(int error) {
-    return error == EMFILE || error == ENFILE || error == ENOBUFS || error == ENOMEM;
-}
-
 }  // namespace
 
 RelayConnection::RelayConnection(uint64_t tunnelId, BufferPool& pool, RelayClock::time_point now)

@@ -6,13 +6,9 @@
 #include <cstring>
 
 #include "KyFwControl.h"
+#include "socket_ops.h"
 
 namespace kyfw {
-namespace {
-
-bool wouldBlock(int error) { return error == EAGAIN || error == EWOULDBLOCK; }
-
-}  // namespace
 
 RelayFlow::State RelayFlow::pump(int source, int sink, size_t budget) {
     m_yielded = false;

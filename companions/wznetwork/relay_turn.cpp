@@ -24,10 +24,6 @@ constexpr auto kRetryInterval = std::chrono::milliseconds(20);
 constexpr auto kShortestCheck = std::chrono::milliseconds(10);
 constexpr auto kLongestCheck = std::chrono::milliseconds(1000);
 
-bool isDescriptorShortage(int error) {
-    return error == EMFILE || error == ENFILE || error == ENOBUFS || error == ENOMEM;
-}
-
 // Failures of one pending connection that accept() passes on; the listener itself is fine.
 bool isConnectionError(int error) {
     switch (error) {
@@ -155,7 +151,10 @@ void TunnelRelay::drainWakeLocked() {
 void TunnelRelay::acceptLocked(uint64_t tunnelId, Tunnel& tunnel) {
     for (int accepted = 0; accepted < kAcceptsPerTurn;) {
         // A connection already waits for a descriptor: more would only hold descriptors it needs.
-        if (!m_waiting.empty() && pauseLocked(tunnelId, tunnel, EMFILE)) return;
+        if (!m_waiting.empty()) {
+            pauseLocked(tunnelId, tunnel);
+            return;
+        }
         int fd = accept4(tunnel.listener.get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
         if (fd >= 0) {
             ++accepted;
@@ -163,9 +162,12 @@ void TunnelRelay::acceptLocked(uint64_t tunnelId, Tunnel& tunnel) {
             admitLocked(tunnelId, tunnel, UniqueFd(fd));
             continue;
         }
-        if (errno == EAGAIN || errno == EWOULDBLOCK) return;
+        if (wouldBlock(errno)) return;
         if (isConnectionError(errno)) continue;
-        if (pauseLocked(tunnelId, tunnel, errno)) return;
+        if (isDescriptorShortage(errno)) {
+            pauseLocked(tunnelId, tunnel);
+            return;
+        }
         // The listener itself failed: closed, so that the next set-up for its destination opens a new one.
         closeTunnelLocked(m_tunnels.find(tunnelId));
         return;
@@ -173,14 +175,18 @@ void TunnelRelay::acceptLocked(uint64_t tunnelId, Tunnel& tunnel) {
 }
 
 // The queued connections stay in the listener's queue until descriptors free up.
-bool TunnelRelay::pauseLocked(uint64_t tunnelId, Tunnel& tunnel, int error) {
-    if (!isDescriptorShortage(error)) return false;
+void TunnelRelay::pauseLocked(uint64_t tunnelId, Tunnel& tunnel) {
+    watchListenerLocked(tunnelId, tunnel, false);
+    m_short = true;
+}
+
+// A paused listener stays in the set without events: it keeps its token, and its failure is still reported.
+void TunnelRelay::watchListenerLocked(uint64_t tunnelId, Tunnel& tunnel, bool watched) {
     epoll_event event{};
+    event.events = watched ? kListenerEvents : 0;
     event.data.u64 = listenerToken(tunnelId);
     epoll_ctl(m_epoll.get(), EPOLL_CTL_MOD, tunnel.listener.get(), &event);
-    tunnel.paused = true;
-    m_short = true;
-    return true;
+    tunnel.paused = !watched;
 }
 
 void TunnelRelay::admitLocked(uint64_t tunnelId, Tunnel& tunnel, UniqueFd client) {
@@ -303,13 +309,7 @@ void TunnelRelay::retryDescriptorsLocked() {
         }
     }
     for (auto& entry : m_tunnels) {
-        Tunnel& tunnel = entry.second;
-        if (!tunnel.paused) continue;
-        epoll_event event{};
-        event.events = kListenerEvents;
-        event.data.u64 = listenerToken(entry.first);
-        epoll_ctl(m_epoll.get(), EPOLL_CTL_MOD, tunnel.listener.get(), &event);
-        tunnel.paused = false;
+        if (entry.second.paused) watchListenerLocked(entry.first, entry.second, true);
     }
     m_short = false;
 }

@@ -84,4 +84,10 @@ void setNoDelay(int fd) {
     setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
 }
 
+bool wouldBlock(int error) { return error == EAGAIN || error == EWOULDBLOCK; }
+
+bool isDescriptorShortage(int error) {
+    return error == EMFILE || error == ENFILE || error == ENOBUFS || error == ENOMEM;
+}
+
 }  // namespace kyfw

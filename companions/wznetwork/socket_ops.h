@@ -47,6 +47,11 @@ int takeSocketError(int fd);
 
 void setNoDelay(int fd);
 
+// A non-blocking call found nothing to do for now.
+bool wouldBlock(int error);
+// The process or the system is out of descriptors or socket memory: worth trying again once some are freed.
+bool isDescriptorShortage(int error);
+
 }  // namespace kyfw
 
 #endif

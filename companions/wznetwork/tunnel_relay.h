@@ -68,7 +68,8 @@ class TunnelRelay {
     void dispatchLocked(const epoll_event& event);
     void drainWakeLocked();
     void acceptLocked(uint64_t tunnelId, Tunnel& tunnel);
-    bool pauseLocked(uint64_t tunnelId, Tunnel& tunnel, int error);
+    void pauseLocked(uint64_t tunnelId, Tunnel& tunnel);
+    void watchListenerLocked(uint64_t tunnelId, Tunnel& tunnel, bool watched);
     void admitLocked(uint64_t tunnelId, Tunnel& tunnel, UniqueFd client);
     bool connectLocked(RelayConnection& connection, const SocketAddress& target);
     void serveLocked(RelayConnection& connection, bool targetSide, uint32_t events);

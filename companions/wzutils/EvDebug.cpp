@@ -21,58 +21,71 @@ namespace {
 
 constexpr char kHexDigits[] = "0123456789abcdef";
 
-// Local time with milliseconds: "YYYY-MM-DD HH:MM:SS.mmm".
-std::string timeStamp() {
+// Local time with milliseconds, then the thread: "YYYY-MM-DD HH:MM:SS.mmm <thread-id>".
+void appendTimeAndThread(std::string& line) {
     timespec now{};
     clock_gettime(CLOCK_REALTIME, &now);
     tm local{};
     localtime_r(&now.tv_sec, &local);
     char text[64];
     size_t length = std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
-    std::snprintf(text + length, sizeof text - length, ".%03ld", now.tv_nsec / 1000000);
-    return text;
+    std::snprintf(text + length, sizeof text - length, ".%03ld %ld", now.tv_nsec / 1000000,
+                  static_cast<long>(syscall(SYS_gettid)));
+    line += text;
 }
 
-// Control bytes would let a text start a line that reads like one of the logger's own.
-void appendEscaped(std::string& line, const char* text, size_t length) {
-    for (size_t i = 0; i < length; ++i) {
-        const unsigned char byte = static_cast<unsigned char>(text[i]);
-        if (byte >= 0x20 && byte != 0x7F) {
-            line += static_cast<char>(byte);
-            continue;
-        }
-        line += '\\';
-        switch (byte) {
-            case '\n':
-                line += 'n';
-                break;
-            case '\r':
-                line += 'r';
-                break;
-            case '\t':
-                line += 't';
-                break;
-            default:
-                line += 'x';
-                line += kHexDigits[byte >> 4];
-                line += kHexDigits[byte & 0xF];
-                break;
-        }
+bool isControl(unsigned char byte) { return byte < 0x20 || byte == 0x7F; }
+
+void appendEscape(std::string& line, unsigned char byte) {
+    line += '\\';
+    switch (byte) {
+        case '\n':
+            line += 'n';
+            break;
+        case '\r':
+            line += 'r';
+            break;
+        case '\t':
+            line += 't';
+            break;
+        default:
+            line += 'x';
+            line += kHexDigits[byte >> 4];
+            line += kHexDigits[byte & 0xF];
+            break;
     }
 }
 
-std::string composeLine(const char* tag, const std::string& level, const std::string& message) {
-    std::string line = timeStamp();
-    line += ' ';
-    line += std::to_string(syscall(SYS_gettid));
+// Control bytes would let a text start a line that reads like one of the logger's own. The bytes between
+// them are appended a run at a time.
+void appendEscaped(std::string& line, const char* text, size_t length) {
+    size_t runStart = 0;
+    for (size_t i = 0; i < length; ++i) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        if (!isControl(byte)) continue;
+        line.append(text + runStart, i - runStart);
+        appendEscape(line, byte);
+        runStart = i + 1;
+    }
+    line.append(text + runStart, length - runStart);
+}
+
+// Built in one allocation unless control bytes need escaping: the room for the time, thread and level is
+// reserved with the tag's and the message's.
+std::string composeLine(const char* tag, const char* level, const std::string& message) {
+    constexpr size_t kPrefixRoom = 64;
+    const char* shownTag = tag ? tag : "(null)";
+    const size_t tagLength = std::char_traits<char>::length(shownTag);
+    size_t length = message.size();
+    if (length > 0 && message[length - 1] == '\n') --length;  // the message's own line end
+    std::string line;
+    line.reserve(kPrefixRoom + tagLength + length);
+    appendTimeAndThread(line);
     line += ' ';
     line += level;
     line += ' ';
-    const char* shownTag = tag ? tag : "(null)";
-    appendEscaped(line, shownTag, std::char_traits<char>::length(shownTag));
+    appendEscaped(line, shownTag, tagLength);
     line += ": ";
-    size_t length = message.size();
-    if (length > 0 && message[length - 1] == '\n') --length;  // the message's own line end
     appendEscaped(line, message.data(), length);
     line += '\n';
     return line;
@@ -90,8 +103,7 @@ bool writeWhole(int fd, const char* data, size_t left) {
 }
 
 // A file that cannot take the line must not cost the line or break the program: it goes to standard error.
-void emit(const EvDebugFileInstance* instance, const std::string& line) {
-    const std::string path = instance ? instance->path() : EvDebugSettings::instance().destination();
+void emitTo(const std::string& path, const std::string& line) {
     if (!path.empty()) {
         int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
         if (fd >= 0) {
@@ -101,6 +113,14 @@ void emit(const EvDebugFileInstance* instance, const std::string& line) {
         }
     }
     writeWhole(STDERR_FILENO, line.data(), line.size());
+}
+
+void emit(const EvDebugFileInstance* instance, const std::string& line) {
+    if (instance) {
+        emitTo(instance->path(), line);
+        return;
+    }
+    emitTo(EvDebugSettings::instance().destination(), line);
 }
 
 // Logging happens on failure paths, where the caller may still look at errno, and where memory may be
