@@ -19,19 +19,16 @@ bool WriteAll(FILE* out, const char* data, size_t size) {
 
 }  // namespace
 
-ReplyWriter::~ReplyWriter() {
-    if (m_ownsOut) fclose(m_out);
-}
+ReplyWriter::~ReplyWriter() { CloseOutput(); }
 
 bool ReplyWriter::Install() { return m_session.KYLibCurlSetWriteData(this); }
 
+// Each URL starts afresh: the output of the one before, standard output included, and its failure stay
+// its own.
 void ReplyWriter::Start(const ReplyDestination& destination) {
+    m_error.clear();
     bool sameFile = m_ownsOut && destination.path == m_destination.path;
-    if (m_ownsOut && !sameFile) {
-        fclose(m_out);
-        m_out = nullptr;
-        m_ownsOut = false;
-    }
+    if (!sameFile) CloseOutput();
     if (sameFile &&
         (fflush(m_out) != 0 || ftruncate(fileno(m_out), 0) != 0 || fseek(m_out, 0, SEEK_SET) != 0)) {
         m_error = "cannot start '" + destination.path + "' again: " + strerror(errno);
@@ -54,6 +51,12 @@ bool ReplyWriter::Finish(bool transferSucceeded) {
                     strerror(errno));
     if (m_destination.headerDump) fflush(m_destination.headerDump);
     return true;
+}
+
+void ReplyWriter::CloseOutput() {
+    if (m_ownsOut) fclose(m_out);
+    m_out = nullptr;
+    m_ownsOut = false;
 }
 
 bool ReplyWriter::OpenOutput() {

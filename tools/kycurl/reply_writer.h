@@ -45,6 +45,7 @@ class ReplyWriter {
 
   private:
     bool OpenOutput();
+    void CloseOutput();
     bool WriteHeaders();
     bool Fail(const std::string& error);
 
