@@ -44,7 +44,7 @@ bool ReplyWriter::Finish(bool transferSucceeded) {
     m_meter.Finish();
     if (failed()) return false;
     if (!WriteHeaders()) return false;
-    if (transferSucceeded && !m_out && !OpenOutput()) return false;
+    if (transferSucceeded && !OpenOutput()) return false;
     if (m_out && fflush(m_out) != 0)
         return Fail("cannot write " +
                     std::string(m_ownsOut ? "'" + m_destination.path + "'" : "to standard output") + ": " +
@@ -59,7 +59,9 @@ void ReplyWriter::CloseOutput() {
     m_ownsOut = false;
 }
 
+// Opens the destination on the first write; later calls find it open.
 bool ReplyWriter::OpenOutput() {
+    if (m_out) return true;
     if (IsStandardOutput(m_destination.path)) {
         m_out = stdout;
         return true;
@@ -80,7 +82,7 @@ bool ReplyWriter::WriteHeaders() {
             return Fail(std::string("cannot write the header lines: ") + strerror(errno));
         }
         if (m_destination.includeHeaders) {
-            if (!m_out && !OpenOutput()) return false;
+            if (!OpenOutput()) return false;
             if (!WriteAll(m_out, line->data, length))
                 return Fail(std::string("cannot write the reply: ") + strerror(errno));
         }
@@ -99,7 +101,7 @@ size_t ReplyWriter::Write(void* ptr, size_t size, size_t nmemb, void* userdata) 
     ReplyWriter* self = static_cast<ReplyWriter*>(userdata);
     size_t bytes = size * nmemb;
     if (self->failed() || !self->WriteHeaders()) return 0;
-    if (!self->m_out && !self->OpenOutput()) return 0;
+    if (!self->OpenOutput()) return 0;
     if (!WriteAll(self->m_out, static_cast<const char*>(ptr), bytes)) {
         self->Fail(std::string("cannot write the reply: ") + strerror(errno));
         return 0;
