@@ -35,7 +35,7 @@ void ReplyWriter::Start(const ReplyDestination& destination) {
     }
     m_destination = destination;
     m_meter = ProgressMeter(destination.showProgress);
-    m_headerLinesWritten = 0;
+    m_lastHeaderWritten = nullptr;
     m_received = 0;
     m_total = -1;
 }
@@ -72,11 +72,12 @@ bool ReplyWriter::OpenOutput() {
     return true;
 }
 
-// The session's list holds every header line of this attempt, redirects and interim replies included.
+// The session's list holds every header line of this attempt, redirects and interim replies included. It
+// only grows during the attempt, so the lines not yet written follow the last one written: each body
+// piece looks at those alone.
 bool ReplyWriter::WriteHeaders() {
-    size_t index = 0;
-    for (const curl_slist* line = m_session.m_respHeaders; line; line = line->next, ++index) {
-        if (index < m_headerLinesWritten) continue;
+    const curl_slist* line = m_lastHeaderWritten ? m_lastHeaderWritten->next : m_session.m_respHeaders;
+    for (; line; line = line->next) {
         size_t length = strlen(line->data);
         if (m_destination.headerDump && !WriteAll(m_destination.headerDump, line->data, length)) {
             return Fail(std::string("cannot write the header lines: ") + strerror(errno));
@@ -86,7 +87,7 @@ bool ReplyWriter::WriteHeaders() {
             if (!WriteAll(m_out, line->data, length))
                 return Fail(std::string("cannot write the reply: ") + strerror(errno));
         }
-        m_headerLinesWritten = index + 1;
+        m_lastHeaderWritten = line;
     }
     return true;
 }
