@@ -143,8 +143,7 @@ class CommandRunner {
         if (!(body ? body : &m_noBody)->Install(m_session)) {
             return Fail(CURLE_FAILED_INIT, "the session refused the body");
         }
-        const UrlCredentials& c = job.credentials;
-        if (!m_o.hasUser && !ApplyUrlCredentials(m_session, c.hasUser, c.user, c.hasPassword, c.password)) {
+        if (!m_o.hasUser && !ApplyUrlCredentials(m_session, job.credentials)) {
             return Fail(CURLE_FAILED_INIT, "the session refused the URL's credentials");
         }
         return Attempt(job, body);
