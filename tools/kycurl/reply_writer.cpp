@@ -11,8 +11,6 @@ namespace kycurl {
 
 namespace {
 
-bool IsStandardOutput(const std::string& path) { return path.empty() || path == "-"; }
-
 bool WriteAll(FILE* out, const char* data, size_t size) {
     return size == 0 || fwrite(data, 1, size, out) == size;
 }
@@ -62,7 +60,7 @@ void ReplyWriter::CloseOutput() {
 // Opens the destination on the first write; later calls find it open.
 bool ReplyWriter::OpenOutput() {
     if (m_out) return true;
-    if (IsStandardOutput(m_destination.path)) {
+    if (m_destination.path.empty()) {
         m_out = stdout;
         return true;
     }

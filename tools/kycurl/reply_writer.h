@@ -19,7 +19,7 @@ class KYLibCurl;
 namespace kycurl {
 
 struct ReplyDestination {
-    std::string path;             // empty or "-": standard output
+    std::string path;             // empty: standard output
     bool includeHeaders = false;  // -i, -I
     FILE* headerDump = nullptr;   // -D, or null
     bool showProgress = false;
