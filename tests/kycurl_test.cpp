@@ -745,7 +745,10 @@ TEST_F(KycurlTest, OutputOptionsWriteWhatCurlWrites) {
     } cases[] = {
         {{"-o", "-", server.url("/bytes/4")}, "abcd", "-", ""},
         {{"-O", server.url("/bytes/5?x=1")}, "", "5", "abcde"},
+        {{"-O", server.url("/-")}, "", "", ""},
         {{"-o", "one", "-o", "two", server.url("/bytes/2"), server.url("/bytes/3")}, "", "two", "abc"},
+        {{"-o", "-", "-o", "two", server.url("/bytes/2"), server.url("/bytes/3")}, "ab", "two", "abc"},
+        {{"-o", "none/one", server.url("/bytes/2"), server.url("/bytes/3")}, "abc", "", ""},
         {{server.url("/bytes/2"), server.url("/bytes/3")}, "ababc", "", ""},
         {{"-D", "heads", server.url("/bytes/2")}, "ab", "heads", kHead2},
         {{"-I", server.url("/bytes/2")}, kHead2, "", ""},

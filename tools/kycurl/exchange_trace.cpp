@@ -46,11 +46,7 @@ int ExchangeTrace::Callback(CURL* handle, curl_infotype type, char* data, size_t
         data = masked.data();
         size = masked.size();
     }
-    if (self->m_mode == TraceMode::Verbose) {
-        self->Verbose(type, data, size);
-    } else {
-        self->Dump(type, data, size);
-    }
+    self->Show(type, data, size);
     return 0;
 }
 
@@ -66,15 +62,15 @@ void ExchangeTrace::AnnounceRoute(CURL* handle) {
     std::string line = m_announced == m_url
                            ? "Client '" + m_client + "' reached directly at " + RedactUrl(m_url) + "\n"
                            : "Client '" + m_client + "' reached through tunnel URL " + m_announced + "\n";
-    Info(line.data(), line.size());
+    Show(CURLINFO_TEXT, line.data(), line.size());
 }
 
-void ExchangeTrace::Info(const char* text, size_t size) {
+void ExchangeTrace::Show(curl_infotype type, const char* data, size_t size) {
     if (m_mode == TraceMode::Verbose) {
-        Verbose(CURLINFO_TEXT, text, size);
+        Verbose(type, data, size);
         return;
     }
-    Dump(CURLINFO_TEXT, text, size);
+    Dump(type, data, size);
 }
 
 // As curl -v: text and header records line by line with their prefix, data records as a count unless

@@ -29,7 +29,8 @@ class ExchangeTrace {
 
   private:
     void AnnounceRoute(CURL* handle);
-    void Info(const char* text, size_t size);
+    // A record as this trace shows it: -v's lines, or the dump of --trace and --trace-ascii.
+    void Show(curl_infotype type, const char* data, size_t size);
     void Verbose(curl_infotype type, const char* data, size_t size);
     void VerboseLines(curl_infotype type, const char* data, size_t size);
     void Dump(curl_infotype type, const char* data, size_t size);

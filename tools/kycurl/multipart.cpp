@@ -3,6 +3,7 @@
 #include <strings.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <random>
 
 namespace kycurl {
@@ -40,11 +41,6 @@ std::string Quoted(const std::string& text) {
     return out + "\"";
 }
 
-std::string BaseName(const std::string& path) {
-    size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 // The same guesses from the file name as libcurl's form code; anything else is binary.
 std::string TypeForName(const std::string& name) {
     static const struct {
@@ -78,7 +74,7 @@ FilePart ParseFilePart(const std::string& argument) {
         if (attribute.compare(0, 9, "filename=") == 0) part.filename = attribute.substr(9);
         semicolon = next;
     }
-    if (part.filename.empty()) part.filename = BaseName(part.path);
+    if (part.filename.empty()) part.filename = std::filesystem::path(part.path).filename();
     if (part.type.empty()) part.type = TypeForName(part.filename);
     return part;
 }

@@ -42,14 +42,21 @@ bool ParseSeconds(const std::string& text, int& ms) {
     return true;
 }
 
-bool ParseCount(const std::string& text, long lowest, long& count) {
+// A whole number from lowest up.
+bool ParseCount(const std::string& text, long lowest, int& count) {
     if (text.empty()) return false;
     char* end = nullptr;
     errno = 0;
     long value = strtol(text.c_str(), &end, 10);
     if (*end != '\0' || errno != 0 || value < lowest || value > INT_MAX) return false;
-    count = value;
+    count = static_cast<int>(value);
     return true;
+}
+
+// The message of a value that does not parse: "bad <what> '<value>' (<hint>)".
+bool Bad(std::string& error, const char* what, const std::string& value, const char* hint) {
+    error = std::string("bad ") + what + " '" + value + "' (" + hint + ")";
+    return false;
 }
 
 bool ApplyMethod(Options& o, const std::string& v, std::string& error) {
@@ -71,41 +78,23 @@ bool ApplyHeader(Options& o, const std::string& v, std::string& error) {
 }
 
 bool ApplyTimeout(Options& o, const std::string& v, std::string& error) {
-    if (ParseSeconds(v, o.timeoutMs)) return true;
-    error = "bad time-out '" + v + "' (seconds, e.g. 5 or 0.5)";
-    return false;
+    return ParseSeconds(v, o.timeoutMs) || Bad(error, "time-out", v, "seconds, e.g. 5 or 0.5");
 }
 
 bool ApplyConnectTimeout(Options& o, const std::string& v, std::string& error) {
-    if (ParseSeconds(v, o.connectTimeoutMs)) return true;
-    error = "bad connect time-out '" + v + "' (seconds, e.g. 5 or 0.5)";
-    return false;
+    return ParseSeconds(v, o.connectTimeoutMs) || Bad(error, "connect time-out", v, "seconds, e.g. 5 or 0.5");
 }
 
 bool ApplyMaxRedirs(Options& o, const std::string& v, std::string& error) {
-    if (ParseCount(v, -1, o.maxRedirs)) return true;
-    error = "bad --max-redirs '" + v + "' (a number, -1 for no limit)";
-    return false;
+    return ParseCount(v, -1, o.maxRedirs) || Bad(error, "--max-redirs", v, "a number, -1 for no limit");
 }
 
 bool ApplyRetry(Options& o, const std::string& v, std::string& error) {
-    long count = 0;
-    if (!ParseCount(v, 0, count)) {
-        error = "bad --retry '" + v + "' (a number of retries)";
-        return false;
-    }
-    o.retries = static_cast<int>(count);
-    return true;
+    return ParseCount(v, 0, o.retries) || Bad(error, "--retry", v, "a number of retries");
 }
 
 bool ApplyRetryDelay(Options& o, const std::string& v, std::string& error) {
-    long seconds = 0;
-    if (!ParseCount(v, 0, seconds)) {
-        error = "bad --retry-delay '" + v + "' (whole seconds)";
-        return false;
-    }
-    o.retryDelaySeconds = static_cast<int>(seconds);
-    return true;
+    return ParseCount(v, 0, o.retryDelaySeconds) || Bad(error, "--retry-delay", v, "whole seconds");
 }
 
 template <DataFlavour flavour>

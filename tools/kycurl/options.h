@@ -65,7 +65,7 @@ struct Options {
     std::string urlEncodeText;  // --urlencode
     int timeoutMs = 0;          // -m; 0 leaves the transfer without a time-out
     int connectTimeoutMs = 0;   // --connect-timeout
-    long maxRedirs = -1;        // --max-redirs; -1 keeps libcurl's limit
+    int maxRedirs = -1;         // --max-redirs; -1 keeps libcurl's limit
     int retries = 0;            // --retry
     int retryDelaySeconds = 0;  // --retry-delay; 0 doubles from one second
     HttpVersion httpVersion = HttpVersion::Default;

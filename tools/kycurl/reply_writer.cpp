@@ -11,34 +11,29 @@ namespace kycurl {
 
 namespace {
 
-bool IsStandardOutput(const std::string& path) { return path.empty() || path == "-"; }
-
 bool WriteAll(FILE* out, const char* data, size_t size) {
     return size == 0 || fwrite(data, 1, size, out) == size;
 }
 
 }  // namespace
 
-ReplyWriter::~ReplyWriter() {
-    if (m_ownsOut) fclose(m_out);
-}
+ReplyWriter::~ReplyWriter() { CloseOutput(); }
 
 bool ReplyWriter::Install() { return m_session.KYLibCurlSetWriteData(this); }
 
+// Each URL starts afresh: the output of the one before, standard output included, and its failure stay
+// its own.
 void ReplyWriter::Start(const ReplyDestination& destination) {
+    m_error.clear();
     bool sameFile = m_ownsOut && destination.path == m_destination.path;
-    if (m_ownsOut && !sameFile) {
-        fclose(m_out);
-        m_out = nullptr;
-        m_ownsOut = false;
-    }
+    if (!sameFile) CloseOutput();
     if (sameFile &&
         (fflush(m_out) != 0 || ftruncate(fileno(m_out), 0) != 0 || fseek(m_out, 0, SEEK_SET) != 0)) {
         m_error = "cannot start '" + destination.path + "' again: " + strerror(errno);
     }
     m_destination = destination;
     m_meter = ProgressMeter(destination.showProgress);
-    m_headerLinesWritten = 0;
+    m_lastHeaderWritten = nullptr;
     m_received = 0;
     m_total = -1;
 }
@@ -47,7 +42,7 @@ bool ReplyWriter::Finish(bool transferSucceeded) {
     m_meter.Finish();
     if (failed()) return false;
     if (!WriteHeaders()) return false;
-    if (transferSucceeded && !m_out && !OpenOutput()) return false;
+    if (transferSucceeded && !OpenOutput()) return false;
     if (m_out && fflush(m_out) != 0)
         return Fail("cannot write " +
                     std::string(m_ownsOut ? "'" + m_destination.path + "'" : "to standard output") + ": " +
@@ -56,8 +51,16 @@ bool ReplyWriter::Finish(bool transferSucceeded) {
     return true;
 }
 
+void ReplyWriter::CloseOutput() {
+    if (m_ownsOut) fclose(m_out);
+    m_out = nullptr;
+    m_ownsOut = false;
+}
+
+// Opens the destination on the first write; later calls find it open.
 bool ReplyWriter::OpenOutput() {
-    if (IsStandardOutput(m_destination.path)) {
+    if (m_out) return true;
+    if (m_destination.path.empty()) {
         m_out = stdout;
         return true;
     }
@@ -67,21 +70,22 @@ bool ReplyWriter::OpenOutput() {
     return true;
 }
 
-// The session's list holds every header line of this attempt, redirects and interim replies included.
+// The session's list holds every header line of this attempt, redirects and interim replies included. It
+// only grows during the attempt, so the lines not yet written follow the last one written: each body
+// piece looks at those alone.
 bool ReplyWriter::WriteHeaders() {
-    size_t index = 0;
-    for (const curl_slist* line = m_session.m_respHeaders; line; line = line->next, ++index) {
-        if (index < m_headerLinesWritten) continue;
+    const curl_slist* line = m_lastHeaderWritten ? m_lastHeaderWritten->next : m_session.m_respHeaders;
+    for (; line; line = line->next) {
         size_t length = strlen(line->data);
         if (m_destination.headerDump && !WriteAll(m_destination.headerDump, line->data, length)) {
             return Fail(std::string("cannot write the header lines: ") + strerror(errno));
         }
         if (m_destination.includeHeaders) {
-            if (!m_out && !OpenOutput()) return false;
+            if (!OpenOutput()) return false;
             if (!WriteAll(m_out, line->data, length))
                 return Fail(std::string("cannot write the reply: ") + strerror(errno));
         }
-        m_headerLinesWritten = index + 1;
+        m_lastHeaderWritten = line;
     }
     return true;
 }
@@ -96,7 +100,7 @@ size_t ReplyWriter::Write(void* ptr, size_t size, size_t nmemb, void* userdata) 
     ReplyWriter* self = static_cast<ReplyWriter*>(userdata);
     size_t bytes = size * nmemb;
     if (self->failed() || !self->WriteHeaders()) return 0;
-    if (!self->m_out && !self->OpenOutput()) return 0;
+    if (!self->OpenOutput()) return 0;
     if (!WriteAll(self->m_out, static_cast<const char*>(ptr), bytes)) {
         self->Fail(std::string("cannot write the reply: ") + strerror(errno));
         return 0;

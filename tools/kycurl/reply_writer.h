@@ -5,6 +5,8 @@
 #ifndef KYCURL_REPLY_WRITER_H
 #define KYCURL_REPLY_WRITER_H
 
+#include <curl/curl.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -17,7 +19,7 @@ class KYLibCurl;
 namespace kycurl {
 
 struct ReplyDestination {
-    std::string path;             // empty or "-": standard output
+    std::string path;             // empty: standard output
     bool includeHeaders = false;  // -i, -I
     FILE* headerDump = nullptr;   // -D, or null
     bool showProgress = false;
@@ -32,7 +34,8 @@ class ReplyWriter {
 
     // Makes this writer the data of the session's body callback (Write, given at initialisation).
     bool Install();
-    // Before each attempt. A retry starts the output file again, as curl does.
+    // Before each attempt, once the session's lists were freed. A retry starts the output file again, as
+    // curl does.
     void Start(const ReplyDestination& destination);
     // After the attempt: the header lines not yet written, and an empty output file for a transfer that
     // succeeded without a body. False when writing failed (then or during the transfer).
@@ -45,6 +48,7 @@ class ReplyWriter {
 
   private:
     bool OpenOutput();
+    void CloseOutput();
     bool WriteHeaders();
     bool Fail(const std::string& error);
 
@@ -53,7 +57,7 @@ class ReplyWriter {
     ProgressMeter m_meter;
     FILE* m_out = nullptr;
     bool m_ownsOut = false;
-    size_t m_headerLinesWritten = 0;
+    const curl_slist* m_lastHeaderWritten = nullptr;  // of this attempt's list; null before the first
     uint64_t m_received = 0;
     int64_t m_total = -1;
     std::string m_error;

@@ -82,6 +82,11 @@ class CommandRunner {
         return status;
     }
 
+    // "METHOD URL: text", the URL without its password.
+    static std::string Named(const UrlJob& job, const std::string& text) {
+        return KYLibCurl::GetHttpReqTypeString(job.method) + (" " + job.shownUrl + ": " + text);
+    }
+
     int Prepare() {
         std::string error;
         if (!BuildData(m_o.data, m_data, error)) return Fail(CURLE_READ_ERROR, error);
@@ -126,10 +131,7 @@ class CommandRunner {
         UrlJob job;
         std::string error;
         if (!MakeUrlJob(m_o, index, m_data, job, error)) return Fail(CURLE_WRITE_ERROR, error);
-        if (!CheckUrl(job.requestUrl, error)) {
-            return Fail(CURLE_URL_MALFORMAT,
-                        KYLibCurl::GetHttpReqTypeString(job.method) + (" " + job.shownUrl + ": " + error));
-        }
+        if (!CheckUrl(job.requestUrl, error)) return Fail(CURLE_URL_MALFORMAT, Named(job, error));
         BodySource upload;
         if (!job.upload.empty() && !upload.AddFile(job.upload, error)) return Fail(CURLE_READ_ERROR, error);
         BodySource* body = !job.upload.empty() ? &upload : !m_formBody.empty() ? &m_formBody : &m_dataBody;
@@ -141,8 +143,7 @@ class CommandRunner {
         if (!(body ? body : &m_noBody)->Install(m_session)) {
             return Fail(CURLE_FAILED_INIT, "the session refused the body");
         }
-        const UrlCredentials& c = job.credentials;
-        if (!m_o.hasUser && !ApplyUrlCredentials(m_session, c.hasUser, c.user, c.hasPassword, c.password)) {
+        if (!m_o.hasUser && !ApplyUrlCredentials(m_session, job.credentials)) {
             return Fail(CURLE_FAILED_INIT, "the session refused the URL's credentials");
         }
         return Attempt(job, body);
@@ -244,11 +245,8 @@ class CommandRunner {
     }
 
     int Report(const UrlJob& job, const Outcome& outcome, long status) {
-        if (outcome.exitCode != CURLE_OK && m_o.showsErrors()) {
-            PrintError("(" + std::to_string(outcome.exitCode) + ") " +
-                       KYLibCurl::GetHttpReqTypeString(job.method) + " " + job.shownUrl + ": " +
-                       outcome.reason + " (" + DescribeStatus(status) + ")");
-        }
+        if (outcome.exitCode != CURLE_OK)
+            Fail(outcome.exitCode, Named(job, outcome.reason + " (" + DescribeStatus(status) + ")"));
         if (!m_writeOut.empty()) WriteOut(outcome);
         return outcome.exitCode;
     }

@@ -130,16 +130,12 @@ bool ConfigureSession(KYLibCurl& session, const Options& o, KYLibCurl::DataCallb
     return true;
 }
 
-bool ApplyUrlCredentials(KYLibCurl& session, bool hasUser, const std::string& user, bool hasPassword,
-                         const std::string& password) {
-    if (!hasUser) {
-        // The library sets texts only; a null value is what takes earlier credentials off the handle.
-        return curl_easy_setopt(session.m_curlHandle, CURLOPT_USERNAME, nullptr) == CURLE_OK &&
-               curl_easy_setopt(session.m_curlHandle, CURLOPT_PASSWORD, nullptr) == CURLE_OK;
-    }
-    if (!SetText(session, CURLOPT_USERNAME, user)) return false;
-    if (hasPassword) return SetText(session, CURLOPT_PASSWORD, password);
-    return curl_easy_setopt(session.m_curlHandle, CURLOPT_PASSWORD, nullptr) == CURLE_OK;
+bool ApplyUrlCredentials(KYLibCurl& session, const UrlCredentials& credentials) {
+    // The library sets texts only; a null value is what takes earlier credentials off the handle.
+    const char* user = credentials.hasUser ? credentials.user.c_str() : nullptr;
+    const char* password = credentials.hasPassword ? credentials.password.c_str() : nullptr;
+    return curl_easy_setopt(session.m_curlHandle, CURLOPT_USERNAME, user) == CURLE_OK &&
+           curl_easy_setopt(session.m_curlHandle, CURLOPT_PASSWORD, password) == CURLE_OK;
 }
 
 }  // namespace kycurl

@@ -6,6 +6,7 @@
 
 #include "kylibcurl.h"
 #include "options.h"
+#include "secrets.h"
 
 namespace kycurl {
 
@@ -23,8 +24,7 @@ bool ConfigureSession(KYLibCurl& session, const Options& options, KYLibCurl::Dat
 
 // The credentials of a URL, given to the session for its request (-u, when given, wins as in curl), or
 // cleared when the URL has none.
-bool ApplyUrlCredentials(KYLibCurl& session, bool hasUser, const std::string& user, bool hasPassword,
-                         const std::string& password);
+bool ApplyUrlCredentials(KYLibCurl& session, const UrlCredentials& credentials);
 
 }  // namespace kycurl
 

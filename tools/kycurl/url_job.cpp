@@ -2,6 +2,8 @@
 
 #include <curl/curl.h>
 
+#include <filesystem>
+
 #include "request_body.h"
 
 namespace kycurl {
@@ -14,16 +16,11 @@ size_t PathStart(const std::string& url) {
     return url.find('/', scheme == std::string::npos ? 0 : scheme + 3);
 }
 
-std::string BaseName(const std::string& path) {
-    size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 // As curl -T: a URL whose path is empty or ends in '/' gets the file's name appended.
 std::string WithFileName(const std::string& url, const std::string& file) {
     size_t path = PathStart(url);
     if (path != std::string::npos && url.rfind('/') + 1 < url.size()) return url;
-    char* escaped = curl_easy_escape(nullptr, BaseName(file).c_str(), 0);
+    char* escaped = curl_easy_escape(nullptr, std::filesystem::path(file).filename().c_str(), 0);
     std::string name = escaped ? escaped : "";
     curl_free(escaped);
     return url + (path == std::string::npos ? "/" : "") + name;
@@ -34,7 +31,7 @@ std::string RemoteName(const std::string& url) {
     size_t path = PathStart(url);
     if (path == std::string::npos) return "";
     std::string part = url.substr(path, url.find_first_of("?#", path) - path);
-    return BaseName(part);
+    return std::filesystem::path(part).filename();
 }
 
 }  // namespace

@@ -15,7 +15,7 @@ struct UrlJob {
     UrlCredentials credentials;  // credentials.url is the URL without them
     std::string requestUrl;      // what the session is asked to send to
     std::string upload;          // -T file, or empty
-    std::string outputPath;      // empty: standard output
+    std::string outputPath;      // empty: standard output (-o -); -O's name is always a file
     _http_req_type_ method = HTTP_REQ_GET;
 };
 
