@@ -36,7 +36,7 @@ build: configure
 	cmake --build $(BUILD) -j $(JOBS)
 
 demo: build
-	$(BUILD)/bin/kycurl --demo
+	$(BUILD)/bin/kydemo
 
 test: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)

@@ -1,16 +1,6 @@
 // kycurl as its users see it: the built binary run against the test server, checked by exit status,
 // standard output, standard error and what reached the server.
-#include <fcntl.h>
-#include <poll.h>
-#include <pty.h>
-#include <signal.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <chrono>
 #include <cstdio>
-#include <cstring>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -18,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "support/log_capture.h"
+#include "support/program_run.h"
 #include "support/read_file.h"
 #include "support/refused_port.h"
 #include "support/test_server.h"
@@ -30,110 +21,11 @@ namespace {
 
 using kytest::ReadFile;
 
-constexpr int kRunLimitSeconds = 60;
-
-struct RunResult {
-    int exitStatus = -1;
-    std::string out;
-    std::string err;
-    long peakResidentKiB = 0;
-};
-
-struct RunConfig {
-    std::string cwd;
-    std::string input;
-    std::vector<std::string> env;  // extra "NAME=value" entries
-};
-
-// The child's environment: ours, less proxy settings (every request must go straight to 127.0.0.1) and
-// less the logger's settings (kycurl decides where the library's log goes), plus the extras.
-std::vector<std::string> ChildEnvironment(const std::vector<std::string>& extra) {
-    static const char* const kDropped[] = {"http_proxy=",  "https_proxy=", "all_proxy=",    "HTTP_PROXY=",
-                                           "HTTPS_PROXY=", "ALL_PROXY=",   "EVDEBUG_FILE=", "EVDEBUG_LEVEL="};
-    std::vector<std::string> env;
-    for (char** entry = environ; *entry; ++entry) {
-        bool dropped = false;
-        for (const char* prefix : kDropped) dropped = dropped || strncmp(*entry, prefix, strlen(prefix)) == 0;
-        if (!dropped) env.push_back(*entry);
-    }
-    env.insert(env.end(), extra.begin(), extra.end());
-    return env;
-}
-
-std::vector<char*> Pointers(std::vector<std::string>& texts) {
-    std::vector<char*> pointers;
-    pointers.reserve(texts.size() + 1);
-    for (std::string& text : texts) pointers.push_back(text.data());
-    pointers.push_back(nullptr);
-    return pointers;
-}
-
-int ExitStatusOf(pid_t pid, long* peakResidentKiB = nullptr) {
-    int status = 0;
-    rusage usage{};
-    if (wait4(pid, &status, 0, &usage) != pid) return -1;
-    if (peakResidentKiB) *peakResidentKiB = usage.ru_maxrss;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-}
-
-// Reads both pipes to their end, bounded in time; a child that overstays is killed.
-void Drain(pid_t pid, int outFd, int errFd, RunResult& result) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(kRunLimitSeconds);
-    pollfd fds[2] = {{outFd, POLLIN, 0}, {errFd, POLLIN, 0}};
-    std::string* sinks[2] = {&result.out, &result.err};
-    int open = 2;
-    while (open > 0) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            kill(pid, SIGKILL);
-            break;
-        }
-        if (poll(fds, 2, 200) <= 0) continue;
-        for (int i = 0; i < 2; ++i) {
-            if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
-            char chunk[4096];
-            ssize_t n = read(fds[i].fd, chunk, sizeof chunk);
-            if (n > 0) {
-                sinks[i]->append(chunk, static_cast<size_t>(n));
-                continue;
-            }
-            close(fds[i].fd);
-            fds[i].fd = -1;
-            --open;
-        }
-    }
-    for (const pollfd& fd : fds) {
-        if (fd.fd >= 0) close(fd.fd);
-    }
-}
+using kytest::RunConfig;
+using kytest::RunResult;
 
 RunResult RunKycurl(const std::vector<std::string>& args, const RunConfig& config = {}) {
-    std::vector<std::string> argvTexts = {KYCURL_PATH};
-    argvTexts.insert(argvTexts.end(), args.begin(), args.end());
-    std::vector<std::string> envTexts = ChildEnvironment(config.env);
-    std::vector<char*> argv = Pointers(argvTexts);
-    std::vector<char*> envp = Pointers(envTexts);
-    int in[2], out[2], err[2];
-    RunResult result;
-    if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) return result;
-    pid_t pid = fork();
-    if (pid == 0) {
-        // Only async-signal-safe calls between fork and exec: the test process has threads.
-        dup2(in[0], 0);
-        dup2(out[1], 1);
-        dup2(err[1], 2);
-        if (!config.cwd.empty() && chdir(config.cwd.c_str()) != 0) _exit(126);
-        execve(argv[0], argv.data(), envp.data());
-        _exit(127);
-    }
-    close(in[0]);
-    close(out[1]);
-    close(err[1]);
-    signal(SIGPIPE, SIG_IGN);
-    if (!config.input.empty() && write(in[1], config.input.data(), config.input.size()) < 0) perror("write");
-    close(in[1]);
-    Drain(pid, out[0], err[0], result);
-    result.exitStatus = ExitStatusOf(pid, &result.peakResidentKiB);
-    return result;
+    return kytest::RunProgram(KYCURL_PATH, args, config);
 }
 
 void WriteFile(const std::string& path, const std::string& content) {
@@ -426,21 +318,10 @@ TEST_F(KycurlTest, ProbeNamesTheRouteThatAnswered) {
 // On a terminal the bar shows for a transfer that takes more than half a second (the reply waits 700 ms).
 TEST_F(KycurlTest, ProgressBarShowsOnATerminalOnly) {
     std::string url = server.url("/bytes/2000?delay=700");
-    std::vector<std::string> argvTexts = {KYCURL_PATH, url};
-    std::vector<std::string> envTexts = ChildEnvironment({});
-    std::vector<char*> argv = Pointers(argvTexts);
-    std::vector<char*> envp = Pointers(envTexts);
-    int terminal = -1;
-    pid_t pid = forkpty(&terminal, nullptr, nullptr, nullptr);
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        execve(argv[0], argv.data(), envp.data());
-        _exit(127);
-    }
-    RunResult r;
-    int none = open("/dev/null", O_RDONLY | O_CLOEXEC);
-    Drain(pid, terminal, none, r);
-    EXPECT_EQ(ExitStatusOf(pid), 0);
+    RunConfig onTerminal;
+    onTerminal.terminal = true;
+    RunResult r = RunKycurl({url}, onTerminal);
+    EXPECT_EQ(r.exitStatus, 0);
     EXPECT_NE(r.out.find("100% [##"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("of 2.0 KiB"), std::string::npos) << r.out;
 
@@ -448,17 +329,12 @@ TEST_F(KycurlTest, ProgressBarShowsOnATerminalOnly) {
     EXPECT_EQ(piped.err, "");
 }
 
-TEST_F(KycurlTest, DemoEndsByItselfWithEverythingAsExpected) {
+// The demo is a program of its own (kydemo); kycurl no longer knows the option.
+TEST_F(KycurlTest, DemoIsNoLongerAnOption) {
     RunResult r = RunKycurl({"--demo"});
-    EXPECT_EQ(r.exitStatus, 0) << r.out << r.err;
-    EXPECT_NE(r.out.find("all"), std::string::npos);
-    EXPECT_EQ(r.out.find("NOT AS EXPECTED"), std::string::npos) << r.out;
-    for (const char* method : {"GET", "POST", "PUT", "DELETE", "HEAD", "PATCH"}) {
-        EXPECT_NE(r.out.find(std::string(". ") + method + " http://127.0.0.1:"), std::string::npos) << method;
-    }
-    EXPECT_NE(r.out.find("status 601"), std::string::npos);
-    EXPECT_NE(r.out.find("status 404"), std::string::npos);
-    EXPECT_NE(r.out.find("--- log.txt ---"), std::string::npos);
+    EXPECT_EQ(r.exitStatus, 2) << r.out << r.err;
+    EXPECT_NE(r.err.find("--demo"), std::string::npos) << r.err;
+    EXPECT_EQ(RunKycurl({"--help", "all"}).out.find("demo"), std::string::npos);
 }
 
 TEST_F(KycurlTest, HelpDocumentsEveryOption) {
@@ -510,7 +386,6 @@ TEST_F(KycurlTest, HelpDocumentsEveryOption) {
                                "--dynamic-tppm",
                                "--probe",
                                "--urlencode",
-                               "--demo",
                                "-h, --help",
                                "-V, --version",
                                "601",

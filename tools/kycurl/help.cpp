@@ -15,7 +15,7 @@ const char* const kGroups[] = {"http", "post",    "upload",  "output", "connecti
 
 constexpr const char* kUsage =
     "Usage: kycurl [options...] <URL>...\n"
-    "       kycurl --urlencode TEXT | --demo | --help [group] | --version\n";
+    "       kycurl --urlencode TEXT | --help [group] | --version\n";
 
 constexpr const char* kOverview =
     "Sends each URL's request on one session of libKyLibCurl and writes each reply\n"

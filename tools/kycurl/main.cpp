@@ -3,7 +3,6 @@
 #include <cstdio>
 #include <vector>
 
-#include "demo.h"
 #include "help.h"
 #include "kylibcurl.h"
 #include "messages.h"
@@ -41,8 +40,6 @@ int main(int argc, char** argv) {
             return kycurl::kExitOk;
         case kycurl::Mode::UrlEncode:
             return PrintUrlEncoding(options.urlEncodeText);
-        case kycurl::Mode::Demo:
-            return kycurl::RunDemo();
         case kycurl::Mode::Probe:
             return kycurl::RunProbe(options);
         case kycurl::Mode::Request:

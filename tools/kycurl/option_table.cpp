@@ -273,7 +273,6 @@ const OptionSpec kOptions[] = {
     {0, "probe", nullptr, kRouting, false, "With --client: print which route answers",
      ApplyMode<Mode::Probe>},
     {0, "urlencode", "<text>", kMisc, false, "Print the form encoding of <text>", ApplyUrlEncode},
-    {0, "demo", nullptr, kMisc, false, "Run the demonstration on a local server", ApplyMode<Mode::Demo>},
     {'h', "help", "[group]", kMisc, true, "This help; '--help all' for every option", nullptr},
     {'V', "version", nullptr, kMisc, false, "Print the version", ApplyMode<Mode::Version>},
 };

@@ -114,8 +114,8 @@ class Parser {
 
     bool Validate() {
         Options& o = m_options;
-        if (o.mode == Mode::UrlEncode || o.mode == Mode::Demo) {
-            if (!o.urls.empty()) return Fail(std::string(ModeName(o.mode)) + " takes no URL");
+        if (o.mode == Mode::UrlEncode) {
+            if (!o.urls.empty()) return Fail("--urlencode takes no URL");
             return true;
         }
         if (o.urls.empty()) return Fail("no URL given");
@@ -164,8 +164,6 @@ class Parser {
         }
         return true;
     }
-
-    static const char* ModeName(Mode mode) { return mode == Mode::Demo ? "--demo" : "--urlencode"; }
 
     bool Fail(const std::string& error) {
         m_error = error;

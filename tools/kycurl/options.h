@@ -9,7 +9,7 @@
 
 namespace kycurl {
 
-enum class Mode { Request, Probe, Help, Version, UrlEncode, Demo };
+enum class Mode { Request, Probe, Help, Version, UrlEncode };
 
 // How one data option's value becomes request body bytes.
 enum class DataFlavour {

@@ -7,11 +7,11 @@
 #include <cstdlib>
 #include <vector>
 
-namespace kycurl {
+namespace kydemo {
 
 DemoTraceDir::DemoTraceDir() {
     const char* tmp = getenv("TMPDIR");
-    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/kycurl-demo-XXXXXX";
+    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/kydemo-XXXXXX";
     std::vector<char> name(pattern.begin(), pattern.end());
     name.push_back('\0');
     if (mkdtemp(name.data())) m_path = name.data();
@@ -36,7 +36,7 @@ bool DemoTraceDir::Enter() {
 
 void DemoTraceDir::Leave() {
     if (m_previousDir < 0) return;
-    if (fchdir(m_previousDir) != 0) perror("kycurl: cannot return to the previous directory");
+    if (fchdir(m_previousDir) != 0) perror("kydemo: cannot return to the previous directory");
     close(m_previousDir);
     m_previousDir = -1;
 }
@@ -52,4 +52,4 @@ std::string DemoTraceDir::ReadLog() const {
     return text;
 }
 
-}  // namespace kycurl
+}  // namespace kydemo

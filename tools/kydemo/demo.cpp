@@ -16,7 +16,7 @@
 #include "demo_trace_dir.h"
 #include "kylibcurl.h"
 
-namespace kycurl {
+namespace kydemo {
 
 namespace {
 
@@ -112,10 +112,10 @@ class Demo {
   public:
     int Run() {
         if (!m_server.Start()) {
-            fprintf(stderr, "kycurl: the demo server could not start on 127.0.0.1\n");
+            fprintf(stderr, "kydemo: the demo server could not start on 127.0.0.1\n");
             return 1;
         }
-        printf("kycurl demo: embedded server at %s\n", m_server.Url("").c_str());
+        printf("kydemo: embedded server at %s\n", m_server.Url("").c_str());
         RunMethods();
         RunFailures();
         if (PrepareTunnelRoute()) {
@@ -269,10 +269,10 @@ class Demo {
 
     int Summary() const {
         if (m_misses == 0) {
-            printf("\nkycurl demo: all %d checks went as expected\n", m_checks);
+            printf("\nkydemo: all %d checks went as expected\n", m_checks);
             return 0;
         }
-        printf("\nkycurl demo: %d of %d checks did not go as expected\n", m_misses, m_checks);
+        printf("\nkydemo: %d of %d checks did not go as expected\n", m_misses, m_checks);
         return 1;
     }
 
@@ -286,4 +286,4 @@ class Demo {
 
 int RunDemo() { return Demo().Run(); }
 
-}  // namespace kycurl
+}  // namespace kydemo

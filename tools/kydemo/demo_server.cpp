@@ -5,7 +5,7 @@
 #include <chrono>
 #include <thread>
 
-namespace kycurl {
+namespace kydemo {
 
 namespace {
 
@@ -69,4 +69,4 @@ std::string DemoServer::Url(const std::string& path, const std::string& host) co
     return "http://" + host + ":" + std::to_string(m_impl->port) + path;
 }
 
-}  // namespace kycurl
+}  // namespace kydemo

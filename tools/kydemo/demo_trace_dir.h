@@ -1,11 +1,11 @@
 // A throw-away directory for the demo's wire trace: the library writes "log.txt" into the current
 // directory, so the demo steps into this one for the traced request and back out afterwards.
-#ifndef KYCURL_DEMO_TRACE_DIR_H
-#define KYCURL_DEMO_TRACE_DIR_H
+#ifndef KYDEMO_DEMO_TRACE_DIR_H
+#define KYDEMO_DEMO_TRACE_DIR_H
 
 #include <string>
 
-namespace kycurl {
+namespace kydemo {
 
 class DemoTraceDir {
   public:
@@ -26,6 +26,6 @@ class DemoTraceDir {
     int m_previousDir = -1;
 };
 
-}  // namespace kycurl
+}  // namespace kydemo
 
 #endif

@@ -1,11 +1,11 @@
 // The HTTP server the demo talks to: 127.0.0.1, an ephemeral port, a handful of fixed pages.
-#ifndef KYCURL_DEMO_SERVER_H
-#define KYCURL_DEMO_SERVER_H
+#ifndef KYDEMO_DEMO_SERVER_H
+#define KYDEMO_DEMO_SERVER_H
 
 #include <memory>
 #include <string>
 
-namespace kycurl {
+namespace kydemo {
 
 // Pages:
 //   GET/HEAD /hello                     200 "hello from the demo server\n"
@@ -29,6 +29,6 @@ class DemoServer {
     std::unique_ptr<Impl> m_impl;
 };
 
-}  // namespace kycurl
+}  // namespace kydemo
 
 #endif
