@@ -11,30 +11,20 @@
 #include "kylibcurl.h"
 #include "support/log_capture.h"
 #include "support/test_server.h"
+#include "support/transfer_callbacks.h"
 
 namespace {
 
 constexpr char kChunkedLine[] = "Transfer-Encoding: chunked";
 
-// Hands out its text a few bytes a call, so that a body goes out as several chunks.
-struct PieceReader {
-    std::string text;
-    size_t offset = 0;
-
-    static size_t Read(void* buffer, size_t size, size_t nitems, void* userdata) {
-        PieceReader* reader = static_cast<PieceReader*>(userdata);
-        const size_t n = std::min({size * nitems, reader->text.size() - reader->offset, size_t{5}});
-        memcpy(buffer, reader->text.data() + reader->offset, n);
-        reader->offset += n;
-        return n;
-    }
-};
+// The reader hands out its text a few bytes a call, so that a body goes out as several chunks.
+constexpr size_t kPiece = 5;
 
 class ChunkedDispatch : public ::testing::Test {
   protected:
     void SetUp() override {
         ASSERT_TRUE(session.KYLibCurlInit());
-        ASSERT_TRUE(session.KYLibCurlSetCallbackReadFunction(&PieceReader::Read));
+        ASSERT_TRUE(session.KYLibCurlSetCallbackReadFunction(&kytest::BodySource::Read));
         ASSERT_TRUE(session.KYLibCurlSetReadData(&reader));
         // A guard against the hang of a body that never comes.
         ASSERT_TRUE(session.KYLibCurlSetAdditionalOptionsIntValue(CURLOPT_TIMEOUT_MS, 20000));
@@ -43,7 +33,7 @@ class ChunkedDispatch : public ::testing::Test {
     // Sends one request in chunked mode, the list kept, with the reader holding text.
     bool SendChunked(_http_req_type_ type, const std::string& text, const void* data = nullptr,
                      size_t len = 0) {
-        reader = PieceReader{text};
+        reader = kytest::BodySource{text, 0, kPiece};
         if (!session.m_chunked && !session.KYLibCurlAppendHeader(HTTP_HDR_HEADER, kChunkedLine)) return false;
         return session.KYLibCurlSendHttpReq(type, server.url("/echo"), data, len, false, nullptr);
     }
@@ -51,7 +41,7 @@ class ChunkedDispatch : public ::testing::Test {
     kytest::LogCapture log;
     kytest::TestServer server;
     KYLibCurl session;
-    PieceReader reader;
+    kytest::BodySource reader;
 };
 
 // Whatever request came before (sent with fresh lists, so not chunked), each method with a body sends

@@ -1,8 +1,6 @@
 // Request dispatch: failed transfers, their pseudo status codes and the lines written about them.
 #include <gtest/gtest.h>
 #include <sys/mman.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -14,8 +12,10 @@
 
 #include "kylibcurl.h"
 #include "support/log_capture.h"
+#include "support/process_kit.h"
 #include "support/refused_port.h"
 #include "support/test_server.h"
+#include "support/transfer_callbacks.h"
 
 namespace {
 
@@ -110,7 +110,7 @@ TEST_F(DispatchFailure, NullUrlFailsWithItsLine) {
     EXPECT_EQ(server.requestCount(), 0u);
 }
 
-size_t RefuseBody(void*, size_t, size_t, void*) { return 0; }
+using kytest::RefuseBody;
 
 TEST(DispatchWriteError, IsToleratedAndLeavesTheStatus) {
     kytest::LogCapture log;
@@ -241,29 +241,18 @@ TEST_F(DispatchFailure, UrlPasswordIsWithheld) {
 // in a child process, so that nothing else of the test runs under it. The failure line shows a bounded
 // prefix of the truncated reply, so it is built under the limit too.
 TEST_F(DispatchFailure, ReplyThatCannotBeStoredFails) {
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#if KYTEST_SANITIZED
     GTEST_SKIP() << "sanitizers reserve more address space than the limit allows";
 #endif
     const std::string url = server.url("/bytes/" + std::to_string(96 << 20));
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        alarm(60);
-        long pages = 0;
-        FILE* statm = fopen("/proc/self/statm", "r");
-        if (!statm || fscanf(statm, "%ld", &pages) != 1) _exit(2);
-        fclose(statm);
-        const rlim_t limit = static_cast<rlim_t>(pages) * sysconf(_SC_PAGESIZE) + (32 << 20);
-        const rlimit cap{limit, limit};
-        if (setrlimit(RLIMIT_AS, &cap) != 0) _exit(3);
-        session.m_httpRespCode = 777;
-        const bool ok = session.KYLibCurlSendHttpReq(HTTP_REQ_GET, url, nullptr, 0, true, nullptr);
-        _exit(!ok && session.m_httpRespCode == 200 ? 0 : 1);
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status)) << status;
-    EXPECT_EQ(WEXITSTATUS(status), 0);
+    const int status = kytest::RunInChild(
+        [&] {
+            session.m_httpRespCode = 777;
+            const bool ok = session.KYLibCurlSendHttpReq(HTTP_REQ_GET, url, nullptr, 0, true, nullptr);
+            return !ok && session.m_httpRespCode == 200 ? 0 : 1;
+        },
+        {32 << 20});
+    EXPECT_EQ(status, 0);
     const std::vector<std::string> lines = DispatchMessages(log);
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_EQ(lines[1].rfind("-1 curl-err:[" + Err(CURLE_WRITE_ERROR) + "] http-resp:[200] url:[" + url +

@@ -1,9 +1,6 @@
 // The failure line of a request: bounded texts, hidden URL secrets, withheld credential bodies, and error
 // replies that echo what was withheld.
 #include <gtest/gtest.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <string>
@@ -12,6 +9,7 @@
 #include "kylibcurl.h"
 #include "support/bytes_pattern.h"
 #include "support/log_capture.h"
+#include "support/process_kit.h"
 #include "support/refused_port.h"
 #include "support/test_server.h"
 
@@ -180,14 +178,6 @@ enum ChildResult { kChildPassed = 0, kSetupFailed = 10, kSucceeded, kNoLine, kLi
 
 int FailUnderMemoryLimit(KYLibCurl& session, const std::string& url, const std::string& logPath,
                          size_t replySize) {
-    FILE* statm = fopen("/proc/self/statm", "r");
-    long pages = 0;
-    if (!statm || fscanf(statm, "%ld", &pages) != 1) return kSetupFailed;
-    fclose(statm);
-    // Room for the reply once, not for a copy of it.
-    const rlim_t limit = static_cast<rlim_t>(pages) * sysconf(_SC_PAGESIZE) + replySize + 64 * kMiB;
-    const rlimit cap{limit, limit};
-    if (setrlimit(RLIMIT_AS, &cap) != 0) return kSetupFailed;
     if (session.KYLibCurlSendHttpReq(HTTP_REQ_GET, url, nullptr, 0, true, nullptr)) return kSucceeded;
     if (session.m_respSize != replySize) return kSetupFailed;
 
@@ -211,22 +201,16 @@ int FailUnderMemoryLimit(KYLibCurl& session, const std::string& url, const std::
 // is still written, with a bounded prefix of the reply. The cap is set in a child, so that nothing else of
 // the test runs under it; the server stays in the parent.
 TEST_F(DispatchLog, LargeErrorReplyUnderAnAddressSpaceCap) {
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#if KYTEST_SANITIZED
     GTEST_SKIP() << "the sanitizers' own mappings do not fit under a tight address-space limit";
 #endif
     const size_t replySize = 256 * kMiB;
     const std::string url = server.url("/bytes/" + std::to_string(replySize) + "?status=500");
-    fflush(nullptr);
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        alarm(120);
-        _exit(FailUnderMemoryLimit(session, url, log.path(), replySize));
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status)) << "child ended by signal " << WTERMSIG(status);
-    EXPECT_EQ(WEXITSTATUS(status), kChildPassed);
+    // Room for the reply once, not for a copy of it.
+    const kytest::ChildLimits limits{replySize + 64 * kMiB, 120};
+    EXPECT_EQ(
+        kytest::RunInChild([&] { return FailUnderMemoryLimit(session, url, log.path(), replySize); }, limits),
+        kChildPassed);
 }
 
 }  // namespace

@@ -2,8 +2,6 @@
 // destination that cannot take a line, settings changed while other threads log, a line that cannot be
 // built for want of memory.
 #include <gtest/gtest.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -18,6 +16,7 @@
 #include "EvDebug.h"
 #include "support/log_capture.h"
 #include "support/logger_to_file.h"
+#include "support/process_kit.h"
 #include "support/read_file.h"
 
 namespace {
@@ -115,31 +114,21 @@ TEST_F(EvDebugX, SettingsChangeWhileOtherThreadsLog) {
 // A message larger than the memory the process may still take: the call returns, and a notice takes the
 // line's place on standard error. The cap is set in a child, so that nothing else runs under it.
 TEST_F(EvDebugX, LineThatCannotBeBuiltLeavesANotice) {
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#if KYTEST_SANITIZED
     GTEST_SKIP() << "the sanitizers' own mappings do not fit under a tight address-space limit";
 #endif
     const std::string stderrPath = m_dir.file("stderr.txt");
-    fflush(nullptr);
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        alarm(60);
-        const std::string huge(256u << 20, 'h');
-        FILE* statm = fopen("/proc/self/statm", "r");
-        long pages = 0;
-        if (!statm || fscanf(statm, "%ld", &pages) != 1) _exit(2);
-        fclose(statm);
-        const rlim_t limit = static_cast<rlim_t>(pages) * sysconf(_SC_PAGESIZE) + (64u << 20);
-        const rlimit cap{limit, limit};
-        if (setrlimit(RLIMIT_AS, &cap) != 0 || !freopen(stderrPath.c_str(), "w", stderr)) _exit(3);
-        m_log.DebugLvl("Tag", -1, "[%s]", huge.c_str());
-        m_log.DebugLvl("Tag", -1, "after");
-        _exit(0);
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status)) << "child ended by signal " << WTERMSIG(status);
-    EXPECT_EQ(WEXITSTATUS(status), 0);
+    // The message is made before the cap, which leaves room for less than it.
+    const std::string huge(256u << 20, 'h');
+    const int status = kytest::RunInChild(
+        [&] {
+            if (!freopen(stderrPath.c_str(), "w", stderr)) return 3;
+            m_log.DebugLvl("Tag", -1, "[%s]", huge.c_str());
+            m_log.DebugLvl("Tag", -1, "after");
+            return 0;
+        },
+        {64u << 20});
+    EXPECT_EQ(status, 0);
     EXPECT_EQ(ReadFile(stderrPath), "EvDebug: a line was dropped, out of memory\n");
     EXPECT_NE(ReadFile(m_path).find(" -1 Tag: after\n"), std::string::npos);
 }

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "support/log_capture.h"
+#include "support/process_kit.h"
 #include "support/program_run.h"
 #include "support/read_file.h"
 #include "support/refused_port.h"
@@ -758,7 +759,7 @@ TEST_F(KycurlTest, LargeBodyStreamsInFlatMemory) {
     std::ifstream big(dir.file("big"), std::ios::binary | std::ios::ate);
     EXPECT_EQ(static_cast<size_t>(big.tellg()), size);
     EXPECT_LT(r.peakResidentKiB - tiny.peakResidentKiB, 16 * 1024);
-#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+#if !KYTEST_SANITIZED
     EXPECT_LT(r.peakResidentKiB, 32 * 1024);
 #endif
 }

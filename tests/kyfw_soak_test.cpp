@@ -3,12 +3,10 @@
 // threads and heap must be back near their level after a warm-up of the same mix: a tunnel, relayed
 // connection, thread or buffer left behind per request, probe or closure would show by the thousand.
 #include <gtest/gtest.h>
-#include <malloc.h>
 
 #include <array>
 #include <atomic>
 #include <cstdlib>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <thread>
@@ -18,19 +16,15 @@
 #include "kylibcurl.h"
 #include "support/fresh_firewall.h"
 #include "support/log_capture.h"
+#include "support/process_kit.h"
 #include "support/relay_kit.h"
 #include "support/test_server.h"
-
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#define KYTEST_SANITIZED 1
-extern "C" size_t __sanitizer_get_current_allocated_bytes();
-#endif
 
 namespace {
 
 constexpr int kDestinations = 4;
 constexpr int kThreads = 4;
-#ifdef KYTEST_SANITIZED
+#if KYTEST_SANITIZED
 // The same mix at a tenth of the count: the sanitizers run it some ten times slower.
 constexpr int kRequests = 10000;
 #else
@@ -47,23 +41,8 @@ constexpr int kClearEvery = 50;
 constexpr size_t kDescriptorSlack = kDestinations;
 constexpr size_t kHeapSlack = size_t{512} * 1024;
 
-size_t Threads() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind("Threads:", 0) == 0) return std::stoul(line.substr(8));
-    }
-    return 0;
-}
-
-size_t HeapInUse() {
-#ifdef KYTEST_SANITIZED
-    return __sanitizer_get_current_allocated_bytes();
-#else
-    struct mallinfo2 info = mallinfo2();
-    return info.uordblks + info.hblkhd;
-#endif
-}
+using kytest::HeapInUse;
+using kytest::Threads;
 
 struct Levels {
     size_t descriptors;

@@ -3,7 +3,6 @@
 // and the server saw exactly as many), and the heap in use after the last round exceeds the heap after
 // the first (warm-up) round by less than kHeapGrowthBound.
 #include <gtest/gtest.h>
-#include <malloc.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -19,13 +18,9 @@
 #include "kylibcurl.h"
 #include "support/fresh_firewall.h"
 #include "support/log_capture.h"
+#include "support/process_kit.h"
 #include "support/reply_body.h"
 #include "support/test_server.h"
-
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-// The sanitizers' allocator reports what it holds for the program (GCC ships no header for it).
-extern "C" size_t __sanitizer_get_current_allocated_bytes();
-#endif
 
 namespace {
 
@@ -41,15 +36,7 @@ constexpr size_t kHeapGrowthBound = 256 * 1024;
 // A guard against a hang, not a measure: the phase stops at this point and fails its accounting.
 constexpr auto kPhaseDeadline = std::chrono::minutes(10);
 
-// Bytes of heap the program holds now (freed blocks held back by a sanitizer not counted).
-size_t HeapInUse() {
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-    return __sanitizer_get_current_allocated_bytes();
-#else
-    const struct mallinfo2 info = mallinfo2();
-    return info.uordblks + info.hblkhd;
-#endif
-}
+using kytest::HeapInUse;
 
 size_t ResidentBytes() {
     FILE* statm = fopen("/proc/self/statm", "r");

@@ -9,6 +9,7 @@
 #include "support/reply_body.h"
 #include "support/session_test_support.h"
 #include "support/test_server.h"
+#include "support/transfer_callbacks.h"
 
 namespace {
 
@@ -16,12 +17,8 @@ using kytest::Body;
 
 const char kDefaultContentType[] = "Content-Type: application/x-www-form-urlencoded";
 
-size_t CollectInto(void* ptr, size_t size, size_t nmemb, void* userdata) {
-    static_cast<std::string*>(userdata)->append(static_cast<const char*>(ptr), size * nmemb);
-    return size * nmemb;
-}
-
-size_t Discard(void*, size_t size, size_t nmemb, void*) { return size * nmemb; }
+using kytest::CollectInto;
+using kytest::Discard;
 
 TEST(SessionInit, ConstructorSetsDefaultsAndNoHandle) {
     KYLibCurl session;

@@ -6,12 +6,13 @@
 
 #include "kylibcurl.h"
 #include "support/log_capture.h"
+#include "support/transfer_callbacks.h"
 
 namespace {
 
 const std::string kBadArgument = "A libcurl function was given a bad argument";
 
-size_t Discard(void*, size_t size, size_t nmemb, void*) { return size * nmemb; }
+using kytest::Discard;
 
 struct NullHandleCase {
     const char* name;

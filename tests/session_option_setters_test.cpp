@@ -9,26 +9,11 @@
 #include "support/log_capture.h"
 #include "support/session_test_support.h"
 #include "support/test_server.h"
+#include "support/transfer_callbacks.h"
 
 namespace {
 
-size_t CollectInto(void* ptr, size_t size, size_t nmemb, void* userdata) {
-    static_cast<std::string*>(userdata)->append(static_cast<const char*>(ptr), size * nmemb);
-    return size * nmemb;
-}
-
-struct Source {
-    std::string text;
-    size_t offset = 0;
-};
-
-size_t ReadFrom(void* buffer, size_t size, size_t nitems, void* userdata) {
-    Source* source = static_cast<Source*>(userdata);
-    size_t n = std::min(size * nitems, source->text.size() - source->offset);
-    memcpy(buffer, source->text.data() + source->offset, n);
-    source->offset += n;
-    return n;
-}
+using kytest::CollectInto;
 
 class OptionSetters : public sessiontest::ServedSession {};
 
@@ -116,10 +101,10 @@ TEST_F(OptionSetters, CallerWriteFunctionAndDataReceiveTheBody) {
 }
 
 TEST_F(OptionSetters, CallerReadFunctionSuppliesAChunkedBody) {
-    Source source{"field=value&more=1"};
+    kytest::BodySource source{"field=value&more=1"};
     ASSERT_TRUE(session.KYLibCurlAppendHeader(HTTP_HDR_HEADER, "Transfer-Encoding: chunked"));
     ASSERT_TRUE(session.KYLibCurlSetAdditionalOptions(CURLOPT_POST));
-    ASSERT_TRUE(session.KYLibCurlSetCallbackReadFunction(ReadFrom));
+    ASSERT_TRUE(session.KYLibCurlSetCallbackReadFunction(&kytest::BodySource::Read));
     ASSERT_TRUE(session.KYLibCurlSetReadData(&source));
     ASSERT_TRUE(Fetch("/echo"));
 

@@ -1,8 +1,5 @@
 // The reply buffer when it cannot grow: the transfer stops, the request fails, the session stays usable.
 #include <gtest/gtest.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -11,6 +8,7 @@
 
 #include "kylibcurl.h"
 #include "support/log_capture.h"
+#include "support/process_kit.h"
 #include "support/reply_body.h"
 #include "support/test_server.h"
 
@@ -57,16 +55,6 @@ TEST(ReplyGrowth, CallbackGrowsExactlyAndKeepsAZeroAfterTheData) {
     EXPECT_EQ(std::string(session.m_respData, 6), std::string("abcde\0", 6));
 }
 
-// Virtual memory the process holds now, in bytes.
-size_t CurrentAddressSpace() {
-    FILE* statm = fopen("/proc/self/statm", "r");
-    if (!statm) return 0;
-    unsigned long pages = 0;
-    int read = fscanf(statm, "%lu", &pages);
-    fclose(statm);
-    return read == 1 ? pages * static_cast<size_t>(sysconf(_SC_PAGESIZE)) : 0;
-}
-
 // True when the log file holds the message.
 bool LogHolds(const std::string& path, const char* message) {
     FILE* log = fopen(path.c_str(), "r");
@@ -92,10 +80,6 @@ int DownloadUnderMemoryLimit(const std::string& bigUrl, const std::string& small
                              const std::string& logPath) {
     KYLibCurl session;
     if (!session.KYLibCurlInit() || !session.KYCurlSetUrl(bigUrl.c_str())) return kSetupFailed;
-    size_t limit = CurrentAddressSpace() + (64u << 20);
-    rlimit cap{limit, limit};
-    if (CurrentAddressSpace() == 0 || setrlimit(RLIMIT_AS, &cap) != 0) return kSetupFailed;
-
     if (session.KYCurlPostSubmitForm()) return kSucceededDespiteTruncation;
     if (session.m_respSize == 0 || !session.m_respData) return kNothingKept;
     if (session.m_respData[session.m_respSize] != '\0') return kBufferNotTerminated;
@@ -113,22 +97,16 @@ int DownloadUnderMemoryLimit(const std::string& bigUrl, const std::string& small
 // The child caps its address space a little above what it uses and downloads more than that; the server
 // stays in the parent, outside the cap.
 TEST(ReplyGrowth, ABodyLargerThanMemoryFailsTheRequestAndTheSessionStaysUsable) {
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#if KYTEST_SANITIZED
     GTEST_SKIP() << "the sanitizers' own mappings do not fit under a tight address-space limit";
 #endif
     kytest::TestServer server;
     kytest::LogCapture log;
     const std::string bigUrl = server.url("/bytes/" + std::to_string(128u << 20));
     const std::string smallUrl = server.url("/bytes/4");
-    fflush(nullptr);
-    pid_t child = fork();
-    ASSERT_NE(child, -1);
-    if (child == 0) _exit(DownloadUnderMemoryLimit(bigUrl, smallUrl, log.path()));
-
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status)) << "child ended by signal " << WTERMSIG(status);
-    EXPECT_EQ(WEXITSTATUS(status), kChildPassed);
+    EXPECT_EQ(kytest::RunInChild([&] { return DownloadUnderMemoryLimit(bigUrl, smallUrl, log.path()); },
+                                 {64u << 20}),
+              kChildPassed);
 }
 
 }  // namespace

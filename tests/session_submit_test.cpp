@@ -10,12 +10,13 @@
 #include "support/refused_port.h"
 #include "support/session_test_support.h"
 #include "support/test_server.h"
+#include "support/transfer_callbacks.h"
 
 namespace {
 
 const char kTag[] = "KYLibCurl::KYCurlPostSubmitForm";
 
-size_t RefuseBody(void*, size_t, size_t, void*) { return 0; }
+using kytest::RefuseBody;
 
 struct StatusCase {
     int status;

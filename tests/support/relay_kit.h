@@ -3,10 +3,8 @@
 #ifndef KYTEST_RELAY_KIT_H
 #define KYTEST_RELAY_KIT_H
 
-#include <dirent.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -20,6 +18,7 @@
 #include <vector>
 
 #include "KyFwClient.h"
+#include "support/process_kit.h"
 #include "support/socket_kit.h"
 
 namespace relaytest {
@@ -122,29 +121,8 @@ class Target {
     std::thread m_thread;
 };
 
-// The descriptors the process has open.
-inline size_t OpenDescriptors() {
-    DIR* fds = opendir("/proc/self/fd");
-    if (!fds) return 0;
-    size_t count = 0;
-    while (readdir(fds)) ++count;
-    closedir(fds);
-    return count - 3;  // ".", ".." and the directory's own descriptor
-}
-
-// Runs body in a forked child, which ends with body's result (or by SIGALRM after a minute, should it
-// hang); gives the child's exit status, or 128 + the signal that ended it.
-inline int RunInChild(const std::function<int()>& body) {
-    pid_t child = fork();
-    if (child < 0) return -1;
-    if (child == 0) {
-        alarm(60);
-        _exit(body());
-    }
-    int status = 0;
-    if (waitpid(child, &status, 0) != child) return -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-}
+using kytest::OpenDescriptors;
+using kytest::RunInChild;
 
 }  // namespace relaytest
 
