@@ -13,17 +13,12 @@ namespace kycurl {
 
 namespace {
 
+// The library's own method names, one per request type below HTTP_REQ_UNKNOWN; any letter case.
 bool ParseMethod(const std::string& text, _http_req_type_& method) {
-    static const struct {
-        const char* name;
-        _http_req_type_ type;
-    } kMethods[] = {
-        {"GET", HTTP_REQ_GET},       {"POST", HTTP_REQ_POST}, {"PUT", HTTP_REQ_PUT},
-        {"DELETE", HTTP_REQ_DELETE}, {"HEAD", HTTP_REQ_HEAD}, {"PATCH", HTTP_REQ_PATCH},
-    };
-    for (const auto& entry : kMethods) {
-        if (strcasecmp(text.c_str(), entry.name) == 0) {
-            method = entry.type;
+    for (int32_t value = HTTP_REQ_GET; value < HTTP_REQ_UNKNOWN; ++value) {
+        const auto type = static_cast<_http_req_type_>(value);
+        if (strcasecmp(text.c_str(), KYLibCurl::GetHttpReqTypeString(type)) == 0) {
+            method = type;
             return true;
         }
     }
