@@ -13,6 +13,7 @@
 #include <ctime>
 
 #include "evdebug_settings.h"
+#include "platform/write_all.h"
 #include "vformat.h"
 
 using wzutils::EvDebugSettings;
@@ -91,28 +92,17 @@ std::string composeLine(const char* tag, const char* level, const std::string& m
     return line;
 }
 
-bool writeWhole(int fd, const char* data, size_t left) {
-    while (left > 0) {
-        ssize_t written = write(fd, data, left);
-        if (written < 0 && errno == EINTR) continue;
-        if (written <= 0) return false;
-        data += written;
-        left -= static_cast<size_t>(written);
-    }
-    return true;
-}
-
 // A file that cannot take the line must not cost the line or break the program: it goes to standard error.
 void emitTo(const std::string& path, const std::string& line) {
     if (!path.empty()) {
         int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
         if (fd >= 0) {
-            const bool written = writeWhole(fd, line.data(), line.size());
+            const bool written = kylibcurl::detail::WriteAll(fd, line.data(), line.size());
             close(fd);
             if (written) return;
         }
     }
-    writeWhole(STDERR_FILENO, line.data(), line.size());
+    kylibcurl::detail::WriteAll(STDERR_FILENO, line.data(), line.size());
 }
 
 void emit(const EvDebugFileInstance* instance, const std::string& line) {
@@ -133,7 +123,7 @@ void writeLine(const EvDebugFileInstance* instance, const char* tag, const char*
         emit(instance, composeLine(tag, level, message));
     } catch (...) {
         constexpr char kNotice[] = "EvDebug: a line was dropped, out of memory\n";
-        writeWhole(STDERR_FILENO, kNotice, sizeof kNotice - 1);
+        kylibcurl::detail::WriteAll(STDERR_FILENO, kNotice, sizeof kNotice - 1);
     }
     errno = savedErrno;
 }

@@ -10,12 +10,18 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "diag/trace_labels.h"
 #include "diag/trace_text_mode.h"
 #include "kylibcurl.h"
+#include "platform/write_all.h"
 
 char g_traceTextOnly = 1;
 
 namespace {
+
+using kylibcurl::detail::kTraceInfoPrefix;
+using kylibcurl::detail::TraceDataLabel;
+using kylibcurl::detail::WriteAll;
 
 constexpr const char* kTraceFileName = "log.txt";
 
@@ -40,36 +46,6 @@ int OpenTraceFile() {
     return fd;
 }
 
-// Label of a data record, or null when the info type carries no data block.
-const char* DataRecordLabel(unsigned type) {
-    switch (type) {
-        case CURLINFO_HEADER_IN:
-            return "<= Recv header";
-        case CURLINFO_HEADER_OUT:
-            return "=> Send header";
-        case CURLINFO_DATA_IN:
-            return "<= Recv data";
-        case CURLINFO_DATA_OUT:
-            return "=> Send data";
-        case CURLINFO_SSL_DATA_IN:
-            return "<= Recv SSL data";
-        case CURLINFO_SSL_DATA_OUT:
-            return "=> Send SSL data";
-        default:
-            return nullptr;
-    }
-}
-
-void WriteWhole(int fd, const char* data, size_t left) {
-    while (left > 0) {
-        const ssize_t written = write(fd, data, left);
-        if (written < 0 && errno == EINTR) continue;
-        if (written <= 0) return;
-        data += written;
-        left -= static_cast<size_t>(written);
-    }
-}
-
 // One record, gathered in memory. A record that could not be built whole is not written.
 class Record {
   public:
@@ -85,7 +61,7 @@ class Record {
 
     void WriteTo(int fd) {
         if (!m_stream || fflush(m_stream) != 0 || ferror(m_stream)) return;
-        WriteWhole(fd, m_data, m_size);
+        WriteAll(fd, m_data, m_size);
     }
 
   private:
@@ -97,7 +73,7 @@ class Record {
 // libcurl's messages end with their own line break. The text is read within its size: libcurl does not
 // promise a terminating zero, and the record ends at the first zero byte, as a C string would.
 void PutInfoRecord(FILE* stream, const char* data, size_t size) {
-    fputs("== Info: ", stream);
+    fputs(kTraceInfoPrefix, stream);
     if (data) fwrite(data, 1, strnlen(data, size), stream);
 }
 
@@ -122,7 +98,7 @@ int KYLibCurl::KYCurlTracer(void* /*handle*/, curl_infotype type, char* data, si
 
     // Unsigned, so that negative info types count as unknown too: they leave the file as it was.
     const unsigned kind = static_cast<unsigned>(type);
-    const char* label = DataRecordLabel(kind);
+    const char* label = TraceDataLabel(kind);
     if (label || kind == CURLINFO_TEXT) AppendRecord(fd, label, data, size, traceData);
     close(fd);
     return 0;

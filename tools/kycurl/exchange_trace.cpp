@@ -1,5 +1,6 @@
 #include "exchange_trace.h"
 
+#include "diag/trace_labels.h"
 #include "kylibcurl.h"
 #include "secrets.h"
 
@@ -9,10 +10,6 @@ namespace {
 
 // curl's line prefixes, by libcurl's info type.
 const char* const kVerbosePrefix[] = {"* ", "< ", "> ", "{ ", "} ", "{ ", "} "};
-
-// The same labels as the library's own trace.
-const char* const kTraceLabel[] = {nullptr,        "<= Recv header",   "=> Send header",  "<= Recv data",
-                                   "=> Send data", "<= Recv SSL data", "=> Send SSL data"};
 
 }  // namespace
 
@@ -106,13 +103,13 @@ void ExchangeTrace::VerboseLines(curl_infotype type, const char* data, size_t si
 
 void ExchangeTrace::Dump(curl_infotype type, const char* data, size_t size) {
     if (type == CURLINFO_TEXT) {
-        fputs("== Info: ", m_out);
+        fputs(kylibcurl::detail::kTraceInfoPrefix, m_out);
         fwrite(data, 1, size, m_out);
         return;
     }
     char textOnly = m_mode == TraceMode::Ascii ? 1 : 0;
-    KYLibCurl::dumpTrace(kTraceLabel[type], m_out, reinterpret_cast<unsigned char*>(const_cast<char*>(data)),
-                         size, textOnly);
+    KYLibCurl::dumpTrace(kylibcurl::detail::TraceDataLabel(type), m_out,
+                         reinterpret_cast<unsigned char*>(const_cast<char*>(data)), size, textOnly);
 }
 
 }  // namespace kycurl
