@@ -1,3 +1,5 @@
+// The session's two services around requests: percent-escaping a URL part with libcurl's escaping, and
+// signing data through the facade.
 #include <climits>
 
 #include "CurlWrapper.h"
@@ -17,4 +19,11 @@ void KYLibCurl::KYLibCurlUrlEscape(const std::string& in, std::string& out) {
     }
     out = escaped;
     CurlWrapper::gCurlWrapper.Curl_free(escaped);
+}
+
+// The facade signs; the session hands it the texts and the data with its length, and returns its result.
+int KYLibCurl::SignSHA256withRSA(const std::string& first, const std::string& data, const std::string& third,
+                                 unsigned char* signature, unsigned int& signatureLen) {
+    return CurlWrapper::gCurlWrapper.SignSHA256withRSA(
+        first.c_str(), data.data(), static_cast<int>(data.size()), third.c_str(), signature, &signatureLen);
 }
