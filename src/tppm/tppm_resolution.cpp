@@ -81,7 +81,7 @@ std::string TunnelAuthority(const std::string& prefix) {
 namespace kylibcurl::detail {
 
 bool ResolveTppmUrl(KYLibCurl& session, const std::string& clientName, const std::string& url,
-                    std::string& outUrl, bool useDynamicTppm, std::string* tunnelOut) {
+                    std::string& outUrl, bool useDynamicTppm, TunnelRoute* routeOut) {
     KyFwError record;  // shared by both firewall calls, never cleared in between
     const FirewallNames names = NamesForClient(clientName);
 
@@ -95,7 +95,7 @@ bool ResolveTppmUrl(KYLibCurl& session, const std::string& clientName, const std
                 return false;
             case Reachability::Direct:
                 outUrl = url;
-                if (tunnelOut) tunnelOut->clear();
+                if (routeOut) *routeOut = TunnelRoute();
                 return true;
             case Reachability::Tunnel:
                 break;
@@ -121,7 +121,7 @@ bool ResolveTppmUrl(KYLibCurl& session, const std::string& clientName, const std
     const std::string tunnel = TunnelAuthority(prefix);
     outUrl = parts.prefix + parts.userInfo + tunnel;
     outUrl.append(url, parts.pathPos, std::string::npos);
-    if (tunnelOut) *tunnelOut = tunnel;
+    if (routeOut) *routeOut = TunnelRoute{true, tunnel};
     LogSafely(7, [&] { m_dbg.DebugLvl(kTag, 7, "TPPM url:[%s]", LoggedUrl(outUrl).c_str()); });
     return true;
 }

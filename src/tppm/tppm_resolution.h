@@ -9,10 +9,15 @@
 
 namespace kylibcurl::detail {
 
-// getTPPMUrl, which it serves. When tunnelOut is given, it receives the tunnel's host and port
-// ("127.0.0.1:5999") when outUrl goes through a tunnel, and is emptied when outUrl is url itself.
+// Which way a resolved URL goes.
+struct TunnelRoute {
+    bool tunnelled = false;  // through a tunnel; otherwise the URL is the caller's own
+    std::string authority;   // the tunnel's host and port as cached ("127.0.0.1:5999"), when tunnelled
+};
+
+// getTPPMUrl, which it serves. When routeOut is given it tells, on true, which way outUrl goes.
 bool ResolveTppmUrl(KYLibCurl& session, const std::string& clientName, const std::string& url,
-                    std::string& outUrl, bool useDynamicTppm, std::string* tunnelOut);
+                    std::string& outUrl, bool useDynamicTppm, TunnelRoute* routeOut);
 
 }  // namespace kylibcurl::detail
 

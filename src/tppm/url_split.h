@@ -26,10 +26,10 @@ struct UrlParts {
     size_t pathPos = 0;    // the first '/', '?' or '#' after "://", or the URL's length
 };
 
+inline bool IsHttpsPrefix(const std::string& prefix) { return strcasecmp(prefix.c_str(), "https://") == 0; }
+
 // 443 for the https scheme in any letter case, 80 for every other.
-inline int DefaultPortFor(const std::string& prefix) {
-    return strcasecmp(prefix.c_str(), "https://") == 0 ? 443 : 80;
-}
+inline int DefaultPortFor(const std::string& prefix) { return IsHttpsPrefix(prefix) ? 443 : 80; }
 
 // Where the port text's ':' is in hostPart ("host:81", "[::1]:81"), or npos when no port is written.
 // Inside a bracketed IPv6 literal a ':' belongs to the host.
