@@ -1,8 +1,12 @@
 // SplitUrl, and GetUrlKey through it, on arbitrary bytes. Properties: a URL without "://" has no parts, and
-// GetUrlKey refuses it and leaves its out-parameters as they were; otherwise the prefix, the key part as
-// cut and the tail give the URL back, the key part holds no '/', the key gets ":80" exactly when the part
-// holds no ':', the port is the low 32 bits of what strtol reads after the first ':', and GetUrlKey hands
-// out exactly those parts.
+// GetUrlKey refuses it and leaves its out-parameters as they were; otherwise the host part ends at the first
+// '/', '?' or '#', the user information runs to the last '@' before it, and the prefix, the user
+// information, the key part as cut and the tail give the URL back; the key gets ":443" (https in any case)
+// or ":80" exactly when the host part writes no port (a ':' inside an IPv6 literal's brackets is none), the
+// port is the low 32 bits of what strtol reads after the port's ':', and GetUrlKey hands out exactly those
+// parts.
+#include <strings.h>
+
 #include <cstdlib>
 #include <string>
 
@@ -25,6 +29,8 @@ void CheckNoParts(const UrlParts& parts) {
     KYFUZZ_CHECK(parts.prefix.empty());
     KYFUZZ_CHECK(parts.key.empty());
     KYFUZZ_CHECK(parts.port == 0);
+    KYFUZZ_CHECK(parts.userInfo.empty());
+    KYFUZZ_CHECK(parts.hostPos == 0);
     KYFUZZ_CHECK(parts.pathPos == 0);
 }
 
@@ -32,16 +38,25 @@ void CheckParts(const std::string& url, const UrlParts& parts) {
     const size_t separator = url.find("://");
     KYFUZZ_CHECK(parts.prefix == url.substr(0, separator + 3));
     KYFUZZ_CHECK(parts.pathPos >= parts.prefix.size() && parts.pathPos <= url.size());
-    KYFUZZ_CHECK(parts.pathPos == url.size() || url[parts.pathPos] == '/');
+    KYFUZZ_CHECK(parts.pathPos == url.size() ||
+                 std::string("/?#").find(url[parts.pathPos]) != std::string::npos);
 
-    const std::string part = url.substr(parts.prefix.size(), parts.pathPos - parts.prefix.size());
-    KYFUZZ_CHECK(part.find('/') == std::string::npos);
-    KYFUZZ_CHECK(parts.prefix + part + url.substr(parts.pathPos) == url);
+    const std::string authority = url.substr(parts.prefix.size(), parts.pathPos - parts.prefix.size());
+    KYFUZZ_CHECK(authority.find_first_of("/?#") == std::string::npos);
+    const size_t at = authority.rfind('@');
+    KYFUZZ_CHECK(parts.userInfo == (at == std::string::npos ? "" : authority.substr(0, at + 1)));
+    KYFUZZ_CHECK(parts.hostPos == parts.prefix.size() + parts.userInfo.size());
+    const std::string part = authority.substr(parts.userInfo.size());
+    KYFUZZ_CHECK(part.find('@') == std::string::npos);
+    KYFUZZ_CHECK(parts.prefix + parts.userInfo + part + url.substr(parts.pathPos) == url);
 
-    const size_t colon = part.find(':');
+    const size_t close = part.empty() || part[0] != '[' ? std::string::npos : part.find(']');
+    const size_t colon = part.find(':', close == std::string::npos ? 0 : close + 1);
     if (colon == std::string::npos) {
-        KYFUZZ_CHECK(parts.key == part + ":80");
-        KYFUZZ_CHECK(parts.port == 80);
+        const bool https = strcasecmp(parts.prefix.c_str(), "https://") == 0;
+        const int defaultPort = https ? 443 : 80;
+        KYFUZZ_CHECK(parts.key == part + ":" + std::to_string(defaultPort));
+        KYFUZZ_CHECK(parts.port == defaultPort);
         return;
     }
     KYFUZZ_CHECK(parts.key == part);

@@ -871,6 +871,23 @@ TEST_F(KycurlTest, RoutedRequestNamesItsTunnel) {
     RunResult direct = RunKycurl({"-w", "[%{tunnel_url}]", server.url("/bytes/2")});
     EXPECT_EQ(direct.out, "ab[]");
 
+    // An https URL stays the caller's on the handle; the tunnel shows all the same, and the server's
+    // certificate names the destination, which is mapped to the tunnel and never resolved.
+    const std::string name = std::string(64, 'k') + ".routed.example";
+    kytest::TestServer tls(kytest::TestServer::Scheme::Https, name);
+    const std::string httpsUrl = "https://" + name + ":" + std::to_string(tls.port()) + "/bytes/2";
+    RunResult https = RunKycurl(
+        {"-v", "--cacert", tls.caFile(), "--client", "demo-client", "-w", "[%{tunnel_url}]", httpsUrl},
+        {"", "", {"KYFW_CLIENTS=" + dir.file("clients")}});
+    ASSERT_EQ(https.exitStatus, 0) << https.err;
+    ASSERT_EQ(https.out.rfind("ab[https://127.0.0.1:", 0), 0u) << https.out;
+    tunnelUrl = https.out.substr(3, https.out.size() - 4);
+    EXPECT_EQ(tunnelUrl.substr(tunnelUrl.size() - 8), "/bytes/2");
+    EXPECT_NE(https.err.find("* Client 'demo-client' reached through tunnel URL " + tunnelUrl + "\n"),
+              std::string::npos)
+        << https.err;
+    EXPECT_EQ(tls.lastRequest().serverName, name);
+
     // No tunnel may be set up for this client: nothing is sent, and the route is named as the failure.
     WriteFile(dir.file("clients"), "- tunnel\ndemo-client refuse\n");
     size_t before = server.requestCount();

@@ -2,6 +2,8 @@
 // tunnel, against real tunnels and the in-process server.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -157,19 +159,6 @@ TEST_F(TppmReconnect, FailedReresolutionEndsWithoutFailureLines) {
     EXPECT_EQ(Cached(url), "");
 }
 
-// Without the dynamic route a refused tunnel is not fetched again: the stale entry stays.
-TEST_F(TppmReconnect, OrdinaryRouteDoesNotReconnect) {
-    kyfw::setRoute("", kyfw::Route::Tunnel);
-    const std::string url = "http://ordinary-host:" + std::to_string(server.port()) + "/x";
-    const std::string deadUrl = CacheDeadTunnel("ordinary-client", url);
-
-    EXPECT_FALSE(session.KYLibCurlSendHttpReq(HTTP_REQ_GET, url, nullptr, 0, true, "ordinary-client"));
-
-    EXPECT_EQ(session.m_httpRespCode, HTTP_RESP_CONNECT_FAILED);
-    for (const std::string& message : log.messages()) EXPECT_FALSE(StartsWith(message, "Unable to connect"));
-    EXPECT_EQ(Cached(url) + "/x", deadUrl);
-}
-
 // A tunnel whose far side is gone accepts the connection and then ends it: with nothing sent back, or
 // with a reset once the request was written. Before any reply byte arrived that is a stale tunnel, however
 // it shows, and the dynamic route reconnects once; the fresh tunnel reaches the server's next connection.
@@ -178,25 +167,75 @@ std::vector<kytest::ScriptedAnswer> FirstCutThenFresh(const kytest::ScriptedAnsw
     return {first, kytest::ScriptedAnswer::Send(kytest::ReplyWithHeaders("", "fresh"))};
 }
 
+// On the ordinary route too a dead tunnel is dropped and the firewall client asked again: it may name a
+// fresh tunnel, or now reach the client directly. A URL reached directly that refuses is not retried.
+TEST_F(TppmReconnect, OrdinaryRouteHealsADeadTunnelAfterTheRelayClosesItsTunnels) {
+    kyfw::setRoute("", kyfw::Route::Tunnel);
+    const std::string url = server.url("/echo");
+    tppmtest::QuietForget(session, url);
+    ASSERT_TRUE(session.KYLibCurlSendHttpReq(HTTP_REQ_GET, url, nullptr, 0, true, "ordinary-client"));
+    const std::string firstPrefix = Cached(url);
+    ASSERT_NE(TunnelPort(firstPrefix), 0);
+
+    kyfw::closeAllTunnels();
+    log.clear();
+    server.clearRequests();
+    ASSERT_TRUE(session.KYLibCurlSendHttpReq(HTTP_REQ_PUT, url, "p=1", 3, true, "ordinary-client"));
+    EXPECT_EQ(session.m_httpRespCode, 200);
+    EXPECT_EQ(ReconnectLines(), 1u);
+    ASSERT_EQ(server.requestCount(), 1u);
+    EXPECT_EQ(server.lastRequest().body, "p=1");
+    const std::string secondPrefix = Cached(url);
+    EXPECT_NE(TunnelPort(secondPrefix), 0);
+    EXPECT_NE(secondPrefix, firstPrefix);
+
+    // The tunnel's far end hangs up, and by then the firewall client reaches the client directly: the
+    // request goes out once more, straight to the URL.
+    kytest::ScriptedAnswer goneDirect = kytest::ScriptedAnswer::Close();
+    goneDirect.onRequest = [] { kyfw::setRoute("", kyfw::Route::Direct); };
+    kytest::ScriptedServer far(FirstCutThenFresh(goneDirect));
+    const std::string farUrl = far.url("/x");
+    tppmtest::QuietForget(session, farUrl);
+    log.clear();
+    ASSERT_TRUE(session.KYLibCurlSendHttpReq(HTTP_REQ_PUT, farUrl, "p=2", 3, true, "ordinary-client"));
+    EXPECT_EQ(ReconnectLines(), 1u);
+    EXPECT_EQ(far.connectionCount(), 2u);
+    size_t length = 0;
+    const char* reply = session.GetHttpResponse(length, false);
+    EXPECT_EQ(std::string(reply ? reply : "", length), "fresh");
+    EXPECT_EQ(Cached(farUrl), "");
+
+    const kytest::RefusedPort refusing;
+    log.clear();
+    EXPECT_FALSE(
+        session.KYLibCurlSendHttpReq(HTTP_REQ_GET, refusing.url("/x"), nullptr, 0, true, "ordinary-client"));
+    EXPECT_EQ(session.m_httpRespCode, HTTP_RESP_CONNECT_FAILED);
+    EXPECT_EQ(ReconnectLines(), 0u);
+}
+
 struct StaleCase {
     const char* name;
     kytest::ScriptedAnswer first;
+    bool dynamic;
 };
 
 const StaleCase kStaleCases[] = {
-    {"closed without a reply", kytest::ScriptedAnswer::Close()},
-    {"reset after the request", kytest::ScriptedAnswer::Reset()},
+    {"dynamic route, closed without a reply", kytest::ScriptedAnswer::Close(), true},
+    {"dynamic route, reset after the request", kytest::ScriptedAnswer::Reset(), true},
+    {"ordinary route, closed without a reply", kytest::ScriptedAnswer::Close(), false},
+    {"ordinary route, reset after the request", kytest::ScriptedAnswer::Reset(), false},
 };
 
-TEST_F(TppmReconnect, ATunnelCutBeforeTheReplyIsStaleOnTheDynamicRoute) {
+TEST_F(TppmReconnect, ATunnelCutBeforeTheReplyIsStaleOnEitherRoute) {
+    kyfw::setRoute("", kyfw::Route::Tunnel);
     for (const StaleCase& c : kStaleCases) {
         SCOPED_TRACE(c.name);
         log.clear();
         kytest::ScriptedServer far(FirstCutThenFresh(c.first));
         const std::string url = UncachedUrl(far);
 
-        ASSERT_TRUE(
-            session.KYLibCurlSendHttpReq2(HTTP_REQ_POST, url.c_str(), "a=1", 3, true, "cut-client", true));
+        ASSERT_TRUE(session.KYLibCurlSendHttpReq2(HTTP_REQ_POST, url.c_str(), "a=1", 3, true, "cut-client",
+                                                  c.dynamic));
 
         EXPECT_EQ(session.m_httpRespCode, 200);
         size_t length = 0;
@@ -208,40 +247,99 @@ TEST_F(TppmReconnect, ATunnelCutBeforeTheReplyIsStaleOnTheDynamicRoute) {
     }
 }
 
-// On the ordinary route, and once a reply byte has arrived, the request fails as it comes.
-TEST_F(TppmReconnect, ACutTunnelIsNotRetriedOnTheOrdinaryRouteNorAfterAReplyByte) {
+// Once a reply byte has arrived, the request fails as it comes, on either route.
+TEST_F(TppmReconnect, ACutTunnelIsNotRetriedAfterAReplyByte) {
     kyfw::setRoute("", kyfw::Route::Tunnel);
-    constexpr long kAnyFailure = -1;
     // 2 MiB is large enough that libcurl asks for "100 Continue" before it sends the body.
-    const struct {
-        const char* name;
-        kytest::ScriptedAnswer first;
-        bool dynamic;
-        size_t bodySize;
-        long status;
-    } cases[] = {
-        {"ordinary route, closed", kytest::ScriptedAnswer::Close(), false, 3, 0},
-        {"ordinary route, reset", kytest::ScriptedAnswer::Reset(), false, 3, HTTP_RESP_CONNECT_FAILED},
-        {"dynamic route, reset after 100 Continue", kytest::ScriptedAnswer::ContinueThenReset(), true,
-         2 << 20, kAnyFailure},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
+    const std::string body(2 << 20, 'b');
+    for (const bool dynamic : {true, false}) {
+        SCOPED_TRACE(dynamic ? "dynamic route" : "ordinary route");
         log.clear();
-        kytest::ScriptedServer far(FirstCutThenFresh(c.first));
+        kytest::ScriptedServer far(FirstCutThenFresh(kytest::ScriptedAnswer::ContinueThenReset()));
         const std::string url = UncachedUrl(far);
-        const std::string body(c.bodySize, 'b');
 
         EXPECT_FALSE(session.KYLibCurlSendHttpReq2(HTTP_REQ_POST, url.c_str(), body.data(), body.size(), true,
-                                                   "cut-client", c.dynamic));
+                                                   "cut-client", dynamic));
 
-        if (c.status != kAnyFailure) {
-            EXPECT_EQ(session.m_httpRespCode, c.status);
-        }
         EXPECT_NE(session.m_httpRespCode, 200);
         EXPECT_EQ(far.connectionCount(), 1u);
         EXPECT_EQ(ReconnectLines(), 0u);
         EXPECT_TRUE(log.contains("failed to send http request"));
+    }
+}
+
+// Hands out its text a few bytes a call, as a caller's read callback does for a chunked upload.
+struct ChunkReader {
+    std::string text;
+    size_t offset = 0;
+
+    static size_t Read(void* buffer, size_t size, size_t nitems, void* userdata) {
+        ChunkReader* reader = static_cast<ChunkReader*>(userdata);
+        const size_t n = std::min({size * nitems, reader->text.size() - reader->offset, size_t{4}});
+        memcpy(buffer, reader->text.data() + reader->offset, n);
+        reader->offset += n;
+        return n;
+    }
+};
+
+class TppmReconnectUpload : public TppmReconnect {
+  protected:
+    void SetUp() override {
+        TppmReconnect::SetUp();
+        ASSERT_TRUE(session.KYLibCurlSetCallbackReadFunction(&ChunkReader::Read));
+        ASSERT_TRUE(session.KYLibCurlSetReadData(&reader));
+        ASSERT_TRUE(session.KYLibCurlSetAdditionalOptionsIntValue(CURLOPT_TIMEOUT_MS, 20000));
+        kyfw::setRoute("", kyfw::Route::Tunnel);
+    }
+    // A chunked upload of text, the lists kept so that the chunked line stays. No "100 Continue" wait.
+    bool Upload(const std::string& url, bool dynamic) {
+        reader = ChunkReader{"chunked-body-text"};
+        if (!session.m_chunked &&
+            (!session.KYLibCurlAppendHeader(HTTP_HDR_HEADER, "Transfer-Encoding: chunked") ||
+             !session.KYLibCurlAppendHeader(HTTP_HDR_HEADER, "Expect:")))
+            return false;
+        return session.KYLibCurlSendHttpReq2(HTTP_REQ_POST, url.c_str(), nullptr, 0, false, "upload-client",
+                                             dynamic);
+    }
+
+    ChunkReader reader;
+};
+
+// The server reads the whole body and closes without a reply: the callback is spent, so the request is
+// not sent again with a body the caller did not give, and fails.
+TEST_F(TppmReconnectUpload, AnUploadReadOnceIsNotSentAgain) {
+    for (const bool dynamic : {true, false}) {
+        SCOPED_TRACE(dynamic ? "dynamic route" : "ordinary route");
+        log.clear();
+        kytest::ScriptedAnswer readThenClose = kytest::ScriptedAnswer::Close();
+        readThenClose.awaitBody = 8;
+        kytest::ScriptedServer far(FirstCutThenFresh(readThenClose));
+        const std::string url = UncachedUrl(far);
+
+        EXPECT_FALSE(Upload(url, dynamic));
+
+        EXPECT_NE(session.m_httpRespCode, 200);
+        EXPECT_EQ(far.connectionCount(), 1u);
+        EXPECT_EQ(ReconnectLines(), 0u);
+        EXPECT_TRUE(log.contains("failed to send http request"));
+        EXPECT_EQ(reader.offset, reader.text.size());
+    }
+}
+
+// A refused connection reads nothing of the body: the reconnect sends all of it.
+TEST_F(TppmReconnectUpload, AnUploadRefusedBeforeAnyReadIsSentWholeThroughAFreshTunnel) {
+    for (const bool dynamic : {true, false}) {
+        SCOPED_TRACE(dynamic ? "dynamic route" : "ordinary route");
+        server.clearRequests();
+        const std::string url = "http://upload-host:" + std::to_string(server.port()) + "/echo";
+        CacheDeadTunnel("upload-client", url);
+
+        ASSERT_TRUE(Upload(url, dynamic));
+
+        EXPECT_EQ(session.m_httpRespCode, 200);
+        EXPECT_EQ(ReconnectLines(), 1u);
+        ASSERT_EQ(server.requestCount(), 1u);
+        EXPECT_EQ(server.lastRequest().body, "chunked-body-text");
     }
 }
 

@@ -80,7 +80,9 @@ TEST_F(TppmResolution, NewTunnelIsCachedAndReplacesHostAndPort) {
     EXPECT_EQ(Cached("ftp://new-host:8123"), prefix);
 }
 
-TEST_F(TppmResolution, CachedPrefixIsUsedWithItsSchemeAndNoNewTunnel) {
+// The cached prefix gives host and port only: an https request never goes out as plain http because an
+// http URL set the tunnel up.
+TEST_F(TppmResolution, CachedPrefixGivesHostAndPortAndTheRequestKeepsItsScheme) {
     kyfw::setRoute("", kyfw::Route::Tunnel);
     std::string prefix = "http://127.0.0.1:5999";
     session.TppmUrlMapInfo("http://cached-host/", prefix, KYLibCurl::TPPM_CACHE_ADD);
@@ -90,13 +92,23 @@ TEST_F(TppmResolution, CachedPrefixIsUsedWithItsSchemeAndNoNewTunnel) {
 
     ASSERT_TRUE(Resolve("cached-client", "https://cached-host:80/p?q=2", outUrl, false));
 
-    EXPECT_EQ(outUrl, "http://127.0.0.1:5999/p?q=2");
+    EXPECT_EQ(outUrl, "https://127.0.0.1:5999/p?q=2");
     EXPECT_EQ(kyfw::liveTunnelCount(), tunnelsBefore);
     const std::vector<kytest::LogLine> expected = {
         {"4", kCacheTag, "Key: [cached-host:80] retrieved from cache with value [http://127.0.0.1:5999]"},
-        {"7", kTag, "TPPM url:[http://127.0.0.1:5999/p?q=2]"},
+        {"7", kTag, "TPPM url:[https://127.0.0.1:5999/p?q=2]"},
     };
     EXPECT_EQ(log.lines(), expected);
+
+    // A prefix a caller cached without a scheme, or with user information or a path of its own, still
+    // gives only its host and port.
+    for (const std::string own : {"127.0.0.1:5998", "ftp://u@127.0.0.1:5998/base"}) {
+        prefix = own;
+        session.TppmUrlMapInfo("http://cached-host/", prefix, KYLibCurl::TPPM_CACHE_ADD);
+        ASSERT_TRUE(Resolve("cached-client", "http://cached-host/p", outUrl, false));
+        EXPECT_EQ(outUrl, "http://127.0.0.1:5998/p") << own;
+    }
+    Forget("http://cached-host/");
 }
 
 TEST_F(TppmResolution, UndecidedClientFailsAndLeavesOutUrl) {
@@ -182,27 +194,55 @@ TEST_F(TppmResolution, UrlWithoutPathResolvesToThePrefixAlone) {
     EXPECT_EQ(outUrl, "http://127.0.0.1:" + std::to_string(TunnelPort(outUrl)));
 }
 
-// The query right after the host counts as part of the host: it never reaches the tunnel URL.
-TEST_F(TppmResolution, QueryRightAfterTheHostIsLeftOut) {
-    Forget("http://query-host?q=1");
-    std::string outUrl;
+// Everything but host and port stays: a query or fragment right after the host, and the user information.
+TEST_F(TppmResolution, TunnelUrlKeepsQueryFragmentAndUserInformation) {
+    const struct {
+        const char* url;
+        const char* key;
+        const char* before;  // what comes before the tunnel's host
+        const char* after;   // what follows its port
+        const char* logged;  // the user information as the TPPM url line shows it
+    } cases[] = {
+        {"http://query-host?q=1", "query-host:80", "http://", "?q=1", ""},
+        {"http://query-host:81#f", "query-host:81", "http://", "#f", ""},
+        {"https://user:pw@ui-host/x?y", "ui-host:443", "https://user:pw@", "/x?y", "user:***@"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.url);
+        Forget(c.url);
+        log.clear();
+        std::string outUrl;
 
-    ASSERT_TRUE(Resolve("query-client", "http://query-host?q=1", outUrl, true));
+        ASSERT_TRUE(Resolve("query-client", c.url, outUrl, true));
 
-    const std::string prefix = "http://127.0.0.1:" + std::to_string(TunnelPort(outUrl));
-    EXPECT_EQ(outUrl, prefix);
-    EXPECT_TRUE(log.containsLine("-1", kCacheTag, "Key:[query-host?q=1:80] added to cache"));
-    EXPECT_EQ(Cached("https://query-host?q=1"), prefix);
+        const int port = TunnelPort(outUrl);
+        ASSERT_NE(port, 0) << outUrl;
+        const std::string authority = "127.0.0.1:" + std::to_string(port);
+        EXPECT_EQ(outUrl, c.before + authority + c.after);
+        EXPECT_TRUE(log.containsLine("-1", kCacheTag, std::string("Key:[") + c.key + "] added to cache"));
+        const std::string scheme = std::string(c.before).substr(0, std::string(c.before).find("://") + 3);
+        EXPECT_TRUE(
+            log.containsLine("7", kTag, "TPPM url:[" + scheme + c.logged + authority + c.after + "]"));
+        Forget(c.url);
+    }
 }
 
-// An IPv6 literal gives port 0, which the firewall client refuses to tunnel.
+// An IPv6 literal is one host: the port after its brackets is the one the tunnel is set up for.
 TEST_F(TppmResolution, PortHandedToTheFirewallIsTheUrlKeyPort) {
-    std::string outUrl;
+    kytest::TestServer server;
+    kyfw::setRoute("", kyfw::Route::Tunnel);
+    kyfw::setRoute("v6-client", kyfw::Route::Tunnel, "127.0.0.1");
+    const std::string url = "http://[::1]:" + std::to_string(server.port()) + "/echo";
+    Forget(url);
+    ASSERT_TRUE(session.KYLibCurlInit());
 
-    Forget("http://[::1]:8080/");
-    EXPECT_FALSE(Resolve("v6-client", "http://[::1]:8080/x", outUrl, true));
+    ASSERT_TRUE(session.KYLibCurlSendHttpReq(HTTP_REQ_GET, url, nullptr, 0, true, "v6-client"));
 
-    EXPECT_TRUE(HasReasonLine(log, kTag, "Couldn't setup TPPM port, err:["));
+    EXPECT_TRUE(log.containsLine("-1", kCacheTag,
+                                 "Key:[[::1]:" + std::to_string(server.port()) + "] added to cache"));
+    ASSERT_EQ(server.requestCount(), 1u);
+    EXPECT_EQ(server.lastRequest().target, "/echo");
+    Forget(url);
 }
 
 TEST_F(TppmResolution, EmptyCachedPrefixIsAMiss) {

@@ -15,11 +15,22 @@
 namespace kylibcurl::detail {
 namespace {
 
-// A stale dynamic TPPM tunnel is fetched afresh this many times at most.
+// A stale tunnel is fetched afresh this many times at most.
 constexpr int kMaxReconnects = 1;
 
 // One request as the caller gave it, and the URL it was resolved to when routed.
 struct DispatchCall {
+    DispatchCall(KYLibCurl& session, const char* url, const void* data, size_t len, bool logFailure,
+                 const char* clientName, bool useDynamicTppm)
+        : session(session),
+          url(url),
+          data(data),
+          len(len),
+          logFailure(logFailure),
+          clientName(clientName),
+          useDynamicTppm(useDynamicTppm),
+          route(session) {}
+
     KYLibCurl& session;
     const char* url;
     const void* data;
@@ -27,8 +38,9 @@ struct DispatchCall {
     bool logFailure;
     const char* clientName;  // null for a direct request
     bool useDynamicTppm;
-    std::string outUrl;  // empty unless routed
-    long status = 0;     // the last status read, kept across attempts
+    RoutedUrl route;              // unresolved unless routed
+    bool bodyFromReader = false;  // the body comes from the caller's read callback
+    long status = 0;              // the last status read, kept across attempts
 };
 
 // A null URL has nothing to route: it goes the direct way, where the transfer fails for want of a URL
@@ -37,12 +49,14 @@ bool IsRouted(const DispatchCall& call) { return call.clientName && call.url; }
 
 bool SetRequestUrl(DispatchCall& call) {
     if (!IsRouted(call)) return call.session.KYCurlSetUrl(call.url);
-    return ResolveRoutedUrl(call.session, call.clientName, call.url, call.useDynamicTppm, call.outUrl);
+    return call.route.Resolve(call.clientName, call.url, call.useDynamicTppm);
 }
 
 bool InstallBody(DispatchCall& call, const RequestMethod& method) {
     switch (method.body) {
         case BodyStep::CallerBody:
+            // Without a body pointer libcurl reads the body through the read callback.
+            call.bodyFromReader = call.session.m_chunked || (!call.data && call.len > 0);
             return call.session.prepPost(call.data, call.len);
         case BodyStep::EmptyBody:
             return call.session.prepPost(nullptr, 0);
@@ -52,9 +66,17 @@ bool InstallBody(DispatchCall& call, const RequestMethod& method) {
     return true;
 }
 
+// A body the caller's read callback gives cannot be read again: a request is sent once more only when
+// none of it can have been read, which a refused connection guarantees. A body from a pointer goes out
+// whole again.
+bool BodyCanBeSentAgain(const DispatchCall& call, CURLcode result) {
+    return !call.bodyFromReader || result == CURLE_COULDNT_CONNECT;
+}
+
+// A stale tunnel is replaced on either route; a URL reached directly is never retried.
 bool ShouldReconnect(const DispatchCall& call, CURLcode result, int reconnects) {
-    return reconnects < kMaxReconnects && IsRouted(call) && call.useDynamicTppm &&
-           TunnelLooksStale(call.session.m_curlHandle, result);
+    return reconnects < kMaxReconnects && IsRouted(call) && call.route.tunnelled() &&
+           TunnelLooksStale(call.session.m_curlHandle, result) && BodyCanBeSentAgain(call, result);
 }
 
 bool JudgeTransfer(DispatchCall& call, const PerformOutcome& outcome) {
@@ -65,7 +87,7 @@ bool JudgeTransfer(DispatchCall& call, const PerformOutcome& outcome) {
     session.m_httpRespCode = call.status;
     if (outcome.SucceededWith(call.status)) return true;
 
-    const char* shownUrl = call.outUrl.empty() ? call.url : call.outUrl.c_str();
+    const char* shownUrl = call.route.shown().empty() ? call.url : call.route.shown().c_str();
     LogFailedTransfer(
         {outcome.result, call.status, shownUrl, call.data, call.len, reply, replyLen, call.logFailure});
     if (const long pseudo = PseudoStatusFor(outcome.result)) session.m_httpRespCode = pseudo;
@@ -85,7 +107,7 @@ bool PerformTransfer(DispatchCall& call) {
             return true;
         }
         if (!ShouldReconnect(call, outcome.result, reconnects)) return JudgeTransfer(call, outcome);
-        if (!ReconnectRoutedUrl(call.session, call.clientName, call.url, call.outUrl)) return false;
+        if (!call.route.Reconnect(call.clientName, call.url, call.useDynamicTppm)) return false;
     }
 }
 
@@ -112,7 +134,6 @@ bool Dispatch(DispatchCall& call, _http_req_type_ type, bool freeHeaderList) {
 bool KYLibCurl::KYLibCurlSendHttpReqInternal(_http_req_type_ type, const char* url, const void* data,
                                              size_t len, bool freeHeaderList, bool logFailure,
                                              const char* clientName, bool useDynamicTppm) {
-    kylibcurl::detail::DispatchCall call{*this,      url,        data,           len,
-                                         logFailure, clientName, useDynamicTppm, std::string()};
+    kylibcurl::detail::DispatchCall call(*this, url, data, len, logFailure, clientName, useDynamicTppm);
     return kylibcurl::detail::Dispatch(call, type, freeHeaderList);
 }

@@ -6,19 +6,30 @@
 #include "diag/log_text.h"
 #include "diag/url_redaction.h"
 #include "kylibcurl.h"
+#include "platform/curl_result.h"
 #include "platform/file_objects.h"
 #include "request/dispatch_tag.h"
 #include "tppm/tppm_cache.h"
+#include "tppm/url_split.h"
 
 namespace kylibcurl::detail {
 
-bool ResolveRoutedUrl(KYLibCurl& session, const char* clientName, const char* url, bool useDynamicTppm,
-                      std::string& outUrl) {
-    if (!session.getTPPMUrl(clientName, url, outUrl, useDynamicTppm)) return false;
-    return session.KYCurlSetUrl(outUrl.c_str());
+namespace {
+
+// "host:port:tunnel-host:tunnel-port": connections for the URL's host and port go to the tunnel. The host
+// is matched as written in the URL (brackets of an IPv6 literal included); a tunnel without a port keeps
+// the URL's.
+std::string TunnelMappingFor(const char* url, const std::string& tunnel) {
+    const UrlParts parts = SplitUrl(url);
+    const std::string host = parts.key.substr(0, PortSeparator(parts.key));
+    const bool tunnelHasPort = PortSeparator(tunnel) != std::string::npos;
+    return host + ":" + std::to_string(parts.port) + ":" + tunnel + (tunnelHasPort ? "" : ":");
 }
 
-namespace {
+bool IsHttpsUrl(const char* url) {
+    const UrlParts parts = SplitUrl(url);
+    return parts.valid && IsHttpsPrefix(parts.prefix);
+}
 
 // The status line is the first reply byte a transfer counts: no header bytes, no reply at all.
 bool NothingReceived(void* handle) {
@@ -28,6 +39,59 @@ bool NothingReceived(void* handle) {
 }
 
 }  // namespace
+
+bool RoutedUrl::Resolve(const char* clientName, const char* url, bool useDynamicTppm) {
+    if (!ResolveTppmUrl(m_session, clientName, url, m_outUrl, useDynamicTppm, &m_route)) return false;
+    return Install(url);
+}
+
+// The key comes from the caller's url, under which the stale prefix was cached.
+bool RoutedUrl::Reconnect(const char* clientName, const char* url, bool useDynamicTppm) {
+    LogSafely(2, [&] {
+        m_dbg.DebugLvl(
+            kDispatchTag, 2,
+            "Unable to connect to dynamic tppm url [%s], refetching tppm url for [%s] and retrying",
+            LoggedUrl(m_outUrl).c_str(), LoggedUrl(url).c_str());
+    });
+    ForgetTunnel(m_session, url);
+    return Resolve(clientName, url, useDynamicTppm);
+}
+
+bool RoutedUrl::Install(const char* url) {
+    if (m_route.tunnelled && IsHttpsUrl(url)) return m_session.KYCurlSetUrl(url) && MapToTunnel(url);
+    RemoveMapping();
+    return m_session.KYCurlSetUrl(m_outUrl.c_str());
+}
+
+bool RoutedUrl::MapToTunnel(const char* url) {
+    void* const handle = m_session.m_curlHandle;
+    curl_slist* mapping = CurlWrapper::gCurlWrapper.Curl_slist_append(
+        nullptr, TunnelMappingFor(url, m_route.authority).c_str());
+    const CURLcode res = mapping ? CurlWrapper::gCurlWrapper.Curl_easy_setopt(handle, CURLOPT_CONNECT_TO,
+                                                                              static_cast<void*>(mapping))
+                                 : CURLE_OUT_OF_MEMORY;
+    if (!CurlSucceeded(res, kDispatchTag, "failed to set curl option:[CURLOPT_CONNECT_TO] err:[%s]")) {
+        CurlWrapper::gCurlWrapper.Curl_slist_free_all(mapping);
+        RemoveMapping();
+        return false;
+    }
+    // The handle now holds the new mapping; the one it replaced can go.
+    CurlWrapper::gCurlWrapper.Curl_slist_free_all(m_mapping);
+    m_mapping = mapping;
+    m_mappedHandle = handle;
+    return true;
+}
+
+void RoutedUrl::RemoveMapping() {
+    if (!m_mapping) return;
+    if (m_session.m_curlHandle == m_mappedHandle) {
+        CurlWrapper::gCurlWrapper.Curl_easy_setopt(m_mappedHandle, CURLOPT_CONNECT_TO,
+                                                   static_cast<void*>(nullptr));
+    }
+    CurlWrapper::gCurlWrapper.Curl_slist_free_all(m_mapping);
+    m_mapping = nullptr;
+    m_mappedHandle = nullptr;
+}
 
 bool TunnelLooksStale(void* handle, CURLcode result) {
     switch (result) {
@@ -40,20 +104,6 @@ bool TunnelLooksStale(void* handle, CURLcode result) {
         default:
             return false;
     }
-}
-
-// A stale tunnel's cached prefix is dropped and a fresh tunnel is fetched. The key comes from the
-// caller's url, under which the prefix was cached.
-bool ReconnectRoutedUrl(KYLibCurl& session, const char* clientName, const char* url, std::string& outUrl) {
-    LogSafely(2, [&] {
-        m_dbg.DebugLvl(
-            kDispatchTag, 2,
-            "Unable to connect to dynamic tppm url [%s], refetching tppm url for [%s] and retrying",
-            LoggedUrl(outUrl).c_str(), LoggedUrl(url).c_str());
-    });
-    ForgetTunnel(session, url);
-    if (!session.getTPPMUrl(clientName, url, outUrl, true)) return false;
-    return session.KYCurlSetUrl(outUrl.c_str());
 }
 
 }  // namespace kylibcurl::detail

@@ -2,16 +2,52 @@
 #ifndef KYLIBCURL_REQUEST_ROUTED_REQUEST_H
 #define KYLIBCURL_REQUEST_ROUTED_REQUEST_H
 
+#include <curl/curl.h>
+
 #include <string>
 
 #include "kylibcurl.h"
+#include "tppm/tppm_resolution.h"
 
 namespace kylibcurl::detail {
 
-// Resolves the URL through the tunnel resolution into outUrl and installs it as the transfer URL.
-// On false the reason has been logged by the step that failed.
-bool ResolveRoutedUrl(KYLibCurl& session, const char* clientName, const char* url, bool useDynamicTppm,
-                      std::string& outUrl);
+// The URL a routed request resolved to, as installed on the handle. A plain URL through a tunnel goes out
+// as the TPPM URL itself. An https URL through a tunnel stays the caller's, and a mapping of its host and
+// port to the tunnel carries the connection there, so that TLS (server name, certificate check) and the
+// Host line name the destination as for a direct request. The mapping is the request's own: a reconnect
+// replaces it and the end of the request takes it off the handle.
+class RoutedUrl {
+  public:
+    explicit RoutedUrl(KYLibCurl& session) : m_session(session) {}
+    ~RoutedUrl() { RemoveMapping(); }
+    RoutedUrl(const RoutedUrl&) = delete;
+    RoutedUrl& operator=(const RoutedUrl&) = delete;
+
+    // The URL the log lines show: the TPPM URL, or the caller's when the client is reached directly;
+    // empty before a resolution.
+    const std::string& shown() const { return m_outUrl; }
+    bool tunnelled() const { return m_route.tunnelled; }
+
+    // Resolves url through the tunnel resolution and installs the result. On false the reason has been
+    // logged by the step that failed.
+    bool Resolve(const char* clientName, const char* url, bool useDynamicTppm);
+
+    // After a stale tunnel: logs the reconnect line, drops the cached tunnel for url's key, resolves
+    // again (asking the firewall client again unless the route is dynamic) and installs the result.
+    // On false the request ends.
+    bool Reconnect(const char* clientName, const char* url, bool useDynamicTppm);
+
+  private:
+    bool Install(const char* url);
+    bool MapToTunnel(const char* url);
+    void RemoveMapping();
+
+    KYLibCurl& m_session;
+    std::string m_outUrl;
+    TunnelRoute m_route;
+    void* m_mappedHandle = nullptr;  // the handle m_mapping is set on
+    curl_slist* m_mapping = nullptr;
+};
 
 // Whether a transfer to a tunnel ended the way a stale tunnel ends: refused, or cut (nothing came back,
 // the request could not be sent, the connection was reset) before any reply byte arrived. A tunnel whose
@@ -19,10 +55,6 @@ bool ResolveRoutedUrl(KYLibCurl& session, const char* clientName, const char* ur
 // earlier request fails when it is used. Nothing came back from the server behind the tunnel, though the
 // request may have reached it: a reconnect may deliver a request twice.
 bool TunnelLooksStale(void* handle, CURLcode result);
-
-// After a stale dynamic TPPM URL: logs the reconnect line, drops the cached tunnel for url's key,
-// resolves a fresh tunnel into outUrl and installs it. On false the request ends.
-bool ReconnectRoutedUrl(KYLibCurl& session, const char* clientName, const char* url, std::string& outUrl);
 
 }  // namespace kylibcurl::detail
 

@@ -24,12 +24,11 @@ using TppmUrlMap = std::map<std::string, std::string>;
 
 constexpr char kTag[] = "TppmUrlMapInfo";
 
-// The key as a line shows it: the URL's password and credential values are hidden where they reach into
-// its host part ("user:***@host:port").
+// The key as a line shows it, with the URL's secrets hidden where a malformed URL lets them reach into its
+// host part.
 std::string LoggedKey(const std::string& url, const UrlParts& parts) {
-    const size_t hostPos = parts.prefix.size();
-    std::string shown = UrlPartWithoutSecrets(url, hostPos, parts.pathPos);
-    shown.append(parts.key, parts.pathPos - hostPos, std::string::npos);  // the ":80" filled in, if any
+    std::string shown = UrlPartWithoutSecrets(url, parts.hostPos, parts.pathPos);
+    shown.append(parts.key, parts.pathPos - parts.hostPos, std::string::npos);  // the default port, if any
     return BoundedText(shown);
 }
 

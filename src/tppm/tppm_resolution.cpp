@@ -6,6 +6,7 @@
 #include "diag/url_redaction.h"
 #include "kylibcurl.h"
 #include "platform/file_objects.h"
+#include "tppm/tppm_resolution.h"
 #include "tppm/url_split.h"
 
 using kylibcurl::detail::BoundedText;
@@ -66,13 +67,21 @@ bool TunnelPrefix(KYLibCurl& session, const std::string& tunnelName, const std::
     return true;
 }
 
+// The host and port a cached prefix names ("127.0.0.1:5999" of "http://127.0.0.1:5999"). Its scheme is
+// the one of the URL that set the tunnel up, not necessarily the request's: it plays no part. Callers
+// may cache prefixes of their own, so one without "://" is taken as host and port as it stands.
+std::string TunnelAuthority(const std::string& prefix) {
+    const UrlParts parts = SplitUrl(prefix);
+    if (!parts.valid) return prefix;
+    return prefix.substr(parts.hostPos, parts.pathPos - parts.hostPos);
+}
+
 }  // namespace
 
-// Gives the URL a routed request goes to: url itself when the firewall client reaches the client
-// directly, otherwise url's scheme prefix, "127.0.0.1" and a tunnel port, then url from its path on.
-// A dynamic route always goes through a tunnel and asks the firewall client nothing.
-bool KYLibCurl::getTPPMUrl(const std::string& clientName, const std::string& url, std::string& outUrl,
-                           bool useDynamicTppm) {
+namespace kylibcurl::detail {
+
+bool ResolveTppmUrl(KYLibCurl& session, const std::string& clientName, const std::string& url,
+                    std::string& outUrl, bool useDynamicTppm, TunnelRoute* routeOut) {
     KyFwError record;  // shared by both firewall calls, never cleared in between
     const FirewallNames names = NamesForClient(clientName);
 
@@ -86,6 +95,7 @@ bool KYLibCurl::getTPPMUrl(const std::string& clientName, const std::string& url
                 return false;
             case Reachability::Direct:
                 outUrl = url;
+                if (routeOut) *routeOut = TunnelRoute();
                 return true;
             case Reachability::Tunnel:
                 break;
@@ -101,9 +111,27 @@ bool KYLibCurl::getTPPMUrl(const std::string& clientName, const std::string& url
         });
         return false;
     }
-    if (!TunnelPrefix(*this, names.tunnelName, url, parts, record, outUrl)) return false;
+    std::string prefix;
+    if (!TunnelPrefix(session, names.tunnelName, url, parts, record, prefix)) {
+        outUrl.clear();
+        return false;
+    }
 
+    // The request keeps its own scheme and user information: only host and port name the tunnel.
+    const std::string tunnel = TunnelAuthority(prefix);
+    outUrl = parts.prefix + parts.userInfo + tunnel;
     outUrl.append(url, parts.pathPos, std::string::npos);
+    if (routeOut) *routeOut = TunnelRoute{true, tunnel};
     LogSafely(7, [&] { m_dbg.DebugLvl(kTag, 7, "TPPM url:[%s]", LoggedUrl(outUrl).c_str()); });
     return true;
+}
+
+}  // namespace kylibcurl::detail
+
+// Gives the URL a routed request goes to: url itself when the firewall client reaches the client
+// directly, otherwise url with its host and port replaced by those of a tunnel on 127.0.0.1.
+// A dynamic route always goes through a tunnel and asks the firewall client nothing.
+bool KYLibCurl::getTPPMUrl(const std::string& clientName, const std::string& url, std::string& outUrl,
+                           bool useDynamicTppm) {
+    return kylibcurl::detail::ResolveTppmUrl(*this, clientName, url, outUrl, useDynamicTppm, nullptr);
 }

@@ -50,6 +50,11 @@ bool Connection::waitAfterTlsResult(int result) {
     }
 }
 
+std::string Connection::serverName() const {
+    const char* name = m_ssl ? SSL_get_servername(m_ssl, TLSEXT_NAMETYPE_host_name) : nullptr;
+    return name ? name : "";
+}
+
 bool Connection::handshake() {
     if (!m_ssl) return true;
     for (;;) {

@@ -24,6 +24,8 @@ class Connection {
     // Appends what arrives to buffer: false on end of stream, failure or stop.
     bool readSome(std::string& buffer);
     bool writeAll(const std::string& data);
+    // The server name (SNI) the TLS client sent; empty when none or plain HTTP.
+    std::string serverName() const;
     // Sends the TLS close notification; the socket itself is closed by the owner.
     void closeGracefully();
 

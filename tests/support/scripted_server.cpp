@@ -74,6 +74,7 @@ void ScriptedServer::Impl::serve(int fd, const ScriptedAnswer& answer) {
         std::string request;
         while (request.find("\r\n\r\n") == std::string::npos && connection.readSome(request)) {
         }
+        if (answer.onRequest) answer.onRequest();
         const size_t awaited = request.find("\r\n\r\n") + 4 + answer.awaitBody;
         connection.writeAll(answer.bytes);
         while (answer.awaitBody != 0 && request.size() < awaited && connection.readSome(request)) {

@@ -4,6 +4,7 @@
 #define KYTEST_SCRIPTED_SERVER_H
 
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <string>
 #include <utility>
@@ -20,15 +21,18 @@ struct ScriptedAnswer {
     Kind kind = Kind::Send;
     std::string bytes;
     size_t awaitBody = 0;  // request body bytes to wait for after the bytes went out, before the end
+    std::function<void()> onRequest;  // run on the server's thread once the request head has arrived
 
-    static ScriptedAnswer Send(std::string bytes) { return {Kind::Send, std::move(bytes), 0}; }
-    static ScriptedAnswer Close() { return {Kind::Close, std::string(), 0}; }
+    static ScriptedAnswer Send(std::string bytes) { return {Kind::Send, std::move(bytes), 0, nullptr}; }
+    static ScriptedAnswer Close() { return {Kind::Close, std::string(), 0, nullptr}; }
     static ScriptedAnswer Reset(std::string bytes = std::string()) {
-        return {Kind::Reset, std::move(bytes), 0};
+        return {Kind::Reset, std::move(bytes), 0, nullptr};
     }
     // "100 Continue" to a request that expects it, then a reset once the body has begun to arrive: the
     // client has surely received the reply's first bytes by then.
-    static ScriptedAnswer ContinueThenReset() { return {Kind::Reset, "HTTP/1.1 100 Continue\r\n\r\n", 1}; }
+    static ScriptedAnswer ContinueThenReset() {
+        return {Kind::Reset, "HTTP/1.1 100 Continue\r\n\r\n", 1, nullptr};
+    }
 };
 
 class ScriptedServer {

@@ -67,6 +67,7 @@ struct TestServer::Impl {
     };
 
     Scheme scheme = Scheme::Http;
+    std::string certificateName;
     std::unique_ptr<TlsIdentity> tls;
     std::string caFile;
     Socket listener;
@@ -100,7 +101,7 @@ void TestServer::Impl::start() {
     // A client that goes away mid-reply must not kill the test process (TLS writes use plain write()).
     std::signal(SIGPIPE, SIG_IGN);
     if (scheme == Scheme::Https) {
-        tls = std::make_unique<TlsIdentity>();
+        tls = std::make_unique<TlsIdentity>(certificateName);
         if (!tls->context()) ADD_FAILURE() << "TestServer: could not make the TLS certificates";
         caFile = writeTempFile(tls->caPem());
         if (caFile.empty()) ADD_FAILURE() << "TestServer: could not write the CA file";
@@ -200,6 +201,7 @@ bool TestServer::Impl::converse(Connection& connection, size_t number) {
             return false;
         }
         request.connection = number;
+        request.serverName = connection.serverName();
         record(request);
         ReplyPlan plan = PlanReply(request);
         if (plan.delayMs > 0 && !waitUnlessStopped(plan.delayMs)) return false;
@@ -266,8 +268,9 @@ void TestServer::Impl::finish(Slot& slot, bool reset) {
     changed.notify_all();
 }
 
-TestServer::TestServer(Scheme scheme) : m_impl(std::make_unique<Impl>()) {
+TestServer::TestServer(Scheme scheme, const std::string& certificateName) : m_impl(std::make_unique<Impl>()) {
     m_impl->scheme = scheme;
+    m_impl->certificateName = certificateName;
     m_impl->start();
 }
 

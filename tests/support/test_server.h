@@ -18,7 +18,8 @@ struct ReceivedRequest {
     std::string target;  // request target as sent, e.g. "/echo?x=1"
     std::vector<std::pair<std::string, std::string>> headers;  // in order, names as sent
     std::string body;                                          // decoded body (chunked is de-chunked)
-    size_t connection = 0;  // 1-based number of the connection that carried it, in accept order
+    std::string serverName;  // the TLS server name (SNI) the client sent; empty when none or plain HTTP
+    size_t connection = 0;   // 1-based number of the connection that carried it, in accept order
 
     // Value of the first header with this name (case-insensitive); empty when absent.
     std::string header(const std::string& name) const;
@@ -46,7 +47,9 @@ struct ReceivedRequest {
 class TestServer {
   public:
     enum class Scheme { Http, Https };
-    explicit TestServer(Scheme scheme = Scheme::Http);
+    // HTTPS: certificateName, when given, is the one DNS name the server certificate is for; otherwise
+    // the certificate is for localhost and 127.0.0.1.
+    explicit TestServer(Scheme scheme = Scheme::Http, const std::string& certificateName = std::string());
     ~TestServer();  // stops the server and joins its threads
     TestServer(const TestServer&) = delete;
     TestServer& operator=(const TestServer&) = delete;

@@ -77,14 +77,18 @@ Cert makeAuthority(EVP_PKEY* key) {
     return cert;
 }
 
-Cert makeServerCertificate(EVP_PKEY* key, X509* authority, EVP_PKEY* authorityKey) {
-    Cert cert = newCertificate(key, "localhost", authority);
+Cert makeServerCertificate(EVP_PKEY* key, X509* authority, EVP_PKEY* authorityKey,
+                           const std::string& dnsName) {
+    // The name a client checks is the subject's alternative name; a common name is at most 64 bytes long.
+    const std::string commonName = dnsName.empty() ? "localhost" : "kytest destination";
+    const std::string altNames = dnsName.empty() ? "DNS:localhost,IP:127.0.0.1" : "DNS:" + dnsName;
+    Cert cert = newCertificate(key, commonName.c_str(), authority);
     if (!cert) return nullptr;
     X509* leaf = cert.get();
     if (!addExtension(leaf, authority, NID_basic_constraints, "critical,CA:FALSE") ||
         !addExtension(leaf, authority, NID_key_usage, "critical,digitalSignature,keyEncipherment") ||
         !addExtension(leaf, authority, NID_ext_key_usage, "serverAuth") ||
-        !addExtension(leaf, authority, NID_subject_alt_name, "DNS:localhost,IP:127.0.0.1") ||
+        !addExtension(leaf, authority, NID_subject_alt_name, altNames.c_str()) ||
         !addExtension(leaf, authority, NID_subject_key_identifier, "hash") ||
         !addExtension(leaf, authority, NID_authority_key_identifier, "keyid:always") ||
         X509_sign(leaf, authorityKey, EVP_sha256()) == 0) {
@@ -116,13 +120,13 @@ SSL_CTX* newServerContext(X509* cert, EVP_PKEY* key) {
 
 }  // namespace
 
-TlsIdentity::TlsIdentity() {
+TlsIdentity::TlsIdentity(const std::string& dnsName) {
     Key authorityKey(EVP_EC_gen("P-256"));
     Key serverKey(EVP_EC_gen("P-256"));
     if (!authorityKey || !serverKey) return;
     Cert authority = makeAuthority(authorityKey.get());
     if (!authority) return;
-    Cert server = makeServerCertificate(serverKey.get(), authority.get(), authorityKey.get());
+    Cert server = makeServerCertificate(serverKey.get(), authority.get(), authorityKey.get(), dnsName);
     if (!server) return;
     m_caPem = toPem(authority.get());
     if (m_caPem.empty()) return;

@@ -1,5 +1,5 @@
-// A throw-away certificate authority and a server certificate it signed, for localhost and 127.0.0.1,
-// made in memory for one HTTPS test server.
+// A throw-away certificate authority and a server certificate it signed, made in memory for one HTTPS
+// test server.
 #ifndef KYTEST_TLS_IDENTITY_H
 #define KYTEST_TLS_IDENTITY_H
 
@@ -11,7 +11,8 @@ namespace kytest {
 
 class TlsIdentity {
   public:
-    TlsIdentity();
+    // A server certificate for dnsName alone, or for localhost and 127.0.0.1 when it is empty.
+    explicit TlsIdentity(const std::string& dnsName = std::string());
     ~TlsIdentity();
     TlsIdentity(const TlsIdentity&) = delete;
     TlsIdentity& operator=(const TlsIdentity&) = delete;

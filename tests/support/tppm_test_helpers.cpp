@@ -5,9 +5,9 @@
 namespace tppmtest {
 
 int TunnelPort(const std::string& url) {
-    static const std::regex kTppmUrl("^[a-z]*://127\\.0\\.0\\.1:([0-9]+)(/.*)?$");
+    static const std::regex kTppmUrl("^[a-z]*://([^/?#@]*@)?127\\.0\\.0\\.1:([0-9]+)([/?#].*)?$");
     std::smatch match;
-    return std::regex_match(url, match, kTppmUrl) ? std::stoi(match[1]) : 0;
+    return std::regex_match(url, match, kTppmUrl) ? std::stoi(match[2]) : 0;
 }
 
 }  // namespace tppmtest

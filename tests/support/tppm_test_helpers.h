@@ -9,7 +9,8 @@
 
 namespace tppmtest {
 
-// The tunnel port of a TPPM URL "<scheme>://127.0.0.1:<port>[/...]"; 0 when url has another shape.
+// The tunnel port of a TPPM URL "<scheme>://[<user>@]127.0.0.1:<port>[/?#...]"; 0 when url has another
+// shape.
 // Compiled once, in the test kit: the regular expression behind it is costly to compile.
 int TunnelPort(const std::string& url);
 

@@ -2,6 +2,7 @@
 
 #include "diag/trace_labels.h"
 #include "kylibcurl.h"
+#include "route_url.h"
 #include "secrets.h"
 
 namespace kycurl {
@@ -47,18 +48,19 @@ int ExchangeTrace::Callback(CURL* handle, curl_infotype type, char* data, size_t
     return 0;
 }
 
-// The library resolves a routed URL inside the request; the handle's URL shows where it went, before a
+// The library resolves a routed URL inside the request; the handle shows where it went, before a
 // redirect is followed (a reconnect through a fresh tunnel shows again).
 void ExchangeTrace::AnnounceRoute(CURL* handle) {
-    char* effective = nullptr;
     long redirects = 0;
-    curl_easy_getinfo(handle, CURLINFO_EFFECTIVE_URL, &effective);
     curl_easy_getinfo(handle, CURLINFO_REDIRECT_COUNT, &redirects);
-    if (!effective || redirects > 0 || m_announced == effective) return;
-    m_announced = effective;
-    std::string line = m_announced == m_url
-                           ? "Client '" + m_client + "' reached directly at " + RedactUrl(m_url) + "\n"
-                           : "Client '" + m_client + "' reached through tunnel URL " + m_announced + "\n";
+    if (redirects > 0) return;
+    const std::string routed = RoutedUrlOf(handle, m_url);
+    if (routed.empty() || m_announced == routed) return;
+    m_announced = routed;
+    std::string line =
+        m_announced == m_url
+            ? "Client '" + m_client + "' reached directly at " + RedactUrl(m_url) + "\n"
+            : "Client '" + m_client + "' reached through tunnel URL " + RedactUrl(m_announced) + "\n";
     Show(CURLINFO_TEXT, line.data(), line.size());
 }
 

@@ -18,6 +18,7 @@
 #include "reply_writer.h"
 #include "request_body.h"
 #include "request_headers.h"
+#include "route_url.h"
 #include "session_setup.h"
 #include "transfer_outcome.h"
 #include "url_job.h"
@@ -247,18 +248,13 @@ class CommandRunner {
     int Report(const UrlJob& job, const Outcome& outcome, long status) {
         if (outcome.exitCode != CURLE_OK)
             Fail(outcome.exitCode, Named(job, outcome.reason + " (" + DescribeStatus(status) + ")"));
-        if (!m_writeOut.empty()) WriteOut(outcome);
+        if (!m_writeOut.empty()) WriteOut(job, outcome);
         return outcome.exitCode;
     }
 
-    void WriteOut(const Outcome& outcome) {
+    void WriteOut(const UrlJob& job, const Outcome& outcome) {
         WriteOutFacts facts{outcome.exitCode, outcome.reason, ""};
-        char* effective = nullptr;
-        if (m_o.hasClient &&
-            curl_easy_getinfo(m_session.m_curlHandle, CURLINFO_EFFECTIVE_URL, &effective) == CURLE_OK &&
-            effective) {
-            facts.tunnelUrl = effective;
-        }
+        if (m_o.hasClient) facts.tunnelUrl = RoutedUrlOf(m_session.m_curlHandle, job.requestUrl);
         std::string unknown;
         std::string text = FormatWriteOut(m_writeOut, m_session, facts, unknown);
         if (!unknown.empty() && m_o.showsWarnings())
