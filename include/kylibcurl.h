@@ -66,6 +66,14 @@ class KYLIBCURL_API KYLibCurlGlobal {
 
     static bool Init();
     static bool DeInit();
+
+    // Every session of the process shares one connection cache, one TLS session cache and one DNS cache
+    // (never cookies): a session made for one call reuses the connection and the TLS session the sessions
+    // before it left, where libcurl's own rules allow (same scheme, host and port, same TLS settings).
+    // ShareConnections(false) turns this off for the sessions initialised after the call, and true turns
+    // it on again (the default): with it off, each session keeps its own connections and ends them with
+    // its handle. A process that wants it off calls it once, beside Init, before its first session.
+    static void ShareConnections(bool on);
 };
 
 // One HTTP(S) session: one libcurl handle, the reply body, the reply header lines and the status.
