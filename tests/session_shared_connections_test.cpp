@@ -126,6 +126,31 @@ const TrustCase kTrustCases[] = {
 INSTANTIATE_TEST_SUITE_P(SharedConnections, TlsSettings, ::testing::ValuesIn(kTrustCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// Turning sharing off ends the kept connections as soon as no session holds the share: a session made
+// after turning it on again connects anew. A session that still holds the share when it is turned off
+// keeps using it, and the share ends with that session.
+TEST(SharedConnections, TurningSharingOffEndsTheShareWithItsLastSession) {
+    TestServer server;
+    ASSERT_TRUE(GetWithNewSession(server, Trust::None));
+    KYLibCurlGlobal::ShareConnections(false);
+    KYLibCurlGlobal::ShareConnections(true);
+    ASSERT_TRUE(GetWithNewSession(server, Trust::None));
+    EXPECT_EQ(server.connectionCount(), 2u);
+
+    {
+        SharingFor onAgainAfterTheHolder(true);
+        KYLibCurl holder;
+        ASSERT_TRUE(holder.KYLibCurlInit());
+        KYLibCurlGlobal::ShareConnections(false);
+        ASSERT_TRUE(GetWithNewSession(server, Trust::None));  // alone: a connection of its own
+        EXPECT_EQ(server.connectionCount(), 3u);
+        ASSERT_TRUE(Fetch(holder, server.url("/")));  // still shares the second session's connection
+        EXPECT_EQ(server.connectionCount(), 3u);
+    }  // the holder ends while sharing is off, and the share with it
+    ASSERT_TRUE(GetWithNewSession(server, Trust::None));
+    EXPECT_EQ(server.connectionCount(), 4u);
+}
+
 // Two sessions with the cookie engine on share one connection, and still not their cookies.
 TEST(SharedConnections, CookiesStayWithTheirSession) {
     SharingFor sharing(true);

@@ -43,8 +43,8 @@ bool KYLibCurl::KYLibCurlInit(const char* contentTypeHdr, bool skipPeerVerify, b
 
     // A session initialised twice would otherwise leak its first handle.
     if (m_curlHandle) {
-        LeaveSharedConnections(m_curlHandle);
         CurlWrapper::gCurlWrapper.Curl_easy_cleanup(m_curlHandle);
+        LeaveSharedConnections(m_curlHandle);
     }
     m_curlHandle = CurlWrapper::gCurlWrapper.Curl_easy_init();
     if (!m_curlHandle) {
@@ -110,8 +110,8 @@ bool KYLibCurl::KYLibCurlSetAllOptions() {
 void KYLibCurl::KYLibCurlDeInit() {
     KYLibCurlFreeHttpHeaderList();
     if (m_curlHandle) {
-        LeaveSharedConnections(m_curlHandle);
         CurlWrapper::gCurlWrapper.Curl_easy_cleanup(m_curlHandle);
+        LeaveSharedConnections(m_curlHandle);
         m_curlHandle = nullptr;
     }
 }

@@ -65,7 +65,14 @@ class ConnectionShare {
 
     void Leave(void* handle) {
         std::lock_guard<std::mutex> guard(m_registryLock);
-        m_holders.erase(handle);
+        auto holder = m_holders.find(handle);
+        if (holder != m_holders.end()) m_holders.erase(holder);
+        if (!g_sharingOn.load(std::memory_order_relaxed)) EndUnusedShareLocked();
+    }
+
+    void EndUnusedShare() {
+        std::lock_guard<std::mutex> guard(m_registryLock);
+        EndUnusedShareLocked();
     }
 
   private:
@@ -87,6 +94,12 @@ class ConnectionShare {
     }
 
     using DataLocks = std::array<std::mutex, CURL_LOCK_DATA_LAST>;
+
+    // Closes the kept connections and empties the caches once no handle holds the share any more; the
+    // next session that joins makes a new one.
+    void EndUnusedShareLocked() {
+        if (m_share && m_holders.empty() && curl_share_cleanup(m_share) == CURLSHE_OK) m_share = nullptr;
+    }
 
     bool Create() {
         CURLSH* share = curl_share_init();
@@ -153,13 +166,18 @@ class ConnectionShare {
     std::mutex m_registryLock;  // guards everything below; taken before any data lock
     std::unique_ptr<DataLocks> m_locks = std::make_unique<DataLocks>();
     CURLSH* m_share = nullptr;
-    std::unordered_set<void*> m_holders;  // handles that took m_share
-    std::vector<CURLSH*> m_inherited;     // shares of the parent processes, still held by inherited sessions
+    std::unordered_multiset<void*> m_holders;  // handles that took m_share, until they were cleaned up
+    std::vector<CURLSH*> m_inherited;  // shares of the parent processes, still held by inherited sessions
 };
 
 }  // namespace
 
-void KYLibCurlGlobal::ShareConnections(bool on) { g_sharingOn.store(on, std::memory_order_relaxed); }
+void KYLibCurlGlobal::ShareConnections(bool on) {
+    g_sharingOn.store(on, std::memory_order_relaxed);
+    if (on || !g_ownerBuilt.load(std::memory_order_acquire) || g_ownerGone.load(std::memory_order_acquire))
+        return;
+    ConnectionShare::Instance().EndUnusedShare();
+}
 
 namespace kylibcurl::detail {
 

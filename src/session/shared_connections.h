@@ -10,7 +10,8 @@ namespace kylibcurl::detail {
 // line, when the share could not be made or set: the handle then works alone, as an unshared one does.
 bool JoinSharedConnections(void* handle);
 
-// Forgets handle as a holder of the share. Called before the handle is cleaned up.
+// Forgets handle as a holder of the share; called once the handle was cleaned up (handle is only a key).
+// While sharing is off, the share ends with the last handle that held it.
 void LeaveSharedConnections(void* handle);
 
 }  // namespace kylibcurl::detail
