@@ -15,6 +15,7 @@
 #include "support/log_capture.h"
 #include "support/session_test_support.h"
 #include "support/test_server.h"
+#include "support/tls_identity.h"
 
 namespace {
 
@@ -33,16 +34,28 @@ enum class Trust {
     None,        // no verification at all
     CaFile,      // the server's CA file
     CaCopy,      // a copy of that file under another name
+    ClientCert,  // the server's CA file, and a client certificate the server does not ask for
     SystemStore  // libcurl's default CA store, which does not hold the test CA
 };
 
-bool InitWithTrust(KYLibCurl& session, Trust trust, const TestServer& server, const std::string& caCopy) {
+// The files of the Trust kinds beyond the server's own CA file.
+struct TrustFiles {
+    std::string caCopy;
+    std::string clientCert;
+    std::string clientKey;
+};
+
+bool InitWithTrust(KYLibCurl& session, Trust trust, const TestServer& server, const TrustFiles& files) {
     if (!session.KYLibCurlInit(nullptr, trust == Trust::None, false, nullptr)) return false;
     switch (trust) {
         case Trust::CaFile:
             return session.KYLibCurlAppendHeader(HTTP_HDR_CAINFO, server.caFile().c_str());
         case Trust::CaCopy:
-            return session.KYLibCurlAppendHeader(HTTP_HDR_CAINFO, caCopy.c_str());
+            return session.KYLibCurlAppendHeader(HTTP_HDR_CAINFO, files.caCopy.c_str());
+        case Trust::ClientCert:
+            return session.KYLibCurlAppendHeader(HTTP_HDR_CAINFO, server.caFile().c_str()) &&
+                   session.KYLibCurlSetAdditionalOptionsStringValue(CURLOPT_SSLCERT, files.clientCert) &&
+                   session.KYLibCurlSetAdditionalOptionsStringValue(CURLOPT_SSLKEY, files.clientKey);
         case Trust::None:
         case Trust::SystemStore:
             return true;
@@ -51,10 +64,9 @@ bool InitWithTrust(KYLibCurl& session, Trust trust, const TestServer& server, co
 }
 
 // One request from a session made for it and destroyed after it.
-bool GetWithNewSession(const TestServer& server, Trust trust, const std::string& path = "/",
-                       const std::string& caCopy = "") {
+bool GetWithNewSession(const TestServer& server, Trust trust, const TrustFiles& files = {}) {
     KYLibCurl session;
-    return InitWithTrust(session, trust, server, caCopy) && Fetch(session, server.url(path));
+    return InitWithTrust(session, trust, server, files) && Fetch(session, server.url("/"));
 }
 
 struct PerCallCase {
@@ -106,12 +118,13 @@ TEST_P(TlsSettings, AConnectionGoesOnlyToASessionWithTheSameTlsSettings) {
     SharingFor sharing(true);
     TestServer server(TestServer::Scheme::Https);
     kytest::TempDir dir;
-    const std::string caCopy = dir.file("copy-of-ca.pem");
-    std::ofstream(caCopy) << std::ifstream(server.caFile()).rdbuf();
+    const TrustFiles files{dir.file("copy-of-ca.pem"), dir.file("client.pem"), dir.file("client-key.pem")};
+    std::ofstream(files.caCopy) << std::ifstream(server.caFile()).rdbuf();
+    ASSERT_TRUE(kytest::WriteSelfSignedIdentity(files.clientCert, files.clientKey));
     kytest::LogCapture quiet(-2);
 
-    ASSERT_TRUE(GetWithNewSession(server, row.first, "/", caCopy));
-    EXPECT_EQ(GetWithNewSession(server, row.second, "/", caCopy), row.secondSucceeds);
+    ASSERT_TRUE(GetWithNewSession(server, row.first, files));
+    EXPECT_EQ(GetWithNewSession(server, row.second, files), row.secondSucceeds);
     EXPECT_EQ(server.connectionCount(), row.connections);
 }
 
@@ -121,6 +134,8 @@ const TrustCase kTrustCases[] = {
     {"NotVerifyingThenCaFileConnectsAgain", Trust::None, Trust::CaFile, true, 2},
     {"CaFileThenNotVerifyingConnectsAgain", Trust::CaFile, Trust::None, true, 2},
     {"OtherCaFileConnectsAgain", Trust::CaFile, Trust::CaCopy, true, 2},
+    {"ClientCertificateConnectsAgain", Trust::CaFile, Trust::ClientCert, true, 2},
+    {"SameClientCertificateReuses", Trust::ClientCert, Trust::ClientCert, true, 1},
 };
 
 INSTANTIATE_TEST_SUITE_P(SharedConnections, TlsSettings, ::testing::ValuesIn(kTrustCases),
@@ -188,7 +203,7 @@ TEST(SharedConnections, ThreadsMakingSessionsPerCallReuseAsManyConnectionsAsThre
     for (int t = 0; t < kKeptThreads; ++t)
         threads.emplace_back([&] {
             KYLibCurl kept;
-            if (!InitWithTrust(kept, Trust::CaFile, server, "")) {
+            if (!InitWithTrust(kept, Trust::CaFile, server, {})) {
                 failures += kRequests;
                 return;
             }
