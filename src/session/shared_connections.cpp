@@ -33,6 +33,9 @@ std::atomic<bool> g_sharingOn{true};
 // other objects' destructors, work alone.
 std::atomic<bool> g_ownerGone{false};
 std::atomic<bool> g_ownerBuilt{false};
+// The shares of parent processes, which sessions a child inherited may still hold. Never freed, and so
+// still reachable, not leaked, when the child ends.
+std::vector<CURLSH*>* g_inheritedShares = nullptr;
 
 // The transfer facade has no share operations, so the share itself is made and cleaned up with libcurl's
 // curl_share_* calls directly: the one place the library calls libcurl past the facade. Handles still
@@ -157,7 +160,10 @@ class ConnectionShare {
     // close them (closing a TLS connection writes to it). The parent's share stays as it is, for the
     // sessions the child inherited, and new sessions of the child get a share of their own.
     void StartEmptyInChild() {
-        if (m_share) m_inherited.push_back(m_share);
+        if (m_share) {
+            if (!g_inheritedShares) g_inheritedShares = new std::vector<CURLSH*>;
+            g_inheritedShares->push_back(m_share);
+        }
         m_share = nullptr;
         m_holders.clear();
         UnlockAll();
@@ -167,7 +173,6 @@ class ConnectionShare {
     std::unique_ptr<DataLocks> m_locks = std::make_unique<DataLocks>();
     CURLSH* m_share = nullptr;
     std::unordered_multiset<void*> m_holders;  // handles that took m_share, until they were cleaned up
-    std::vector<CURLSH*> m_inherited;  // shares of the parent processes, still held by inherited sessions
 };
 
 }  // namespace
