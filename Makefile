@@ -66,10 +66,11 @@ fuzz: bootstrap
 	cmake --build $(FUZZ_BUILD) -j $(JOBS)
 	tools/run_fuzzers.sh $(FUZZ_BUILD) $(FUZZ_TIME) $(FUZZ_TARGETS)
 
-# Benchmarks (bench/README.md): a Release build of their own, then one table. valgrind counts instructions.
+# Benchmarks (bench/README.md): a Release build of their own, then one table. valgrind counts instructions;
+# nginx serves the figure of sessions made per request.
 .PHONY: bench
 bench:
-	@tools/bootstrap.sh valgrind
+	@tools/bootstrap.sh valgrind nginx
 	cmake -S . -B $(BENCH_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release -DKYLIBCURL_BUILD_BENCH=ON \
 		-DKYLIBCURL_BUILD_TESTS=OFF -DKYLIBCURL_BUILD_TOOLS=OFF $(CMAKE_FLAGS)
 	cmake --build $(BENCH_BUILD) -j $(JOBS) --target kybench kybench_server

@@ -71,6 +71,15 @@ class KYLIBCURL_API KYLibCurlGlobal {
     static bool Init();
     // Drops one reference; libcurl itself stays initialised. Always true.
     static bool DeInit();
+
+    // Every session of the process shares one connection cache, one TLS session cache and one DNS cache
+    // (never cookies): a session made for one call reuses the connection and the TLS session the sessions
+    // before it left, where libcurl's own rules allow (same scheme, host and port, same TLS settings).
+    // ShareConnections(false) turns this off for the sessions initialised after the call, each of which
+    // then keeps its own connections and ends them with its handle; the shared connections and caches
+    // end as soon as no session holds them. True turns sharing on again (the default). A process that
+    // wants it off calls it once, beside Init, before its first session.
+    static void ShareConnections(bool on);
 };
 
 // One HTTP(S) session: one libcurl handle, the reply body, the reply header lines and the status.

@@ -138,12 +138,17 @@ class RelaySoak : public testing::Test {
         for (auto& server : servers) server->clearRequests();
     }
 
-    // Once the sessions are gone, their connections close: the relay's and the servers' threads for them
-    // wind down.
+    // Once the sessions are gone, what they shared is still kept for the sessions to come: connections,
+    // each through a tunnel holding a relayed connection until the relay's idle time-out, and the DNS
+    // cache of tunnel ports. Turning sharing off ends all of it; then the connections close and the
+    // relay's and the servers' threads for them wind down. Sharing is on again for the next run.
     Levels Settle(size_t threadsAtMost) {
+        KYLibCurlGlobal::ShareConnections(false);
         relaytest::Eventually([] { return kyfw::liveConnectionCount() == 0; });
         relaytest::Eventually([threadsAtMost] { return Threads() <= threadsAtMost; });
-        return Levels{relaytest::OpenDescriptors(), Threads(), HeapInUse()};
+        const Levels levels{relaytest::OpenDescriptors(), Threads(), HeapInUse()};
+        KYLibCurlGlobal::ShareConnections(true);
+        return levels;
     }
 
     // Nothing is logged: a line costs a file open and write, and the run makes hundreds of thousands.

@@ -117,3 +117,29 @@ TEST_F(RoutedHttps, TheMappingEndsWithTheRequestAndFollowsAReconnect) {
 }
 
 }  // namespace
+
+// Sessions made one per routed request reuse the connection the session before left through the tunnel,
+// while sharing is on; with it off, each opens its own.
+TEST_F(RoutedHttps, SessionsPerRequestReuseTheirConnectionThroughTheTunnelWhileSharing) {
+    constexpr int kSessions = 3;
+    const struct {
+        bool sharing;
+        size_t connections;
+    } rows[] = {{true, 1}, {false, kSessions}};
+    struct SharingOnAfter {
+        ~SharingOnAfter() { KYLibCurlGlobal::ShareConnections(true); }
+    } restore;
+    for (const auto& row : rows) {
+        KYLibCurlGlobal::ShareConnections(row.sharing);
+        const size_t before = server.connectionCount();
+        for (int i = 0; i < kSessions; ++i) {
+            KYLibCurl perRequest;
+            ASSERT_TRUE(perRequest.KYLibCurlInit());
+            ASSERT_TRUE(perRequest.KYLibCurlAppendHeader(HTTP_HDR_CAINFO, server.caFile().c_str()));
+            EXPECT_TRUE(perRequest.KYLibCurlSendHttpReq2(HTTP_REQ_GET, url.c_str(), nullptr, 0, false,
+                                                         "tls-client", true))
+                << row.sharing << " " << i;
+        }
+        EXPECT_EQ(server.connectionCount() - before, row.connections) << row.sharing;
+    }
+}

@@ -161,8 +161,9 @@ TEST_F(TppmThreads, RequestsSucceedOrFailAsConnectionFailuresWhileTunnelsClose) 
 }
 
 // Once the closing stops, one request per host repairs its entry, and the cache then names the tunnel
-// that served it. Every relayed connection ends with the sessions.
-TEST_F(TppmThreads, CacheEndsConsistentAndNoConnectionOutlivesTheSessions) {
+// that served it. The sessions leave their connections kept for the sessions after them, each holding a
+// relayed connection until the relay's idle time-out: a short one then ends every relayed connection.
+TEST_F(TppmThreads, CacheEndsConsistentAndKeptConnectionsEndAtTheIdleTimeOut) {
     kytest::LogCapture quiet(-2);
     std::array<Outcomes, kThreads> outcomes;
     RunAll(outcomes);
@@ -179,9 +180,13 @@ TEST_F(TppmThreads, CacheEndsConsistentAndNoConnectionOutlivesTheSessions) {
     }
     session.KYLibCurlDeInit();
 
+    kyfw::RelayLimits limits = kyfw::relayLimits();
+    limits.idleTimeoutMs = 200;
+    kyfw::setRelayLimits(limits);
     for (int wait = 0; wait < 500 && kyfw::liveConnectionCount() != 0; ++wait)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     EXPECT_EQ(kyfw::liveConnectionCount(), 0u);
+    kyfw::resetRelayLimits();
 }
 
 }  // namespace

@@ -20,6 +20,8 @@ void RunRoutedRequests(const SuiteOptions& options, const ServerProcess& server,
 void RunTunnelCache(const SuiteOptions& options, Report& report);
 void RunEncoders(const SuiteOptions& options, Report& report);
 void RunRelayLoad(const SuiteOptions& options, const ServerProcess& server, Report& report);
+// Against nginx when it is installed; plain HTTP falls back to the bench server.
+void RunSessionsPerCall(const SuiteOptions& options, const ServerProcess& server, Report& report);
 
 // The body of the driver when it runs under callgrind: counts instructions of the small-request clients
 // against the server at port, with one callgrind dump per batch.

@@ -30,6 +30,9 @@ constexpr int kWarmUp = 30;
 constexpr int kRounds = 5;
 constexpr char kSession[] = "session";
 constexpr char kRaw[] = "raw";
+constexpr char kKept[] = "kept GET";
+constexpr char kShared[] = "shared";
+constexpr char kAlone[] = "alone";
 
 std::string ConfigName(bool post, bool noSignal) {
     return std::string(post ? "small POST" : "small GET") + (noSignal ? " +NOSIGNAL" : "");
@@ -80,6 +83,40 @@ bool RunUnderCallgrind(const SuiteOptions& options, int port, const std::string&
     return child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
+// A kept session's own cost with the process's shared connections, against the same session with
+// sharing turned off.
+void AddSharingRow(const std::map<std::string, std::vector<double>>& sides, const std::string& dir,
+                   Report& report) {
+    const char* figure = "kept session GET: instructions/request, sharing on";
+    auto shared = sides.find(kShared);
+    auto alone = sides.find(kAlone);
+    if (shared == sides.end() || alone == sides.end()) {
+        report.Unavailable(figure, "no counts in " + dir);
+        return;
+    }
+    report.Add({figure, Count(Median(shared->second), "Ir"),
+                "sharing off " + Count(Median(alone->second), "Ir"),
+                MedianRatio(shared->second, alone->second), Target::AtMost(1.03)});
+}
+
+#if KYBENCH_HAVE_CALLGRIND
+int CountSharingOnAndOff(const std::string& url) {
+    const SmallRequest request{false, false, url, ""};
+    KYLibCurlGlobal::ShareConnections(false);
+    SessionSmallClient alone(request);
+    KYLibCurlGlobal::ShareConnections(true);
+    SessionSmallClient shared(request);
+    if (!alone.ready() || !shared.ready() || !SendBatch(alone, kWarmUp) || !SendBatch(shared, kWarmUp))
+        return 1;
+    for (int round = 0; round < kRounds; ++round) {
+        if (round % 2 == 0) CountBatch(alone, std::string(kKept) + "|" + kAlone);
+        CountBatch(shared, std::string(kKept) + "|" + kShared);
+        if (round % 2 == 1) CountBatch(alone, std::string(kKept) + "|" + kAlone);
+    }
+    return 0;
+}
+#endif
+
 }  // namespace
 
 void RunInstructionCounts(const SuiteOptions& options, const ServerProcess& server, Report& report) {
@@ -117,6 +154,7 @@ void RunInstructionCounts(const SuiteOptions& options, const ServerProcess& serv
                         noSignal ? Target() : Target::AtMost(1.20)});
         }
     }
+    AddSharingRow(counts[kKept], dir, report);
     system(("rm -rf " + dir).c_str());
 }
 
@@ -137,7 +175,7 @@ int CallgrindWorker(int port) {
             }
         }
     }
-    return 0;
+    return CountSharingOnAndOff(url);
 #else
     (void)port;
     return 1;

@@ -2,7 +2,7 @@
 // baseline, and prints one table. It measures only: whatever the numbers, it exits with 0 unless it
 // could not run at all.
 //
-//   kybench [--quick] [--only server|small|instructions|large|routed|cache|encoders|relay]
+//   kybench [--quick] [--only server|small|instructions|large|routed|cache|encoders|relay|percall]
 #include <sys/utsname.h>
 #include <unistd.h>
 
@@ -44,7 +44,7 @@ bool ParseOptions(int argc, char** argv, kybench::SuiteOptions& options) {
         } else {
             fprintf(stderr,
                     "usage: kybench [--quick] [--only "
-                    "server|small|instructions|large|routed|cache|encoders|relay]\n");
+                    "server|small|instructions|large|routed|cache|encoders|relay|percall]\n");
             return false;
         }
     }
@@ -97,6 +97,7 @@ int main(int argc, char** argv) {
     if (options.Runs("cache")) kybench::RunTunnelCache(options, report);
     if (options.Runs("encoders")) kybench::RunEncoders(options, report);
     if (options.Runs("relay")) kybench::RunRelayLoad(options, server, report);
+    if (options.Runs("percall")) kybench::RunSessionsPerCall(options, server, report);
     server.Stop();
 
     PrintMachine();

@@ -6,8 +6,11 @@
 #include "kylibcurl.h"
 #include "platform/curl_result.h"
 #include "platform/file_objects.h"
+#include "session/shared_connections.h"
 
 using kylibcurl::detail::CurlSucceeded;
+using kylibcurl::detail::JoinSharedConnections;
+using kylibcurl::detail::LeaveSharedConnections;
 
 namespace {
 
@@ -39,7 +42,10 @@ bool KYLibCurl::KYLibCurlInit(const char* contentTypeHdr, bool skipPeerVerify, b
         return false;
 
     // A session initialised twice would otherwise leak its first handle.
-    if (m_curlHandle) CurlWrapper::gCurlWrapper.Curl_easy_cleanup(m_curlHandle);
+    if (m_curlHandle) {
+        CurlWrapper::gCurlWrapper.Curl_easy_cleanup(m_curlHandle);
+        LeaveSharedConnections(m_curlHandle);
+    }
     m_curlHandle = CurlWrapper::gCurlWrapper.Curl_easy_init();
     if (!m_curlHandle) {
         m_dbg.DebugLvl(kTag, -1, "curl_easy_init returned error");
@@ -52,6 +58,8 @@ bool KYLibCurl::KYLibCurlInit(const char* contentTypeHdr, bool skipPeerVerify, b
         KYLibCurlDeInit();
         return false;
     }
+    // Sharing only saves connections and handshakes: a handle that cannot take the share works alone.
+    JoinSharedConnections(m_curlHandle);
 
     if (contentTypeHdr) {
         memset(m_contentTypeHdr, 0, sizeof(m_contentTypeHdr));
@@ -103,6 +111,7 @@ void KYLibCurl::KYLibCurlDeInit() {
     KYLibCurlFreeHttpHeaderList();
     if (m_curlHandle) {
         CurlWrapper::gCurlWrapper.Curl_easy_cleanup(m_curlHandle);
+        LeaveSharedConnections(m_curlHandle);
         m_curlHandle = nullptr;
     }
 }

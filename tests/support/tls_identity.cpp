@@ -6,6 +6,7 @@
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
 
+#include <cstdio>
 #include <memory>
 
 namespace kytest {
@@ -135,6 +136,20 @@ TlsIdentity::TlsIdentity(const std::string& dnsName) {
 
 TlsIdentity::~TlsIdentity() {
     if (m_context) SSL_CTX_free(m_context);
+}
+
+bool WriteSelfSignedIdentity(const std::string& certFile, const std::string& keyFile) {
+    Key key(EVP_EC_gen("P-256"));
+    if (!key) return false;
+    Cert cert = newCertificate(key.get(), "kytest client", nullptr);
+    if (!cert || X509_sign(cert.get(), key.get(), EVP_sha256()) == 0) return false;
+    FILE* certOut = fopen(certFile.c_str(), "w");
+    FILE* keyOut = fopen(keyFile.c_str(), "w");
+    const bool written = certOut && keyOut && PEM_write_X509(certOut, cert.get()) == 1 &&
+                         PEM_write_PrivateKey(keyOut, key.get(), nullptr, nullptr, 0, nullptr, nullptr) == 1;
+    if (certOut) fclose(certOut);
+    if (keyOut) fclose(keyOut);
+    return written;
 }
 
 }  // namespace kytest

@@ -27,6 +27,10 @@ class TlsIdentity {
     std::string m_caPem;
 };
 
+// Writes a self-signed certificate and its private key in PEM form to the two files: a client identity,
+// for a server that does not ask for one. False when they could not be made or written.
+bool WriteSelfSignedIdentity(const std::string& certFile, const std::string& keyFile);
+
 }  // namespace kytest
 
 #endif

@@ -1,0 +1,251 @@
+// Sessions of one process share kept connections, TLS sessions and the DNS cache: a session made for one
+// call reuses the connection the session before it left, but only one made with the same TLS settings,
+// cookies stay with their session, and turning sharing off brings back a connection per session.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "kylibcurl.h"
+#include "support/log_capture.h"
+#include "support/session_test_support.h"
+#include "support/test_server.h"
+#include "support/tls_identity.h"
+
+namespace {
+
+using kytest::TestServer;
+using sessiontest::Fetch;
+
+// Turns sharing on or off for the sessions of one test, and back on (the default) after it.
+class SharingFor {
+  public:
+    explicit SharingFor(bool on) { KYLibCurlGlobal::ShareConnections(on); }
+    ~SharingFor() { KYLibCurlGlobal::ShareConnections(true); }
+};
+
+// How a session checks the server's certificate.
+enum class Trust {
+    None,        // no verification at all
+    CaFile,      // the server's CA file
+    CaCopy,      // a copy of that file under another name
+    ClientCert,  // the server's CA file, and a client certificate the server does not ask for
+    SystemStore  // libcurl's default CA store, which does not hold the test CA
+};
+
+// The files of the Trust kinds beyond the server's own CA file.
+struct TrustFiles {
+    std::string caCopy;
+    std::string clientCert;
+    std::string clientKey;
+};
+
+bool InitWithTrust(KYLibCurl& session, Trust trust, const TestServer& server, const TrustFiles& files) {
+    if (!session.KYLibCurlInit(nullptr, trust == Trust::None, false, nullptr)) return false;
+    switch (trust) {
+        case Trust::CaFile:
+            return session.KYLibCurlAppendHeader(HTTP_HDR_CAINFO, server.caFile().c_str());
+        case Trust::CaCopy:
+            return session.KYLibCurlAppendHeader(HTTP_HDR_CAINFO, files.caCopy.c_str());
+        case Trust::ClientCert:
+            return session.KYLibCurlAppendHeader(HTTP_HDR_CAINFO, server.caFile().c_str()) &&
+                   session.KYLibCurlSetAdditionalOptionsStringValue(CURLOPT_SSLCERT, files.clientCert) &&
+                   session.KYLibCurlSetAdditionalOptionsStringValue(CURLOPT_SSLKEY, files.clientKey);
+        case Trust::None:
+        case Trust::SystemStore:
+            return true;
+    }
+    return false;
+}
+
+// One request from a session made for it and destroyed after it.
+bool GetWithNewSession(const TestServer& server, Trust trust, const TrustFiles& files = {}) {
+    KYLibCurl session;
+    return InitWithTrust(session, trust, server, files) && Fetch(session, server.url("/"));
+}
+
+struct PerCallCase {
+    const char* name;
+    TestServer::Scheme scheme;
+    bool sharing;
+    size_t connections;  // connections the server accepts for kSessions sessions made one after another
+};
+
+constexpr int kSessions = 4;
+
+class SessionsPerCall : public ::testing::TestWithParam<PerCallCase> {};
+
+TEST_P(SessionsPerCall, ReuseTheConnectionOfTheSessionBeforeOnlyWhileSharing) {
+    const PerCallCase& row = GetParam();
+    SharingFor sharing(row.sharing);
+    TestServer server(row.scheme);
+    const Trust trust = row.scheme == TestServer::Scheme::Https ? Trust::CaFile : Trust::None;
+    for (int i = 0; i < kSessions; ++i) ASSERT_TRUE(GetWithNewSession(server, trust)) << i;
+    EXPECT_EQ(server.requestCount(), static_cast<size_t>(kSessions));
+    EXPECT_EQ(server.connectionCount(), row.connections);
+}
+
+const PerCallCase kPerCallCases[] = {
+    {"HttpShared", TestServer::Scheme::Http, true, 1},
+    {"HttpsShared", TestServer::Scheme::Https, true, 1},
+    {"HttpAlone", TestServer::Scheme::Http, false, kSessions},
+    {"HttpsAlone", TestServer::Scheme::Https, false, kSessions},
+};
+
+INSTANTIATE_TEST_SUITE_P(SharedConnections, SessionsPerCall, ::testing::ValuesIn(kPerCallCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+struct TrustCase {
+    const char* name;
+    Trust first;
+    Trust second;
+    bool secondSucceeds;
+    size_t connections;
+};
+
+class TlsSettings : public ::testing::TestWithParam<TrustCase> {};
+
+// The first session leaves its connection in the share; the second may take it only with the same TLS
+// settings. A verifying session handed the connection of one that does not verify would succeed where
+// its own handshake fails.
+TEST_P(TlsSettings, AConnectionGoesOnlyToASessionWithTheSameTlsSettings) {
+    const TrustCase& row = GetParam();
+    SharingFor sharing(true);
+    TestServer server(TestServer::Scheme::Https);
+    kytest::TempDir dir;
+    const TrustFiles files{dir.file("copy-of-ca.pem"), dir.file("client.pem"), dir.file("client-key.pem")};
+    std::ofstream(files.caCopy) << std::ifstream(server.caFile()).rdbuf();
+    ASSERT_TRUE(kytest::WriteSelfSignedIdentity(files.clientCert, files.clientKey));
+    kytest::LogCapture quiet(-2);
+
+    ASSERT_TRUE(GetWithNewSession(server, row.first, files));
+    EXPECT_EQ(GetWithNewSession(server, row.second, files), row.secondSucceeds);
+    EXPECT_EQ(server.connectionCount(), row.connections);
+}
+
+const TrustCase kTrustCases[] = {
+    {"SameCaFileReuses", Trust::CaFile, Trust::CaFile, true, 1},
+    {"NotVerifyingThenSystemStoreFails", Trust::None, Trust::SystemStore, false, 2},
+    {"NotVerifyingThenCaFileConnectsAgain", Trust::None, Trust::CaFile, true, 2},
+    {"CaFileThenNotVerifyingConnectsAgain", Trust::CaFile, Trust::None, true, 2},
+    {"OtherCaFileConnectsAgain", Trust::CaFile, Trust::CaCopy, true, 2},
+    {"ClientCertificateConnectsAgain", Trust::CaFile, Trust::ClientCert, true, 2},
+    {"SameClientCertificateReuses", Trust::ClientCert, Trust::ClientCert, true, 1},
+};
+
+INSTANTIATE_TEST_SUITE_P(SharedConnections, TlsSettings, ::testing::ValuesIn(kTrustCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Turning sharing off ends the kept connections as soon as no session holds the share: a session made
+// after turning it on again connects anew. A session that still holds the share when it is turned off
+// keeps using it, and the share ends with that session.
+TEST(SharedConnections, TurningSharingOffEndsTheShareWithItsLastSession) {
+    TestServer server;
+    ASSERT_TRUE(GetWithNewSession(server, Trust::None));
+    KYLibCurlGlobal::ShareConnections(false);
+    KYLibCurlGlobal::ShareConnections(true);
+    ASSERT_TRUE(GetWithNewSession(server, Trust::None));
+    EXPECT_EQ(server.connectionCount(), 2u);
+
+    {
+        SharingFor onAgainAfterTheHolder(true);
+        KYLibCurl holder;
+        ASSERT_TRUE(holder.KYLibCurlInit());
+        KYLibCurlGlobal::ShareConnections(false);
+        ASSERT_TRUE(GetWithNewSession(server, Trust::None));  // alone: a connection of its own
+        EXPECT_EQ(server.connectionCount(), 3u);
+        ASSERT_TRUE(Fetch(holder, server.url("/")));  // still shares the second session's connection
+        EXPECT_EQ(server.connectionCount(), 3u);
+    }  // the holder ends while sharing is off, and the share with it
+    ASSERT_TRUE(GetWithNewSession(server, Trust::None));
+    EXPECT_EQ(server.connectionCount(), 4u);
+}
+
+// Two sessions with the cookie engine on share one connection, and still not their cookies.
+TEST(SharedConnections, CookiesStayWithTheirSession) {
+    SharingFor sharing(true);
+    TestServer server;
+    KYLibCurl owner, other;
+    ASSERT_TRUE(owner.KYLibCurlInit());
+    ASSERT_TRUE(other.KYLibCurlInit());
+    ASSERT_TRUE(owner.KYLibCurlAppendHeader(HTTP_HDR_COOKIEFILE, ""));
+    ASSERT_TRUE(other.KYLibCurlAppendHeader(HTTP_HDR_COOKIEFILE, ""));
+
+    ASSERT_TRUE(Fetch(owner, server.url("/cookie/set?flavour=oat")));
+    ASSERT_TRUE(Fetch(owner, server.url("/echo")));
+    EXPECT_EQ(server.lastRequest().header("Cookie"), "flavour=oat");
+    ASSERT_TRUE(Fetch(other, server.url("/echo")));
+    EXPECT_FALSE(server.lastRequest().hasHeader("Cookie"));
+    EXPECT_EQ(server.connectionCount(), 1u);
+}
+
+// Eight threads make a session for every request while two keep theirs. However the threads meet, no more
+// requests are in flight than threads, so that many connections serve them all, kept for the sessions
+// that come next. Run under the sanitizers, this is also the test of the share's locking.
+TEST(SharedConnections, ThreadsMakingSessionsPerCallReuseAsManyConnectionsAsThreads) {
+    SharingFor sharing(true);
+    TestServer server(TestServer::Scheme::Https);
+    constexpr int kPerCallThreads = 8;
+    constexpr int kKeptThreads = 2;
+    constexpr int kRequests = 15;
+    std::atomic<int> failures{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kPerCallThreads; ++t)
+        threads.emplace_back([&] {
+            for (int i = 0; i < kRequests; ++i)
+                if (!GetWithNewSession(server, Trust::CaFile)) ++failures;
+        });
+    for (int t = 0; t < kKeptThreads; ++t)
+        threads.emplace_back([&] {
+            KYLibCurl kept;
+            if (!InitWithTrust(kept, Trust::CaFile, server, {})) {
+                failures += kRequests;
+                return;
+            }
+            for (int i = 0; i < kRequests; ++i)
+                if (!Fetch(kept, server.url("/"))) ++failures;
+        });
+    for (std::thread& thread : threads) thread.join();
+
+    EXPECT_EQ(failures.load(), 0);
+    EXPECT_EQ(server.requestCount(), static_cast<size_t>((kPerCallThreads + kKeptThreads) * kRequests));
+    EXPECT_LE(server.connectionCount(), static_cast<size_t>(kPerCallThreads + kKeptThreads));
+}
+
+// A forked child must not use the parent's kept TLS connection: both ends of it would then write into one
+// TLS stream. The child's sessions start with a share of their own, and the parent's connection still
+// serves the parent afterwards.
+TEST(SharedConnections, ForkedChildStartsWithAnEmptyShare) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the sanitizer's allocator can be inherited locked across fork()";
+#endif
+    SharingFor sharing(true);
+    TestServer server(TestServer::Scheme::Https);
+    ASSERT_TRUE(GetWithNewSession(server, Trust::CaFile));
+    ASSERT_EQ(server.connectionCount(), 1u);
+
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        alarm(60);
+        const bool first = GetWithNewSession(server, Trust::CaFile);
+        const bool second = GetWithNewSession(server, Trust::CaFile);
+        _exit(first && second ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status)) << status;
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(server.connectionCount(), 2u);  // the child's two sessions shared a connection of its own
+
+    ASSERT_TRUE(GetWithNewSession(server, Trust::CaFile));
+    EXPECT_EQ(server.requestCount(), 4u);
+    EXPECT_EQ(server.connectionCount(), 2u);
+}
+
+}  // namespace
