@@ -52,17 +52,29 @@ bool InstallBody(DispatchCall& call, const RequestMethod& method) {
     return true;
 }
 
+// A body of len bytes at no address: libcurl would read them from its default source, standard input.
+// A chunked body comes from the caller's read callback instead, and data and len are not sent.
+bool BodyIsMissing(const DispatchCall& call, const RequestMethod& method) {
+    return method.sendsBody && !call.session.m_chunked && !call.data && call.len > 0;
+}
+
 bool ShouldReconnect(const DispatchCall& call, CURLcode result, int reconnects) {
     return reconnects < kMaxReconnects && IsRouted(call) && call.useDynamicTppm &&
            TunnelLooksStale(call.session.m_curlHandle, result);
+}
+
+// The status of the transfer that just ran (0 when no reply arrived) belongs to this request.
+void ReadStatus(DispatchCall& call) {
+    CurlWrapper::gCurlWrapper.Curl_easy_getinfo(call.session.m_curlHandle, CURLINFO_RESPONSE_CODE,
+                                                &call.status);
+    call.session.m_httpRespCode = call.status;
 }
 
 bool JudgeTransfer(DispatchCall& call, const PerformOutcome& outcome) {
     KYLibCurl& session = call.session;
     size_t replyLen = 0;
     const char* reply = session.GetHttpResponse(replyLen, false);
-    CurlWrapper::gCurlWrapper.Curl_easy_getinfo(session.m_curlHandle, CURLINFO_RESPONSE_CODE, &call.status);
-    session.m_httpRespCode = call.status;
+    ReadStatus(call);
     if (outcome.SucceededWith(call.status)) return true;
 
     const char* shownUrl = call.outUrl.empty() ? call.url : call.outUrl.c_str();
@@ -75,8 +87,9 @@ bool JudgeTransfer(DispatchCall& call, const PerformOutcome& outcome) {
 bool PerformTransfer(DispatchCall& call) {
     for (int reconnects = 0;; ++reconnects) {
         const PerformOutcome outcome = PerformOnce(call.session);
-        // The request lets a tolerated write error pass at once, without reading the status.
+        // A tolerated write error passes at once; the status that arrived is still this request's.
         if (outcome.WriteErrorTolerated()) {
+            ReadStatus(call);
             m_dbg.DebugLvl(
                 kDispatchTag, -1,
                 "failed to send http request. err:[CURL_WRITE_ERROR] ErrorStr:[%s].  Ignoring this error "
@@ -93,9 +106,14 @@ bool PerformTransfer(DispatchCall& call) {
 bool Dispatch(DispatchCall& call, _http_req_type_ type, bool freeHeaderList) {
     KYLibCurl& session = call.session;
     if (freeHeaderList) session.KYLibCurlFreeHttpHeaderList();
+    const RequestMethod& method = RequestMethodFor(type);
+    if (BodyIsMissing(call, method)) {
+        m_dbg.DebugLvl(kDispatchTag, -1, "refused to send a %s request: no body for len:[%zu]", method.text,
+                       call.len);
+        return false;
+    }
     if (!SetRequestUrl(call)) return false;
 
-    const RequestMethod& method = RequestMethodFor(type);
     if (method.endsBeforeBody) return false;
     if (!InstallBody(call, method)) return false;
     session.m_reqType = type;
