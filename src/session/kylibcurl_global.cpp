@@ -31,7 +31,8 @@ bool KYLibCurlGlobal::Init() {
 // the count alone.
 bool KYLibCurlGlobal::DeInit() {
     if (!m_mutex.enter(true)) return true;
-    if (m_global_init) --refCounter;
+    // Extra calls leave the count at zero: it counts Init calls not yet matched.
+    if (m_global_init && refCounter > 0) --refCounter;
     m_mutex.leave();
     return true;
 }
