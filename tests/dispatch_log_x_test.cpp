@@ -104,6 +104,14 @@ TEST_F(DispatchLog, UrlSecretsAreHiddenWhereverTheyStand) {
         {"'@' in the query after a port", "http://" + r + "/x?mail=a@b", "http://" + r + "/x?mail=a@b"},
         {"no value", "http://" + r + "/x?password&secret=", "http://" + r + "/x?password&secret="},
         {"empty password", "http://user:@" + r + "/x", "http://user:@" + r + "/x"},
+        {"user part without a password", "http://tok3n@" + r + "/x", "http://***@" + r + "/x"},
+        {"';' between parameters", "http://" + r + "/x?user=a;password=p;q=1",
+         "http://" + r + "/x?user=a;password=***;q=1"},
+        {"';' in the fragment", "http://" + r + "/x#a=1;token=t", "http://" + r + "/x#a=1;token=***"},
+        {"pass and key in any case", "http://" + r + "/x?pass=p&KEY=k&Pass=q;key=z",
+         "http://" + r + "/x?pass=***&KEY=***&Pass=***;key=***"},
+        {"names that only hold pass or key", "http://" + r + "/x?monkey=m&passenger=p&keys=k&xpass=x",
+         "http://" + r + "/x?monkey=m&passenger=p&keys=k&xpass=x"},
     };
     for (const UrlCase& c : cases) {
         SCOPED_TRACE(c.name);
