@@ -78,8 +78,8 @@ bool JudgeTransfer(DispatchCall& call, const PerformOutcome& outcome) {
     if (outcome.SucceededWith(call.status)) return true;
 
     const char* shownUrl = call.outUrl.empty() ? call.url : call.outUrl.c_str();
-    LogFailedTransfer(
-        {outcome.result, call.status, shownUrl, call.data, call.len, reply, replyLen, call.logFailure});
+    LogFailedTransfer({outcome.result, call.status, shownUrl, call.data, call.len, session.m_reqHeaders,
+                       reply, replyLen, call.logFailure});
     if (const long pseudo = PseudoStatusFor(outcome.result)) session.m_httpRespCode = pseudo;
     return false;
 }
