@@ -6,6 +6,7 @@
 #include "kylibcurl.h"
 #include "platform/curl_result.h"
 #include "platform/file_objects.h"
+#include "session/reply_lines_end.h"
 
 using kylibcurl::detail::CurlSucceeded;
 
@@ -123,6 +124,7 @@ void KYLibCurl::KYLibCurlFreeHttpHeaderList() {
         m_respData = nullptr;
         m_respSize = 0;
     }
+    kylibcurl::detail::ForgetReplyLinesEnd(*this);
     if (m_respHeaders) {
         CurlWrapper::gCurlWrapper.Curl_slist_free_all(m_respHeaders);
         m_respHeaders = nullptr;
