@@ -95,7 +95,7 @@ void MeasureNoSignalSaving(const SuiteOptions& options, const std::string& url, 
 // freeHeaderList false and take the body each time. The reply header lines accumulate, as documented; the
 // cost of a request must not grow with them. The last slice of the run is set against the first.
 void MeasureKeptLists(const SuiteOptions& options, const std::string& url, Report& report) {
-    const char* figure = "small GET, lists kept: CPU/request, last slice / first";
+    const char* figure = "small GET, lists kept: last/first slice";
     const int slices = options.quick ? 4 : 8;
     constexpr int kSlice = 2000;
     KYLibCurl session;
