@@ -90,8 +90,9 @@ bool HeaderValueAt(const std::string& text, size_t pos, size_t& begin, size_t& e
             end = std::min(end, std::min(text.find("\\r", begin), text.find("\\n", begin)));
         }
         // An authorization keeps its scheme word in sight: "Basic ***".
+        const bool hasScheme = strcmp(header, "cookie") != 0;
         const size_t blank = text.find_first_of(" \t", begin);
-        if (header[0] != 'c' && blank < end) begin = blank + 1;
+        if (hasScheme && blank < end) begin = blank + 1;
         return end > begin;
     }
     return false;
