@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -221,6 +222,38 @@ TEST_F(DispatchFailure, NullBodyWithALengthIsRefused) {
     // The session serves the next request as ever.
     EXPECT_TRUE(session.KYLibCurlSendHttpReq(HTTP_REQ_POST, server.url("/echo"), "a=1", 3, true, nullptr));
     EXPECT_EQ(server.lastRequest().body, "a=1");
+}
+
+size_t ReadFromString(void* buffer, size_t size, size_t nitems, void* userdata) {
+    std::string& left = *static_cast<std::string*>(userdata);
+    const size_t n = std::min(size * nitems, left.size());
+    memcpy(buffer, left.data(), n);
+    left.erase(0, n);
+    return n;
+}
+
+// With a read callback of the caller's, a length without data is the callback's to supply; once the
+// callback is taken back, or the handle is new, the length is refused again.
+TEST_F(DispatchFailure, NullBodyWithALengthReadsTheCallersCallback) {
+    std::string body;
+    ASSERT_TRUE(session.KYLibCurlSetCallbackReadFunction(ReadFromString));
+    ASSERT_TRUE(session.KYLibCurlSetReadData(&body));
+    for (_http_req_type_ type : {HTTP_REQ_POST, HTTP_REQ_PUT}) {
+        SCOPED_TRACE(KYLibCurl::GetHttpReqTypeString(type));
+        body = "from the callback";
+        EXPECT_TRUE(session.KYLibCurlSendHttpReq(type, server.url("/echo"), nullptr, 17, true, nullptr));
+        EXPECT_EQ(server.lastRequest().body, "from the callback");
+    }
+    const StdinWithBytes input;
+    ASSERT_TRUE(input.ready());
+    ASSERT_TRUE(session.KYLibCurlSetCallbackReadFunction(nullptr));
+    EXPECT_FALSE(session.KYLibCurlSendHttpReq(HTTP_REQ_POST, server.url("/echo"), nullptr, 5, true, nullptr));
+    ASSERT_TRUE(session.KYLibCurlSetCallbackReadFunction(ReadFromString));
+    session.KYLibCurlDeInit();
+    ASSERT_TRUE(session.KYLibCurlInit());
+    EXPECT_FALSE(session.KYLibCurlSendHttpReq(HTTP_REQ_POST, server.url("/echo"), nullptr, 5, true, nullptr));
+    EXPECT_EQ(log.count("refused to send a POST request: no body for len:[5]"), 2u);
+    EXPECT_EQ(input.Left(), StdinWithBytes::kBytes);
 }
 
 struct LineCase {

@@ -10,6 +10,7 @@
 #include "request/method_table.h"
 #include "request/result_classification.h"
 #include "request/routed_request.h"
+#include "session/caller_read_function.h"
 #include "session/perform_step.h"
 
 namespace kylibcurl::detail {
@@ -52,10 +53,12 @@ bool InstallBody(DispatchCall& call, const RequestMethod& method) {
     return true;
 }
 
-// A body of len bytes at no address: libcurl would read them from its default source, standard input.
-// A chunked body comes from the caller's read callback instead, and data and len are not sent.
+// A body of len bytes at no address: without a read callback of the caller's, which supplies them, libcurl
+// would read them from its default source, standard input. A chunked body comes from the caller's read
+// callback too, and data and len are not sent.
 bool BodyIsMissing(const DispatchCall& call, const RequestMethod& method) {
-    return method.sendsBody && !call.session.m_chunked && !call.data && call.len > 0;
+    return method.sendsBody && !call.session.m_chunked && !call.data && call.len > 0 &&
+           !HasCallerReadFunction(call.session);
 }
 
 bool ShouldReconnect(const DispatchCall& call, CURLcode result, int reconnects) {

@@ -6,6 +6,7 @@
 #include "kylibcurl.h"
 #include "platform/curl_result.h"
 #include "platform/file_objects.h"
+#include "session/caller_read_function.h"
 #include "session/reply_lines_end.h"
 
 using kylibcurl::detail::CurlSucceeded;
@@ -41,6 +42,7 @@ bool KYLibCurl::KYLibCurlInit(const char* contentTypeHdr, bool skipPeerVerify, b
 
     // A session initialised twice would otherwise leak its first handle.
     if (m_curlHandle) CurlWrapper::gCurlWrapper.Curl_easy_cleanup(m_curlHandle);
+    kylibcurl::detail::NoteCallerReadFunction(*this, false);
     m_curlHandle = CurlWrapper::gCurlWrapper.Curl_easy_init();
     if (!m_curlHandle) {
         m_dbg.DebugLvl(kTag, -1, "curl_easy_init returned error");
@@ -106,6 +108,7 @@ void KYLibCurl::KYLibCurlDeInit() {
         CurlWrapper::gCurlWrapper.Curl_easy_cleanup(m_curlHandle);
         m_curlHandle = nullptr;
     }
+    kylibcurl::detail::NoteCallerReadFunction(*this, false);
 }
 
 void KYLibCurl::KYLibCurlFreeHttpHeaderList() {
