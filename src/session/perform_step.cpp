@@ -13,8 +13,9 @@ PerformOutcome PerformOnce(KYLibCurl& session) {
     {
         const TransferScope transfer(session);
         outcome.result = CurlWrapper::gCurlWrapper.Curl_easy_perform(session.m_curlHandle);
-        outcome.replyNotStored = transfer.record().replyNotStored;
         const TransferRecord& record = transfer.record();
+        outcome.replyNotStored = record.replyNotStored;
+        // The next transfer appends where this one left the list.
         if (record.linesTail && record.linesHead == session.m_respHeaders)
             NoteReplyLinesEnd(session, record.linesHead, record.linesTail);
     }
