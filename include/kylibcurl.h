@@ -49,9 +49,9 @@ class KyCriticalSection {
     KyCriticalSection(const KyCriticalSection&) = delete;
     KyCriticalSection& operator=(const KyCriticalSection&) = delete;
 
-    // True when the lock is now held: wait true blocks until it is, false makes one attempt. A lock that
-    // cannot be taken (the system refuses it) gives false, and the caller must not go on as its holder.
-    bool enter(bool wait);
+    // Forwards to the lock implementation; the library always passes true, which blocks until the lock is
+    // held. The implementation promises no result, so none is passed on.
+    void enter(bool wait);
     // Releases the lock; only its holder calls it.
     void leave();
 

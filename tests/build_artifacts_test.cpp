@@ -1,11 +1,13 @@
 // Facts about the built and installed library file: companions, run-time search path, build stamp,
 // exported symbols, and a consumer built against an installed tree.
+#include <cxxabi.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <cstdlib>
 #include <iterator>
 #include <regex>
 #include <set>
@@ -105,6 +107,99 @@ TEST(BuildArtifacts, ExportsExactlyThePublicSurface) {
           "KYLibCurl::GetHttpReqTypeString(_http_req_type_)"}) {
         EXPECT_EQ(symbols.count(expected), 1u) << "missing export: " << expected;
     }
+}
+
+namespace {
+
+// The names an nm listing of file gives, by symbol type letter; versions ("@VER") are cut off.
+std::vector<std::pair<char, std::string>> DynamicSymbols(const std::string& file, const std::string& which) {
+    CommandResult r = RunCommand("nm -D " + which + " '" + file + "'");
+    std::vector<std::pair<char, std::string>> symbols;
+    std::istringstream lines(r.out);
+    std::string line;
+    while (std::getline(lines, line)) {
+        std::istringstream fields(line);
+        std::vector<std::string> tokens{std::istream_iterator<std::string>(fields), {}};
+        if (tokens.size() < 2 || tokens[tokens.size() - 2].size() != 1) continue;
+        const std::string name = tokens.back();
+        symbols.emplace_back(tokens[tokens.size() - 2][0], name.substr(0, name.find('@')));
+    }
+    return symbols;
+}
+
+std::string Demangled(const std::string& name) {
+    int status = 0;
+    char* text = abi::__cxa_demangle(name.c_str(), nullptr, nullptr, &status);
+    std::string readable = status == 0 && text ? text : name;
+    free(text);
+    const std::string longString =
+        "std::__cxx11::basic_string<char, std::char_traits<char>, std::allocator<char> >";
+    for (size_t at; (at = readable.find(longString)) != std::string::npos;)
+        readable.replace(at, longString.size(), "std::string");
+    return readable;
+}
+
+// What the library takes from the three companion libraries: the undefined symbols of the library that
+// one of them defines for others to use (weak definitions, such as the standard library's templates, are
+// anyone's).
+std::set<std::string> ImportsFromCompanions() {
+    std::set<std::string> offered;
+    for (const char* companion : {KYLIB_FILE, WZUTILS_FILE, WZNETWORK_FILE})
+        for (const auto& [type, name] : DynamicSymbols(companion, "--defined-only"))
+            if (std::string("TDBRG").find(type) != std::string::npos) offered.insert(name);
+    std::set<std::string> imports;
+    for (const auto& [type, name] : DynamicSymbols(KYLIBCURL_FILE, "--undefined-only"))
+        if (offered.count(name)) imports.insert(Demangled(name));
+    return imports;
+}
+
+}  // namespace
+
+// The real companion libraries export only what the library's contract with them names: the library
+// must take nothing else from ours, or it would not load beside them. Everything else they may offer is
+// looked up at run time and optional.
+TEST(BuildArtifacts, ImportsFromTheCompanionsOnlyWhatTheirContractsName) {
+    const std::set<std::string> required = {
+        "CurlWrapper::gCurlWrapper",
+        "CurlWrapper::Curl_global_init(long)",
+        "CurlWrapper::Curl_easy_init()",
+        "CurlWrapper::Curl_easy_setopt(void*, CURLoption, long)",
+        "CurlWrapper::Curl_easy_setopt(void*, CURLoption, int)",
+        "CurlWrapper::Curl_easy_setopt(void*, CURLoption, void*)",
+        "CurlWrapper::Curl_easy_setopt(void*, CURLoption, char const*)",
+        "CurlWrapper::Curl_easy_perform(void*)",
+        "CurlWrapper::Curl_easy_getinfo(void*, CURLINFO, long*)",
+        "CurlWrapper::Curl_easy_cleanup(void*)",
+        "CurlWrapper::Curl_easy_strerror(CURLcode)",
+        "CurlWrapper::Curl_slist_append(curl_slist*, char const*)",
+        "CurlWrapper::Curl_slist_free_all(curl_slist*)",
+        "CurlWrapper::Curl_easy_escape(void*, char const*, int)",
+        "CurlWrapper::Curl_free(void*)",
+        "CurlWrapper::SignSHA256withRSA(char const*, char const*, int, char const*, unsigned char*, unsigned "
+        "int*)",
+        "EvDebug::EvDebug(EvDebugFileInstance*)",
+        "EvDebug::DebugLvl(char const*, int, char const*, ...)",
+        "EvDebug::Debug(char const*, char const*, ...)",
+        "KyFwClient::isFirewalled(char const*, char const*, KyFwError*)",
+        "KyFwClient::setupTPPM(char const*, int, char const*, KyFwError*)",
+        "MangleHostName[abi:cxx11](char const*, char const*, int, int)",
+        "DemangleHostName(char const*, std::string&, std::string&, int&, int&)",
+        "KyCriticalSectionH::KyCriticalSectionH()",
+        "KyCriticalSectionH::enter(bool)",
+        "KyCriticalSectionH::leave()",
+        "FXString::Format[abi:cxx11](char const*, ...)",
+    };
+    // Named too, but the library may do without them: it trims in place, and the stand-ins define these
+    // destructors inline.
+    const std::set<std::string> optional = {
+        "FXString::Trim(std::string&, char const*)",
+        "EvDebug::~EvDebug()",
+        "KyCriticalSectionH::~KyCriticalSectionH()",
+    };
+    const std::set<std::string> imports = ImportsFromCompanions();
+    for (const std::string& name : imports)
+        EXPECT_TRUE(required.count(name) || optional.count(name)) << "not in the contract: " << name;
+    for (const std::string& name : required) EXPECT_EQ(imports.count(name), 1u) << "not imported: " << name;
 }
 
 // A sanitizer build's library needs the sanitizer's run-time loaded first, so its consumers get the flags.

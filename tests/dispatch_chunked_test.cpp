@@ -72,6 +72,15 @@ TEST_F(ChunkedDispatch, EveryMethodWithABodyReadsItFromTheCallback) {
     }
 }
 
+// A null data pointer with a length is no missing body here: the body is the callback's.
+TEST_F(ChunkedDispatch, NullDataWithALengthReadsTheCallback) {
+    for (_http_req_type_ type : {HTTP_REQ_POST, HTTP_REQ_PUT}) {
+        SCOPED_TRACE(KYLibCurl::GetHttpReqTypeString(type));
+        ASSERT_TRUE(SendChunked(type, "from the callback", nullptr, 9));
+        EXPECT_EQ(server.lastRequest().body, "from the callback");
+    }
+}
+
 // The caller may free a body once its request call has returned. A later request in chunked mode must not
 // send those bytes, nor may any request after it.
 TEST_F(ChunkedDispatch, AFreedEarlierBodyNeverReachesTheServer) {

@@ -3,6 +3,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -112,24 +113,147 @@ TEST_F(DispatchFailure, NullUrlFailsWithItsLine) {
 
 using kytest::RefuseBody;
 
-TEST(DispatchWriteError, IsToleratedAndLeavesTheStatus) {
+// A write callback that stops the transfer: the request still succeeds, and its status is the one that
+// arrived, whatever the status before it was.
+TEST(DispatchWriteError, IsToleratedAndReadsTheStatus) {
     kytest::LogCapture log;
     kytest::TestServer server;
     KYLibCurl session;
     ASSERT_TRUE(session.KYLibCurlInit(nullptr, false, false, RefuseBody));
-    session.m_httpRespCode = 777;
     // A failed growth noted outside any transfer (the caller calling the body callback itself) belongs to
     // no transfer: it does not turn this transfer's write error into a truncated reply.
     char byte = 'x';
     ASSERT_EQ(KYLibCurl::libcurl_callback(&byte, SIZE_MAX / 2 + 1, 2, &session), 0u);
-    EXPECT_TRUE(
-        session.KYLibCurlSendHttpReq(HTTP_REQ_GET, server.url("/bytes/10"), nullptr, 0, true, nullptr));
+    const struct {
+        long before;
+        const char* path;
+        long status;
+    } cases[] = {{0, "/bytes/10", 200},
+                 {0, "/bytes/10?status=500", 500},
+                 {0, "/status/404", 404},
+                 {404, "/bytes/10?status=503", 503},
+                 {777, "/bytes/10", 200}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        log.clear();
+        session.m_httpRespCode = c.before;
+        EXPECT_TRUE(
+            session.KYLibCurlSendHttpReq(HTTP_REQ_GET, server.url(c.path), nullptr, 0, true, nullptr));
+        EXPECT_EQ(session.m_httpRespCode, c.status);
+        EXPECT_EQ(DispatchMessages(log),
+                  (std::vector<std::string>{
+                      "-1 failed to send http request. err:[CURL_WRITE_ERROR] ErrorStr:[" +
+                          Err(CURLE_WRITE_ERROR) + "].  Ignoring this error and moving on.",
+                  }));
+    }
+    // A request that ends before any transfer keeps the status from before.
+    session.m_httpRespCode = 777;
+    EXPECT_FALSE(
+        session.KYLibCurlSendHttpReq(HTTP_REQ_UNKNOWN, server.url("/bytes/10"), nullptr, 0, true, nullptr));
     EXPECT_EQ(session.m_httpRespCode, 777);
-    EXPECT_EQ(DispatchMessages(log),
-              (std::vector<std::string>{
-                  "-1 failed to send http request. err:[CURL_WRITE_ERROR] ErrorStr:[" +
-                      Err(CURLE_WRITE_ERROR) + "].  Ignoring this error and moving on.",
-              }));
+}
+
+// Standard input replaced by a pipe that holds a few bytes and then ends, for the life of the object.
+class StdinWithBytes {
+  public:
+    static constexpr char kBytes[] = "bytes of standard input";
+
+    StdinWithBytes() {
+        int fds[2];
+        if (pipe(fds) != 0) return;
+        m_saved = dup(STDIN_FILENO);
+        const ssize_t written = write(fds[1], kBytes, sizeof kBytes - 1);
+        close(fds[1]);
+        m_ready = written == static_cast<ssize_t>(sizeof kBytes - 1) && dup2(fds[0], STDIN_FILENO) >= 0;
+        close(fds[0]);
+    }
+    ~StdinWithBytes() {
+        if (m_saved < 0) return;
+        dup2(m_saved, STDIN_FILENO);
+        close(m_saved);
+    }
+    bool ready() const { return m_ready; }
+    // What is left in the pipe: the end comes after its bytes, so this never blocks.
+    std::string Left() const {
+        std::string left;
+        char buffer[64];
+        for (int i = 0; i < 16; ++i) {
+            const ssize_t n = read(STDIN_FILENO, buffer, sizeof buffer);
+            if (n <= 0) break;
+            left.append(buffer, static_cast<size_t>(n));
+        }
+        return left;
+    }
+
+  private:
+    int m_saved = -1;
+    bool m_ready = false;
+};
+
+// A null body pointer with a length: the methods that send a body refuse it before any transfer with
+// one line; GET and HEAD send no body and go out as ever. Standard input is never read.
+TEST_F(DispatchFailure, NullBodyWithALengthIsRefused) {
+    const struct {
+        _http_req_type_ type;
+        bool refused;
+    } cases[] = {{HTTP_REQ_POST, true},   {HTTP_REQ_PUT, true},  {HTTP_REQ_PATCH, true},
+                 {HTTP_REQ_DELETE, true}, {HTTP_REQ_GET, false}, {HTTP_REQ_HEAD, false}};
+    for (const auto& c : cases) {
+        const std::string method = KYLibCurl::GetHttpReqTypeString(c.type);
+        SCOPED_TRACE(method);
+        const StdinWithBytes input;
+        ASSERT_TRUE(input.ready());
+        log.clear();
+        server.clearRequests();
+        session.m_httpRespCode = 777;
+        const bool ok = session.KYLibCurlSendHttpReq(c.type, server.url("/echo"), nullptr, 23, true, nullptr);
+        EXPECT_EQ(ok, !c.refused);
+        if (c.refused) {
+            EXPECT_EQ(DispatchMessages(log), (std::vector<std::string>{"-1 refused to send a " + method +
+                                                                       " request: no body for len:[23]"}));
+            EXPECT_EQ(server.requestCount(), 0u);
+            EXPECT_EQ(session.m_httpRespCode, 777);
+        } else {
+            EXPECT_EQ(server.lastRequest().method, method);
+            EXPECT_EQ(server.lastRequest().body, "");
+        }
+        EXPECT_EQ(input.Left(), StdinWithBytes::kBytes);
+    }
+    // The session serves the next request as ever.
+    EXPECT_TRUE(session.KYLibCurlSendHttpReq(HTTP_REQ_POST, server.url("/echo"), "a=1", 3, true, nullptr));
+    EXPECT_EQ(server.lastRequest().body, "a=1");
+}
+
+size_t ReadFromString(void* buffer, size_t size, size_t nitems, void* userdata) {
+    std::string& left = *static_cast<std::string*>(userdata);
+    const size_t n = std::min(size * nitems, left.size());
+    memcpy(buffer, left.data(), n);
+    left.erase(0, n);
+    return n;
+}
+
+// With a read callback of the caller's, a length without data is the callback's to supply; once the
+// callback is taken back, or the handle is new, the length is refused again.
+TEST_F(DispatchFailure, NullBodyWithALengthReadsTheCallersCallback) {
+    std::string body;
+    ASSERT_TRUE(session.KYLibCurlSetCallbackReadFunction(ReadFromString));
+    ASSERT_TRUE(session.KYLibCurlSetReadData(&body));
+    for (_http_req_type_ type : {HTTP_REQ_POST, HTTP_REQ_PUT}) {
+        SCOPED_TRACE(KYLibCurl::GetHttpReqTypeString(type));
+        body = "from the callback";
+        EXPECT_TRUE(session.KYLibCurlSendHttpReq(type, server.url("/echo"), nullptr, 17, true, nullptr));
+        EXPECT_EQ(server.lastRequest().body, "from the callback");
+    }
+    const StdinWithBytes input;
+    ASSERT_TRUE(input.ready());
+    ASSERT_TRUE(session.KYLibCurlSetCallbackReadFunction(nullptr));
+    EXPECT_FALSE(session.KYLibCurlSendHttpReq(HTTP_REQ_POST, server.url("/echo"), nullptr, 5, true, nullptr));
+    ASSERT_TRUE(session.KYLibCurlSetCallbackReadFunction(ReadFromString));
+    session.KYLibCurlDeInit();
+    ASSERT_TRUE(session.KYLibCurlInit());
+    EXPECT_FALSE(session.KYLibCurlSendHttpReq(HTTP_REQ_POST, server.url("/echo"), nullptr, 5, true, nullptr));
+    EXPECT_EQ(log.count("refused to send a POST request: no body for len:[5]"), 2u);
+    EXPECT_EQ(input.Left(), StdinWithBytes::kBytes);
 }
 
 struct LineCase {

@@ -10,8 +10,10 @@
 #include "support/bytes_pattern.h"
 #include "support/log_capture.h"
 #include "support/process_kit.h"
+#include "support/read_file.h"
 #include "support/refused_port.h"
 #include "support/test_server.h"
+#include "support/working_directory.h"
 
 namespace {
 
@@ -102,6 +104,14 @@ TEST_F(DispatchLog, UrlSecretsAreHiddenWhereverTheyStand) {
         {"'@' in the query after a port", "http://" + r + "/x?mail=a@b", "http://" + r + "/x?mail=a@b"},
         {"no value", "http://" + r + "/x?password&secret=", "http://" + r + "/x?password&secret="},
         {"empty password", "http://user:@" + r + "/x", "http://user:@" + r + "/x"},
+        {"user part without a password", "http://tok3n@" + r + "/x", "http://***@" + r + "/x"},
+        {"';' between parameters", "http://" + r + "/x?user=a;password=p;q=1",
+         "http://" + r + "/x?user=a;password=***;q=1"},
+        {"';' in the fragment", "http://" + r + "/x#a=1;token=t", "http://" + r + "/x#a=1;token=***"},
+        {"pass and key in any case", "http://" + r + "/x?pass=p&KEY=k&Pass=q;key=z",
+         "http://" + r + "/x?pass=***&KEY=***&Pass=***;key=***"},
+        {"names that only hold pass or key", "http://" + r + "/x?monkey=m&passenger=p&keys=k&xpass=x",
+         "http://" + r + "/x?monkey=m&passenger=p&keys=k&xpass=x"},
     };
     for (const UrlCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -155,6 +165,93 @@ TEST_F(DispatchLog, RepliesDoNotRepeatUrlSecrets) {
     EXPECT_NE(reply.find("Authorization: Basic ***\\n"), std::string::npos) << reply;
     EXPECT_EQ(reply.find("dXNlcjpwdzF4eXo="), std::string::npos) << reply;
     EXPECT_EQ(DetailLine().find("xyz"), std::string::npos);
+}
+
+struct SentCase {
+    const char* name;
+    bool (*configure)(KYLibCurl&);
+    std::string userPart;  // put before the server's address in the URL
+    std::string shown;     // the echoed line as the failure line shows it
+    std::string sent;      // the credential on the wire, which the log must not show
+};
+
+bool UserPassword(KYLibCurl& s) { return s.KYLibCurlAppendHeader(HTTP_HDR_USERPWD, "u1:pw1xyz"); }
+bool RawUserPassword(KYLibCurl& s) {
+    return s.KYLibCurlSetAdditionalOptionsStringValue(CURLOPT_USERPWD, "u2:pw2xyz");
+}
+bool BearerLine(KYLibCurl& s) {
+    return s.KYLibCurlAppendHeader(HTTP_HDR_HEADER, "Authorization: Bearer tk3xyz");
+}
+bool ProxyLine(KYLibCurl& s) {
+    return s.KYLibCurlAppendHeader(HTTP_HDR_HEADER, "Proxy-Authorization: Token pa4xyz");
+}
+bool CookieLine(KYLibCurl& s) {
+    return s.KYLibCurlAppendHeader(HTTP_HDR_HEADER, "Cookie: sid=ck5xyz; theme=dark");
+}
+bool KeyLine(KYLibCurl& s) { return s.KYLibCurlAppendHeader(HTTP_HDR_HEADER, "X-Api-Key: ak6xyz"); }
+bool RawCookie(KYLibCurl& s) {
+    return s.KYLibCurlSetAdditionalOptionsStringValue(CURLOPT_COOKIE, "sid=ck7xyz");
+}
+bool Nothing(KYLibCurl&) { return true; }
+
+// /echo sends the request's header lines back in an error page: the credentials the session sent of its
+// own are hidden there, however they were configured; the wire trace still records them as sent.
+TEST_F(DispatchLog, RepliesDoNotRepeatSentCredentials) {
+    const SentCase cases[] = {
+        {"user and password", UserPassword, "", "Authorization: Basic ***", "dTE6cHcxeHl6"},
+        {"user and password, raw option", RawUserPassword, "", "Authorization: Basic ***", "dTI6cHcyeHl6"},
+        {"bearer line", BearerLine, "", "Authorization: Bearer ***", "tk3xyz"},
+        {"proxy authorization line", ProxyLine, "", "Proxy-Authorization: Token ***", "pa4xyz"},
+        {"cookie line", CookieLine, "", "Cookie: ***", "ck5xyz"},
+        {"key line", KeyLine, "", "X-Api-Key: ***", "ak6xyz"},
+        {"cookie, raw option", RawCookie, "", "Cookie: ***", "ck7xyz"},
+        {"user part of the URL without a password", Nothing, "tk8xyz@", "Authorization: Basic ***",
+         "dGs4eHl6Og=="},
+    };
+    kytest::TempDir traceDir;
+    const kytest::WorkingDirectory inTraceDir(traceDir.path());
+    for (const SentCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        KYLibCurl sender;
+        ASSERT_TRUE(sender.KYLibCurlInit());
+        ASSERT_TRUE(c.configure(sender));
+        sender.toggleTrace(true);
+        log.clear();
+        const std::string url =
+            "http://" + c.userPart + "127.0.0.1:" + std::to_string(server.port()) + "/echo?status=500";
+        EXPECT_FALSE(sender.KYLibCurlSendHttpReq(HTTP_REQ_GET, url, nullptr, 0, false, nullptr));
+        const std::string line = DetailLine();
+        EXPECT_NE(Field(line, "server-resp").find("\\n" + c.shown + "\\n"), std::string::npos) << line;
+        EXPECT_EQ(line.find("xyz"), std::string::npos) << line;
+        EXPECT_EQ(line.find(c.sent), std::string::npos) << line;
+        EXPECT_NE(kytest::ReadFile(traceDir.file("log.txt")).find(c.sent), std::string::npos);
+    }
+}
+
+// Credentials a reply may show in other forms than the request's own lines, and texts that only look
+// like them. The body is echoed last, after the blank line; the request shows it as req-data as well.
+TEST_F(DispatchLog, SentCredentialFormsAreHiddenWhereverTheyStand) {
+    const struct {
+        std::string body;
+        std::string shown;
+    } cases[] = {
+        {R"({"auth": "Basic dTE6cHcxeHl6", "n": 1})", R"({"auth": "Basic ***", "n": 1})"},
+        {R"({"Cookie": "sid=ck9xyz", "n": 1})", R"({"Cookie": "***", "n": 1})"},
+        {"seen=bearer abc.def-ghi~/9+", "seen=bearer ***"},
+        {R"(WWW-Authenticate: Bearer realm="api")", R"(WWW-Authenticate: Bearer realm="api")"},
+        {"Basic authentication required", "Basic authentication required"},
+        {"Basic dGVzdA== holds no colon", "Basic dGVzdA== holds no colon"},
+        {"monkey-cookie: kept", "monkey-cookie: kept"},
+    };
+    const std::string url = server.url("/echo?status=500");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.body);
+        EXPECT_FALSE(Send(HTTP_REQ_POST, url, c.body));
+        const std::string line = DetailLine();
+        EXPECT_EQ(Field(line, "req-data"), c.shown);
+        const std::string reply = Field(line, "server-resp");
+        EXPECT_EQ(reply.substr(reply.rfind("\\n") + 2), c.shown) << reply;
+    }
 }
 
 // Every distinct secret is searched for in the texts a line shows; beyond 64 of them the texts are withheld.

@@ -59,6 +59,7 @@ const std::vector<Hostile>& HostileTexts() {
         {"terminal controls", "\x1b[2J\x1b]0;title\x07\x7f\x08\r"},
         {"many fields without a value", std::string(kMiB / 2, '&') + Fields("a", 1)},
         {"many credential fields", Fields("token", 40000)},
+        {"credential forms cut short", "Basic dTE6cHc= \"cookie\": \"x\" Bearer\nCookie: a\r\nbasic"},
     };
     return texts;
 }

@@ -49,6 +49,26 @@ TEST_F(AppendHeader, InitOfTheHeadersAddsTheContentTypeLineOnce) {
     EXPECT_EQ(server.lastRequest().headerCount("Content-Type"), 2u);
 }
 
+// A line refused before the session had a handle is not kept: it never goes out with a later request,
+// while the lines appended after it do.
+TEST(AppendHeaderBeforeInit, RefusedLineNeverGoesOut) {
+    kytest::LogCapture log;
+    kytest::TestServer server;
+    KYLibCurl session;
+    EXPECT_FALSE(session.KYLibCurlAppendHeader(HTTP_HDR_HEADER, "X-Early: 1"));
+    EXPECT_FALSE(session.KYLibCulrInitHttpHeaders());
+    ASSERT_TRUE(session.KYLibCurlInit());
+    ASSERT_TRUE(session.KYLibCurlAppendHeader(HTTP_HDR_HEADER, "X-Later: 2"));
+    for (int i = 0; i < 2; ++i) {
+        ASSERT_TRUE(
+            session.KYLibCurlSendHttpReq(HTTP_REQ_GET, server.url("/echo"), nullptr, 0, false, nullptr));
+        const kytest::ReceivedRequest request = server.lastRequest();
+        EXPECT_FALSE(request.hasHeader("X-Early"));
+        EXPECT_EQ(request.headerCount("X-Later"), 1u);
+        EXPECT_EQ(request.headerCount("Content-Type"), 1u);
+    }
+}
+
 TEST_F(AppendHeader, UserPasswordGoesOutAsBasicAuthorisation) {
     ASSERT_TRUE(session.KYLibCurlAppendHeader(HTTP_HDR_USERPWD, "user:pass"));
     ASSERT_TRUE(Fetch("/echo"));

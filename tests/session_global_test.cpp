@@ -49,6 +49,18 @@ TEST(SessionGlobal, ConcurrentInitAndDeInitKeepAnExactCount) {
     KYLibCurlGlobal::DeInit();
 }
 
+// DeInit calls beyond the Init calls leave the count at zero; the next Init counts from there.
+TEST(SessionGlobal, ExtraDeInitCallsStopAtZero) {
+    ASSERT_TRUE(KYLibCurlGlobal::Init());
+    const int start = KYLibCurlGlobal::refCounter;
+    for (int i = 0; i < start + 3; ++i) EXPECT_TRUE(KYLibCurlGlobal::DeInit());
+    EXPECT_EQ(KYLibCurlGlobal::refCounter, 0);
+    EXPECT_TRUE(KYLibCurlGlobal::m_global_init);
+    ASSERT_TRUE(KYLibCurlGlobal::Init());
+    EXPECT_EQ(KYLibCurlGlobal::refCounter, 1);
+    for (int i = 1; i < start; ++i) ASSERT_TRUE(KYLibCurlGlobal::Init());
+}
+
 // Once libcurl is initialised, a session's initialisation leaves the count alone; releasing a session
 // does not touch it either.
 TEST(SessionGlobal, SessionsInitialisingOnManyThreadsDoNotTouchTheCount) {

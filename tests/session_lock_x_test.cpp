@@ -1,24 +1,40 @@
-// KyCriticalSection, the lock of the process-wide initialisation: enter reports whether it took the lock.
+// KyCriticalSection, the lock of the process-wide initialisation: recursive for its holder, exclusive
+// against other threads. Its enter passes on no result, so the test watches what another thread does.
 #include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
 
 // The class is internal to the library (not exported), so this test builds its own copy of it.
 #include "kylibcurl.h"
 #include "session/ky_critical_section.cpp"  // NOLINT(bugprone-suspicious-include)
-#include "support/other_thread.h"
 
 namespace {
 
-using kytest::EntersFromAnotherThread;
+// Gives a waiting thread a few chances to run; whether it did is not asserted by time.
+void LetOthersRun() {
+    for (int i = 0; i < 20; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
 
-TEST(KyCriticalSection, EnterReportsWhetherTheLockWasTaken) {
+TEST(KyCriticalSection, IsRecursiveAndExcludesOtherThreads) {
     KyCriticalSection lock;
-    ASSERT_TRUE(lock.enter(true));
-    EXPECT_TRUE(lock.enter(false));  // the holder again
-    EXPECT_FALSE(EntersFromAnotherThread(lock));
+    lock.enter(true);
+    lock.enter(true);  // the holder again: a lock that is not recursive never gets past here
+    std::atomic<bool> entered{false};
+    std::thread other([&] {
+        lock.enter(true);
+        entered = true;
+        lock.leave();
+    });
+    LetOthersRun();
+    EXPECT_FALSE(entered);
     lock.leave();
-    EXPECT_FALSE(EntersFromAnotherThread(lock));
+    LetOthersRun();
+    EXPECT_FALSE(entered);  // still held once
     lock.leave();
-    EXPECT_TRUE(EntersFromAnotherThread(lock));
+    other.join();
+    EXPECT_TRUE(entered);
 }
 
 }  // namespace

@@ -28,6 +28,10 @@ TEST_P(NullHandle, FailsWithItsLine) {
     KYLibCurl session;
     EXPECT_FALSE(GetParam().call(session));
     EXPECT_EQ(log.lines(), (std::vector<kytest::LogLine>{{"-1", GetParam().tag, GetParam().message}}));
+    // A call that failed leaves nothing behind for a later request.
+    EXPECT_EQ(session.m_reqHeaders, nullptr);
+    EXPECT_EQ(session.m_respHeaders, nullptr);
+    EXPECT_FALSE(session.m_chunked);
 }
 
 std::string Failed(const char* option) {
@@ -56,6 +60,12 @@ INSTANTIATE_TEST_SUITE_P(
         NullHandleCase{"CaInfo",
                        [](KYLibCurl& s) { return s.KYLibCurlAppendHeader(HTTP_HDR_CAINFO, "/ca.pem"); },
                        "KYLibCurl::KYLibCurlAppendHeaders", Failed("CURLOPT_CAINFO")},
+        NullHandleCase{"ChunkedLine",
+                       [](KYLibCurl& s) {
+                           return s.KYLibCurlAppendHeader(HTTP_HDR_HEADER, "Transfer-Encoding: chunked");
+                       },
+                       "KYLibCurl::KYLibCurlAppendHeaders",
+                       "curl_easy_setopt returned error:[" + kBadArgument + "] options:[CURLOPT_HTTPHEADER]"},
         NullHandleCase{"InitHeaders", [](KYLibCurl& s) { return s.KYLibCulrInitHttpHeaders(); },
                        "KYLibCurl::KYLibCulrInitHttpHeaders",
                        "kycurl_esetopt returned error:[" + kBadArgument + "] options:[CURLOPT_HTTPHEADER]"},
@@ -124,7 +134,7 @@ TEST(NullHandleSafe, NullCaInfoAndUnknownKindStillSucceed) {
 TEST(NullHandleSafe, ReleaseAndReplyAccessWorkWithoutHandle) {
     KYLibCurl session;
     EXPECT_FALSE(session.KYLibCurlAppendHeader(HTTP_HDR_HEADER, "X-A: 1"));
-    EXPECT_NE(session.m_reqHeaders, nullptr);  // appended before the install failed
+    EXPECT_EQ(session.m_reqHeaders, nullptr);  // the refused line is not kept
     session.KYLibCurlFreeHttpHeaderList();
     EXPECT_EQ(session.m_reqHeaders, nullptr);
     size_t len = 5;

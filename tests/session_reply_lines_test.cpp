@@ -2,8 +2,11 @@
 // a flood beyond it fails the request instead of dropping lines, and the session serves the next request.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <cstring>
 #include <list>
 #include <string>
+#include <vector>
 
 #include "kylibcurl.h"
 #include "support/log_capture.h"
@@ -118,6 +121,33 @@ TEST_F(ReplyLines, TheCapCountsOneTransferAtATime) {
     }
     size_t length = 0;
     EXPECT_STREQ(session.GetHttpResponse(length, false), "okokok");
+}
+
+// The loop of a session that keeps its lists: each reply's lines follow the ones kept before, in order,
+// whatever else appended to the list or released it between the requests.
+TEST_F(ReplyLines, KeptLinesFollowEachOtherAcrossRequests) {
+    ASSERT_TRUE(session.KYLibCurlAppendHeader(HTTP_HDR_HEADER, "Accept: text/plain"));
+    std::vector<std::string> expected;
+    for (int i = 0; i < 300; ++i) {
+        if (i == 150) {
+            session.KYLibCurlFreeHttpHeaderList();
+            expected.clear();
+        }
+        if (i % 40 == 7) {
+            session.m_respHeaders = curl_slist_append(session.m_respHeaders, "X-Own: 1");
+            expected.push_back("X-Own: 1");
+        }
+        const std::string seq = std::to_string(i);
+        ASSERT_TRUE(session.KYLibCurlSendHttpReq(HTTP_REQ_GET, server.url("/header?X-Seq=" + seq), nullptr, 0,
+                                                 false, nullptr));
+        expected.push_back("X-Seq: " + seq + "\r\n");
+        size_t length = 0;
+        free(session.GetHttpResponse(length, true));
+    }
+    std::list<std::string> seen;
+    for (const curl_slist* line = session.m_respHeaders; line; line = line->next)
+        if (strncmp(line->data, "X-", 2) == 0) seen.emplace_back(line->data);
+    EXPECT_EQ(std::vector<std::string>(seen.begin(), seen.end()), expected);
 }
 
 }  // namespace

@@ -9,8 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "EvDebug.h"
-
 namespace kylibcurl::detail {
 
 // Bytes of a text that a line shows; what follows them is counted, not shown.
@@ -31,13 +29,17 @@ std::string BoundedText(const std::string& text);
 // An occurrence counts where it stands as a word: a letter or digit at its edge touches none beside it.
 std::string BoundedTextWithout(const char* text, size_t length, const std::vector<std::string>& secrets);
 
-// Runs write, which builds and writes one or more lines at level, only when lines of that level are written
-// at all: the texts of a line the logger would drop are never built. A line that cannot be built for want
-// of memory is dropped: logging never throws into the caller's request.
+// True when the logger loaded beside the library is known to drop lines of this level. Only a logger that
+// tells its threshold is asked (looked up once, when the library loads); any other is given every line.
+bool LoggerDropsLevel(int level);
+
+// Runs write, which builds and writes one or more lines at level, unless the logger is known to drop lines
+// of that level: their texts are then never built. A line that cannot be built for want of memory is
+// dropped: logging never throws into the caller's request.
 template <typename Write>
 void LogSafely(int level, Write&& write) noexcept {
     try {
-        if (level > EvDebug::Level()) return;
+        if (LoggerDropsLevel(level)) return;
         write();
     } catch (const std::exception&) {
     }

@@ -1,7 +1,10 @@
 #include "diag/url_redaction.h"
 
+#include <strings.h>
+
 #include <algorithm>
 #include <cctype>
+#include <cstring>
 #include <string_view>
 
 #include "diag/credential_words.h"
@@ -47,29 +50,39 @@ Span UnescapedPasswordSpan(const std::string& url, size_t start, size_t& authori
     return Span{colon + 1, at};
 }
 
-// The password of the user part (empty when there is none), and where the authority ends. The user part
-// ends at the last '@' before the first '/', '?' or '#', so a password may hold an unescaped '@'.
-Span PasswordSpan(const std::string& url, size_t& authorityEnd) {
+// The secret of the user part, and where the authority ends: the password after "user:", or the whole
+// user part when it has no ':' ("scheme://TOKEN@host/", which libcurl sends as a credential all the same);
+// empty when there is no user part. The user part ends at the last '@' before the first '/', '?' or '#',
+// so a password may hold an unescaped '@'.
+Span UserSecretSpan(const std::string& url, size_t& authorityEnd) {
     const size_t start = AuthorityStart(url);
     authorityEnd = FirstOf(url, "/?#", start);
     const size_t at = authorityEnd > start ? url.rfind('@', authorityEnd - 1) : std::string::npos;
     if (at == std::string::npos || at < start) return UnescapedPasswordSpan(url, start, authorityEnd);
     const size_t colon = url.find(':', start);
-    return colon < at ? Span{colon + 1, at} : Span{0, 0};
+    return colon < at ? Span{colon + 1, at} : Span{start, at};
 }
 
-// Values of "name=value" fields, joined by '&', in url[begin, end) whose names hold a credential word.
+// A parameter named exactly "pass" or "key" (in any letter case) holds a credential, although the words
+// are too short to look for inside other names ("monkey", "passenger").
+bool IsCredentialName(const std::string& name) {
+    if (HoldsCredentialWord(name.data(), name.size())) return true;
+    for (const char* word : {"pass", "key"})
+        if (name.size() == strlen(word) && strncasecmp(name.data(), word, name.size()) == 0) return true;
+    return false;
+}
+
+// Values of "name=value" fields, joined by '&' or ';', in url[begin, end) whose names mark a credential.
 void AddParameterSpans(const std::string& url, size_t begin, size_t end, std::vector<Span>& spans) {
     for (size_t field = begin; field < end;) {
-        size_t fieldEnd = url.find('&', field);
+        size_t fieldEnd = url.find_first_of("&;", field);
         if (fieldEnd == std::string::npos || fieldEnd > end) fieldEnd = end;
         // Within the field only: a long query of fields without '=' must not be searched again and again.
         const std::string_view text(url.data() + field, fieldEnd - field);
         const size_t equals = text.find('=');
         if (equals != std::string_view::npos && equals + 1 < text.size()) {
             const std::string name = PercentDecoded(text.data(), equals, true);
-            if (HoldsCredentialWord(name.data(), name.size()))
-                spans.push_back(Span{field + equals + 1, fieldEnd});
+            if (IsCredentialName(name)) spans.push_back(Span{field + equals + 1, fieldEnd});
         }
         field = fieldEnd + 1;
     }
@@ -79,8 +92,8 @@ void AddParameterSpans(const std::string& url, size_t begin, size_t end, std::ve
 std::vector<Span> SecretSpans(const std::string& url) {
     std::vector<Span> spans;
     size_t authorityEnd = 0;
-    const Span password = PasswordSpan(url, authorityEnd);
-    if (password.end > password.begin) spans.push_back(password);
+    const Span user = UserSecretSpan(url, authorityEnd);
+    if (user.end > user.begin) spans.push_back(user);
 
     const size_t fragment = url.find('#', authorityEnd);
     const size_t queryEnd = fragment == std::string::npos ? url.size() : fragment;
@@ -104,12 +117,15 @@ std::string Base64(const std::string& bytes) {
 }
 
 // The user part as a Basic authorization header carries it, which an error page may echo: libcurl decodes
-// the URL's escapes before it encodes "user:password".
-void AddBasicCredentials(const std::string& url, const Span& password, std::vector<std::string>& secrets) {
+// the URL's escapes before it encodes "user:password" (with an empty password when there is none).
+void AddBasicCredentials(const std::string& url, const Span& secret, std::vector<std::string>& secrets) {
     const size_t start = AuthorityStart(url);
-    const std::string user = PercentDecoded(url.data() + start, password.begin - 1 - start, false);
+    const bool userOnly = secret.begin == start;
+    const size_t userEnd = userOnly ? secret.end : secret.begin - 1;
+    const std::string user = PercentDecoded(url.data() + start, userEnd - start, false);
     const std::string word =
-        PercentDecoded(url.data() + password.begin, password.end - password.begin, false);
+        userOnly ? std::string()
+                 : PercentDecoded(url.data() + secret.begin, secret.end - secret.begin, false);
     secrets.push_back(Base64(user + ":" + word));
 }
 
@@ -134,8 +150,8 @@ std::string UrlWithoutSecrets(const std::string& url) { return UrlPartWithoutSec
 std::vector<std::string> UrlSecrets(const std::string& url) {
     std::vector<std::string> secrets;
     size_t authorityEnd = 0;
-    const Span password = PasswordSpan(url, authorityEnd);
-    if (password.end > password.begin) AddBasicCredentials(url, password, secrets);
+    const Span user = UserSecretSpan(url, authorityEnd);
+    if (user.end > user.begin) AddBasicCredentials(url, user, secrets);
     for (const Span& span : SecretSpans(url)) {
         secrets.push_back(url.substr(span.begin, span.end - span.begin));
         std::string decoded = PercentDecoded(secrets.back().data(), secrets.back().size(), true);

@@ -10,6 +10,7 @@
 #include "request/method_table.h"
 #include "request/result_classification.h"
 #include "request/routed_request.h"
+#include "session/caller_read_function.h"
 #include "session/perform_step.h"
 
 namespace kylibcurl::detail {
@@ -66,6 +67,14 @@ bool InstallBody(DispatchCall& call, const RequestMethod& method) {
     return true;
 }
 
+// A body of len bytes at no address: without a read callback of the caller's, which supplies them, libcurl
+// would read them from its default source, standard input. A chunked body comes from the caller's read
+// callback too, and data and len are not sent.
+bool BodyIsMissing(const DispatchCall& call, const RequestMethod& method) {
+    return method.sendsBody && !call.session.m_chunked && !call.data && call.len > 0 &&
+           !HasCallerReadFunction(call.session);
+}
+
 // A body the caller's read callback gives cannot be read again: a request is sent once more only when
 // none of it can have been read, which a refused connection guarantees. A body from a pointer goes out
 // whole again.
@@ -79,17 +88,23 @@ bool ShouldReconnect(const DispatchCall& call, CURLcode result, int reconnects) 
            TunnelLooksStale(call.session.m_curlHandle, result) && BodyCanBeSentAgain(call, result);
 }
 
+// The status of the transfer that just ran (0 when no reply arrived) belongs to this request.
+void ReadStatus(DispatchCall& call) {
+    CurlWrapper::gCurlWrapper.Curl_easy_getinfo(call.session.m_curlHandle, CURLINFO_RESPONSE_CODE,
+                                                &call.status);
+    call.session.m_httpRespCode = call.status;
+}
+
 bool JudgeTransfer(DispatchCall& call, const PerformOutcome& outcome) {
     KYLibCurl& session = call.session;
     size_t replyLen = 0;
     const char* reply = session.GetHttpResponse(replyLen, false);
-    CurlWrapper::gCurlWrapper.Curl_easy_getinfo(session.m_curlHandle, CURLINFO_RESPONSE_CODE, &call.status);
-    session.m_httpRespCode = call.status;
+    ReadStatus(call);
     if (outcome.SucceededWith(call.status)) return true;
 
     const char* shownUrl = call.route.shown().empty() ? call.url : call.route.shown().c_str();
-    LogFailedTransfer(
-        {outcome.result, call.status, shownUrl, call.data, call.len, reply, replyLen, call.logFailure});
+    LogFailedTransfer({outcome.result, call.status, shownUrl, call.data, call.len, session.m_reqHeaders,
+                       reply, replyLen, call.logFailure});
     if (const long pseudo = PseudoStatusFor(outcome.result)) session.m_httpRespCode = pseudo;
     return false;
 }
@@ -97,8 +112,9 @@ bool JudgeTransfer(DispatchCall& call, const PerformOutcome& outcome) {
 bool PerformTransfer(DispatchCall& call) {
     for (int reconnects = 0;; ++reconnects) {
         const PerformOutcome outcome = PerformOnce(call.session);
-        // The request lets a tolerated write error pass at once, without reading the status.
+        // A tolerated write error passes at once; the status that arrived is still this request's.
         if (outcome.WriteErrorTolerated()) {
+            ReadStatus(call);
             m_dbg.DebugLvl(
                 kDispatchTag, -1,
                 "failed to send http request. err:[CURL_WRITE_ERROR] ErrorStr:[%s].  Ignoring this error "
@@ -115,9 +131,14 @@ bool PerformTransfer(DispatchCall& call) {
 bool Dispatch(DispatchCall& call, _http_req_type_ type, bool freeHeaderList) {
     KYLibCurl& session = call.session;
     if (freeHeaderList) session.KYLibCurlFreeHttpHeaderList();
+    const RequestMethod& method = RequestMethodFor(type);
+    if (BodyIsMissing(call, method)) {
+        m_dbg.DebugLvl(kDispatchTag, -1, "refused to send a %s request: no body for len:[%zu]", method.text,
+                       call.len);
+        return false;
+    }
     if (!SetRequestUrl(call)) return false;
 
-    const RequestMethod& method = RequestMethodFor(type);
     if (method.endsBeforeBody) return false;
     if (!InstallBody(call, method)) return false;
     session.m_reqType = type;

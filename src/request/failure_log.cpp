@@ -7,6 +7,7 @@
 
 #include "diag/body_credentials.h"
 #include "diag/log_text.h"
+#include "diag/sent_credentials.h"
 #include "diag/url_redaction.h"
 #include "platform/curl_result.h"
 #include "platform/file_objects.h"
@@ -25,20 +26,23 @@ size_t TextLength(const void* data, size_t size) {
     return data ? strnlen(static_cast<const char*>(data), size) : 0;
 }
 
-// The secrets of the URL and the body, each once.
-std::vector<std::string> SecretsOf(const std::string& url, const BodyCredentials& credentials) {
+// The secrets of the URL, the body and the request header lines, each once.
+std::vector<std::string> SecretsOf(const std::string& url, const BodyCredentials& credentials,
+                                   const curl_slist* requestLines) {
     std::vector<std::string> secrets = UrlSecrets(url);
     secrets.insert(secrets.end(), credentials.values.begin(), credentials.values.end());
+    const std::vector<std::string> sent = HeaderLineSecrets(requestLines);
+    secrets.insert(secrets.end(), sent.begin(), sent.end());
     std::sort(secrets.begin(), secrets.end());
     secrets.erase(std::unique(secrets.begin(), secrets.end()), secrets.end());
     return secrets;
 }
 
-// A text of the request or the reply, with the secrets it may repeat hidden, or withheld when they
-// cannot all be told.
+// A text of the request or the reply, with the secrets it may repeat hidden (also the credentials the
+// session sends of its own, wherever they stand), or withheld when they cannot all be told.
 std::string ShownText(const char* text, size_t length, const std::vector<std::string>& secrets) {
     if (secrets.size() > kMaxSecrets) return kWithheld;
-    return BoundedTextWithout(text, length, secrets);
+    return WithoutSentCredentials(BoundedTextWithout(text, length, secrets));
 }
 
 std::string ServerResp(const FailedTransfer& failure, const BodyCredentials& credentials,
@@ -57,7 +61,7 @@ void WriteFailureLines(const FailedTransfer& failure) {
     if (!credentials.carries && !failure.logFailure) return;
 
     const std::string rawUrl = failure.url ? failure.url : "(null)";
-    const std::vector<std::string> secrets = SecretsOf(rawUrl, credentials);
+    const std::vector<std::string> secrets = SecretsOf(rawUrl, credentials, failure.requestLines);
     const std::string url = LoggedUrl(rawUrl);
     const std::string serverResp = ServerResp(failure, credentials, secrets);
     const char* curlErr = CurlErrorText(failure.result);

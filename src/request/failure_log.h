@@ -15,7 +15,8 @@ struct FailedTransfer {
     const char* url;   // the URL the transfer went to
     const void* data;  // the caller's body, len bytes, not necessarily zero-terminated
     size_t len;
-    const char* reply;  // the session's reply buffer, replyLen bytes
+    const curl_slist* requestLines;  // the request header lines the transfer sent
+    const char* reply;               // the session's reply buffer, replyLen bytes
     size_t replyLen;
     bool logFailure;  // false: only a credential-free summary is written, and only for credential bodies
 };

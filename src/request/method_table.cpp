@@ -10,16 +10,17 @@ namespace {
 constexpr CURLoption kNoMethodOption = static_cast<CURLoption>(10265);
 
 constexpr RequestMethod kMethods[] = {
-    {"GET", false, BodyStep::EmptyBody, CURLOPT_HTTPGET, false, 1},
-    {"POST", false, BodyStep::CallerBody, CURLOPT_POST, false, 1},
-    {"PUT", false, BodyStep::CallerBody, CURLOPT_CUSTOMREQUEST, true, 0},
-    {"DELETE", false, BodyStep::CallerBody, CURLOPT_CUSTOMREQUEST, true, 0},
-    {"HEAD", false, BodyStep::CallerBody, CURLOPT_NOBODY, false, 1},
-    {"PATCH", false, BodyStep::CallerBody, CURLOPT_CUSTOMREQUEST, true, 0},
+    {"GET", false, BodyStep::EmptyBody, false, CURLOPT_HTTPGET, false, 1},
+    {"POST", false, BodyStep::CallerBody, true, CURLOPT_POST, false, 1},
+    {"PUT", false, BodyStep::CallerBody, true, CURLOPT_CUSTOMREQUEST, true, 0},
+    {"DELETE", false, BodyStep::CallerBody, true, CURLOPT_CUSTOMREQUEST, true, 0},
+    {"HEAD", false, BodyStep::CallerBody, false, CURLOPT_NOBODY, false, 1},
+    {"PATCH", false, BodyStep::CallerBody, true, CURLOPT_CUSTOMREQUEST, true, 0},
 };
 
-constexpr RequestMethod kHttpReqUnknown = {"UNKNOWN", true, BodyStep::NoBody, kNoMethodOption, false, 1};
-constexpr RequestMethod kOutOfRange = {"UNKNOWN", false, BodyStep::NoBody, kNoMethodOption, false, 1};
+constexpr RequestMethod kHttpReqUnknown = {"UNKNOWN", true, BodyStep::NoBody, false, kNoMethodOption,
+                                           false,     1};
+constexpr RequestMethod kOutOfRange = {"UNKNOWN", false, BodyStep::NoBody, false, kNoMethodOption, false, 1};
 
 }  // namespace
 

@@ -17,6 +17,7 @@ struct RequestMethod {
     const char* text;     // GetHttpReqTypeString's text; for a text method also the value installed
     bool endsBeforeBody;  // the request ends with false right after its URL is set (type 6 alone)
     BodyStep body;
+    bool sendsBody;     // the caller's body goes out (HEAD has it installed, but sends none)
     CURLoption option;  // the option that selects the method
     bool isText;        // installed as `text` with the text overload; otherwise `value`, int overload
     int value;

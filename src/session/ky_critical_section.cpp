@@ -12,6 +12,6 @@ KyCriticalSection::~KyCriticalSection() {
     m_cs = nullptr;
 }
 
-bool KyCriticalSection::enter(bool wait) { return m_cs->enter(wait); }
+void KyCriticalSection::enter(bool wait) { m_cs->enter(wait); }
 
 void KyCriticalSection::leave() { m_cs->leave(); }

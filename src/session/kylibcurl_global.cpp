@@ -8,10 +8,7 @@ using kylibcurl::detail::CurlSucceeded;
 // atomically, and only here under m_mutex.
 bool KYLibCurlGlobal::Init() {
     constexpr char kTag[] = "KYLibCurlGlobal::Init";
-    if (!m_mutex.enter(true)) {
-        m_dbg.DebugLvl(kTag, -1, "failed to take the initialisation lock");
-        return false;
-    }
+    m_mutex.enter(true);
     if (m_global_init) {
         ++refCounter;
         m_mutex.leave();
@@ -27,11 +24,11 @@ bool KYLibCurlGlobal::Init() {
     return initialised;
 }
 
-// libcurl is never torn down once initialised, so this only keeps the count; without the lock it leaves
-// the count alone.
+// libcurl is never torn down once initialised, so this only keeps the count.
 bool KYLibCurlGlobal::DeInit() {
-    if (!m_mutex.enter(true)) return true;
-    if (m_global_init) --refCounter;
+    m_mutex.enter(true);
+    // Extra calls leave the count at zero: it counts Init calls not yet matched.
+    if (m_global_init && refCounter > 0) --refCounter;
     m_mutex.leave();
     return true;
 }

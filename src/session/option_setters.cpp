@@ -1,6 +1,7 @@
 #include "CurlWrapper.h"
 #include "kylibcurl.h"
 #include "platform/curl_result.h"
+#include "session/caller_read_function.h"
 
 using kylibcurl::detail::CurlSucceeded;
 using kylibcurl::detail::RawOptionSucceeded;
@@ -41,8 +42,11 @@ bool KYLibCurl::KYLibCurlSetWriteData(void* data) {
     return SetCallbackOption(m_curlHandle, kWriteData, data);
 }
 
+// A null function gives the handle libcurl's own back, which reads standard input.
 bool KYLibCurl::KYLibCurlSetCallbackReadFunction(DataCallback fn) {
-    return SetCallbackOption(m_curlHandle, kReadFunction, reinterpret_cast<void*>(fn));
+    if (!SetCallbackOption(m_curlHandle, kReadFunction, reinterpret_cast<void*>(fn))) return false;
+    kylibcurl::detail::NoteCallerReadFunction(*this, fn != nullptr);
+    return true;
 }
 
 bool KYLibCurl::KYLibCurlSetReadData(void* data) { return SetCallbackOption(m_curlHandle, kReadData, data); }

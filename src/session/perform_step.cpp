@@ -3,6 +3,7 @@
 #include "CurlWrapper.h"
 #include "kylibcurl.h"
 #include "session/reply_buffer.h"
+#include "session/reply_lines_end.h"
 #include "session/transfer_record.h"
 
 namespace kylibcurl::detail {
@@ -12,7 +13,11 @@ PerformOutcome PerformOnce(KYLibCurl& session) {
     {
         const TransferScope transfer(session);
         outcome.result = CurlWrapper::gCurlWrapper.Curl_easy_perform(session.m_curlHandle);
-        outcome.replyNotStored = transfer.record().replyNotStored;
+        const TransferRecord& record = transfer.record();
+        outcome.replyNotStored = record.replyNotStored;
+        // The next transfer appends where this one left the list.
+        if (record.linesTail && record.linesHead == session.m_respHeaders)
+            NoteReplyLinesEnd(session, record.linesHead, record.linesTail);
     }
     TrimReplyBuffer(session);
     return outcome;

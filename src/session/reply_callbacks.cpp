@@ -6,10 +6,12 @@
 #include "CurlWrapper.h"
 #include "kylibcurl.h"
 #include "session/reply_buffer.h"
+#include "session/reply_lines_end.h"
 #include "session/transfer_record.h"
 
 using kylibcurl::detail::CurrentTransfer;
 using kylibcurl::detail::MakeReplyRoom;
+using kylibcurl::detail::ReplyLinesEnd;
 using kylibcurl::detail::TransferRecord;
 
 namespace {
@@ -36,16 +38,12 @@ bool WithinLineCap(TransferRecord& transfer, size_t n) {
     return true;
 }
 
-curl_slist* LastLine(curl_slist* list) {
-    while (list && list->next) list = list->next;
-    return list;
-}
-
-// curl_slist_append walks from the node it is given to the end: given the tail, it appends at once.
+// curl_slist_append walks from the node it is given to the end: given the tail, it appends at once. The
+// tail of the lines kept before this transfer is where the last transfer noted it.
 bool AppendAtTail(KYLibCurl& session, TransferRecord& transfer, const char* line) {
     if (transfer.linesHead != session.m_respHeaders) {
         transfer.linesHead = session.m_respHeaders;
-        transfer.linesTail = LastLine(session.m_respHeaders);
+        transfer.linesTail = ReplyLinesEnd(session);
     }
     curl_slist* appended = CurlWrapper::gCurlWrapper.Curl_slist_append(transfer.linesTail, line);
     if (!appended) return false;

@@ -19,14 +19,25 @@ CURLcode Install(void* handle, curl_slist* list) {
     return CurlWrapper::gCurlWrapper.Curl_easy_setopt(handle, CURLOPT_HTTPHEADER, static_cast<void*>(list));
 }
 
+// Takes the last line off a list that holds more than the line before it (the one just appended).
+void DropLastLine(curl_slist*& list) {
+    curl_slist** last = &list;
+    while ((*last)->next) last = &(*last)->next;
+    CurlWrapper::gCurlWrapper.Curl_slist_free_all(*last);
+    *last = nullptr;
+}
+
 // Appends one line to a request header list and hands the whole list to the handle. A line that cannot
-// be appended, or that would not go out as one line, leaves the list as it was.
+// be appended, that would not go out as one line, or that the handle does not take (there is none yet)
+// leaves the list as it was: a refused line never goes out with a later request.
 CURLcode AppendAndInstall(void* handle, curl_slist*& list, const char* line) {
     if (!line || !IsOneLine(line)) return CURLE_BAD_FUNCTION_ARGUMENT;
     curl_slist* head = CurlWrapper::gCurlWrapper.Curl_slist_append(list, line);
     if (!head) return CURLE_OUT_OF_MEMORY;
     list = head;
-    return Install(handle, list);
+    const CURLcode res = Install(handle, list);
+    if (res != CURLE_OK) DropLastLine(list);
+    return res;
 }
 
 bool HoldsLine(const curl_slist* list, const char* line) {

@@ -6,6 +6,8 @@
 #include "kylibcurl.h"
 #include "platform/curl_result.h"
 #include "platform/file_objects.h"
+#include "session/caller_read_function.h"
+#include "session/reply_lines_end.h"
 #include "session/shared_connections.h"
 
 using kylibcurl::detail::CurlSucceeded;
@@ -46,6 +48,7 @@ bool KYLibCurl::KYLibCurlInit(const char* contentTypeHdr, bool skipPeerVerify, b
         CurlWrapper::gCurlWrapper.Curl_easy_cleanup(m_curlHandle);
         LeaveSharedConnections(m_curlHandle);
     }
+    kylibcurl::detail::NoteCallerReadFunction(*this, false);
     m_curlHandle = CurlWrapper::gCurlWrapper.Curl_easy_init();
     if (!m_curlHandle) {
         m_dbg.DebugLvl(kTag, -1, "curl_easy_init returned error");
@@ -114,6 +117,7 @@ void KYLibCurl::KYLibCurlDeInit() {
         LeaveSharedConnections(m_curlHandle);
         m_curlHandle = nullptr;
     }
+    kylibcurl::detail::NoteCallerReadFunction(*this, false);
 }
 
 void KYLibCurl::KYLibCurlFreeHttpHeaderList() {
@@ -132,6 +136,7 @@ void KYLibCurl::KYLibCurlFreeHttpHeaderList() {
         m_respData = nullptr;
         m_respSize = 0;
     }
+    kylibcurl::detail::ForgetReplyLinesEnd(*this);
     if (m_respHeaders) {
         CurlWrapper::gCurlWrapper.Curl_slist_free_all(m_respHeaders);
         m_respHeaders = nullptr;
