@@ -52,6 +52,9 @@ class KyCriticalSection {
     // cannot be taken (the system refuses it) gives false, and the caller must not go on as its holder.
     bool enter(bool wait);
     void leave();
+    // In a forked child: a fresh inner lock in place of the inherited one, which a thread that does not
+    // exist there may hold. False when there is no memory for it; the inherited lock then stays.
+    bool renewInChild();
 
   private:
     KyCriticalSectionH* m_cs;
