@@ -7,18 +7,18 @@
 
 namespace {
 
-bool g_initLockTaken = false;  // written by the forking thread only, between prepare and parent/child
-
-// The order is the one the library nests them in: the initialisation lock before the cache lock, and
-// both before the logger's (whose handlers, registered when the logger's library loaded, run after these).
+// The library never holds one of its locks while it waits for the other, but it logs while it holds
+// either: both are taken before the logger's locks, whose handlers, registered when the logger's library
+// loaded, run after these. A blocking enter takes the initialisation lock; its result is not one the lock
+// promises.
 void takeLocksBeforeFork() {
-    g_initLockTaken = KYLibCurlGlobal::m_mutex.enter(true);
+    KYLibCurlGlobal::m_mutex.enter(true);
     g_handlerLock.Lock();
 }
 
 void releaseLocksInParent() {
     g_handlerLock.Unlock();
-    if (g_initLockTaken) KYLibCurlGlobal::m_mutex.leave();
+    KYLibCurlGlobal::m_mutex.leave();
 }
 
 // Both locks are recursive, and a recursive mutex remembers its holder by the kernel's thread id, which
