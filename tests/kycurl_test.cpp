@@ -319,6 +319,7 @@ TEST_F(KycurlTest, UsageErrorsSendNothing) {
         {{"-m", "soon", url}, "soon"},
         {{"-m", "-1", url}, "-1"},
         {{"-H", "NoColon", url}, "NoColon"},
+        {{"-H", "@/nonexistent/headers.txt", url}, "/nonexistent/headers.txt"},
         {{"-X", "GET", "-d", "x", url}, "GET"},
         {{"-X", "HEAD", "-d", "x", url}, "HEAD"},
         {{"--dynamic-tppm", url}, "--client"},
