@@ -54,6 +54,9 @@ class KyCriticalSection {
     void enter(bool wait);
     // Releases the lock; only its holder calls it.
     void leave();
+    // In a forked child: a fresh inner lock in place of the inherited one, which a thread that does not
+    // exist there may hold. False when there is no memory for it; the inherited lock then stays.
+    bool renewInChild();
 
   private:
     KyCriticalSectionH* m_cs;

@@ -1,4 +1,5 @@
 // The debug logger: line layout, level filter, destinations and many writers at once.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -288,6 +289,52 @@ TEST_F(EvDebugTest, UnopenableFileFallsBackToStandardErrorAndKeepsErrno) {
     EXPECT_EQ(parsed.message, "to stderr 1");
     ASSERT_TRUE(parseLine(written[1], &parsed)) << written[1];
     EXPECT_EQ(parsed.message, "to stderr too");
+}
+
+// A FIFO takes lines only while a reader drains it: without a reader, or once the pipe is full, the
+// lines go to standard error and the call returns. Run in a child, whose alarm ends a call that blocks.
+TEST_F(EvDebugTest, FifoThatCannotTakeALineNeverBlocks) {
+    constexpr int kLines = 2000;  // 200-byte lines: several times what a pipe holds
+    const std::string fifo = m_dir.file("fifo");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const std::string padding(150, 'f');
+    for (bool reader : {false, true}) {
+        SCOPED_TRACE(reader ? "a reader that stops reading" : "no reader");
+        const int readEnd = reader ? open(fifo.c_str(), O_RDONLY | O_NONBLOCK) : -1;
+        ASSERT_EQ(readEnd >= 0, reader);
+        const std::string stderrPath = m_dir.file(reader ? "stderr-reader.txt" : "stderr-none.txt");
+        fflush(nullptr);
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            alarm(20);
+            if (!freopen(stderrPath.c_str(), "w", stderr)) _exit(3);
+            EvDebug::SetDestination(fifo);
+            for (int n = 0; n < kLines; ++n) m_log.DebugLvl("Tag", 2, "%d %s", n, padding.c_str());
+            _exit(0);
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFEXITED(status)) << "signal " << WTERMSIG(status);
+        EXPECT_EQ(WEXITSTATUS(status), 0);
+        std::string inFifo;
+        char chunk[4096];
+        for (ssize_t n; readEnd >= 0 && (n = read(readEnd, chunk, sizeof chunk)) > 0;)
+            inFifo.append(chunk, n);
+        if (readEnd >= 0) close(readEnd);
+        std::vector<std::string> written = splitLines(inFifo);
+        const size_t toFifo = written.size();
+        EXPECT_EQ(toFifo > 0, reader);
+        for (const std::string& line : splitLines(ReadFile(stderrPath))) written.push_back(line);
+        std::set<std::string> seen;
+        for (const std::string& line : written) {
+            ParsedLine parsed;
+            ASSERT_TRUE(parseLine(line, &parsed)) << line.substr(0, 100);
+            seen.insert(parsed.message);
+        }
+        EXPECT_EQ(written.size(), static_cast<size_t>(kLines)) << toFifo << " in the FIFO";
+        EXPECT_EQ(seen.size(), static_cast<size_t>(kLines));
+    }
 }
 
 TEST_F(EvDebugTest, WithoutFileSettingLinesGoToStandardError) {

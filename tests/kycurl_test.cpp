@@ -1,6 +1,8 @@
 // kycurl as its users see it: the built binary run against the test server, checked by exit status,
 // standard output, standard error and what reached the server.
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -12,6 +14,7 @@
 #include "support/program_run.h"
 #include "support/read_file.h"
 #include "support/refused_port.h"
+#include "support/scripted_server.h"
 #include "support/test_server.h"
 
 #ifndef KYCURL_PATH
@@ -210,6 +213,7 @@ TEST_F(KycurlTest, UsageErrorsSendNothing) {
         {{"-m", "soon", url}, "soon"},
         {{"-m", "-1", url}, "-1"},
         {{"-H", "NoColon", url}, "NoColon"},
+        {{"-H", "@/nonexistent/headers.txt", url}, "/nonexistent/headers.txt"},
         {{"-X", "GET", "-d", "x", url}, "GET"},
         {{"-X", "HEAD", "-d", "x", url}, "HEAD"},
         {{"--dynamic-tppm", url}, "--client"},
@@ -244,6 +248,16 @@ TEST_F(KycurlTest, CookieJarIsWrittenAndCookieFileRead) {
     RunResult sent = RunKycurl({"-b", dir.file("jar"), server.url("/echo")});
     ASSERT_EQ(sent.exitStatus, 0) << sent.err;
     EXPECT_EQ(server.lastRequest().header("Cookie"), "flavour=oat");
+
+    // Two URLs, the second reply expiring the first one's cookie: the jar is written without it.
+    RunResult expired = RunKycurl({server.url("/cookie/set?gone=soon"), "-b", "none", "-c", dir.file("jar2"),
+                                   server.url("/header?Set-Cookie=gone%3Dsoon%3B%20Path%3D%2F%3B%20expires%"
+                                              "3DThu,%2001%20Jan%201970%2000:00:00%20GMT")});
+    ASSERT_EQ(expired.exitStatus, 0) << expired.err;
+    EXPECT_EQ(server.lastRequest().header("Cookie"), "gone=soon");
+    const std::string jar = ReadFile(dir.file("jar2"));
+    EXPECT_NE(jar.find("# Netscape HTTP Cookie File"), std::string::npos) << jar;
+    EXPECT_EQ(jar.find("gone"), std::string::npos) << jar;
 }
 
 TEST_F(KycurlTest, TraceAppendsToLogInCurrentDirectory) {
@@ -411,6 +425,7 @@ TEST_F(KycurlTest, OptionsReachServerAsCurlSendsThem) {
     kytest::TempDir dir;
     WriteFile(dir.file("lines.txt"), "a=1\r\nb=2\n");
     WriteFile(dir.file("up.txt"), std::string("up\0load\n", 8));
+    WriteFile(dir.file("headers.txt"), "X-A: 1\r\n\r\nX-B: two words\nno colon\nX-Empty;\n");
     struct Case {
         std::vector<std::string> args;
         std::string path;
@@ -481,6 +496,12 @@ TEST_F(KycurlTest, OptionsReachServerAsCurlSendsThem) {
         {{"--http2"}, "/echo", "GET", "", {{"Upgrade", "h2c"}}, ""},
         {{"--http1.1"}, "/echo", "GET", "", {{"Upgrade", "-"}}, ""},
         {{"-u", "a:b"}, "/echo", "GET", "", {{"Authorization", "Basic YTpi"}}, ""},
+        {{"-H", "@" + dir.file("headers.txt")},
+         "/echo",
+         "GET",
+         "",
+         {{"X-A", "1"}, {"X-B", "two words"}, {"X-Empty", ""}, {"no colon", "-"}},
+         ""},
         {{"-H", "X-A: 1", "-H", "Content-Type: text/x", "-d", "z"},
          "/echo",
          "POST",
@@ -574,6 +595,15 @@ TEST_F(KycurlTest, UploadsStreamFromStandardInputAndFormPartsFromFiles) {
     EXPECT_EQ(server.lastRequest().header("Transfer-Encoding"), "chunked");
     EXPECT_EQ(server.lastRequest().body, "piped body");
 
+    // A length declared instead of the chunked coding: the body goes out plain, as long as declared.
+    RunResult declared = RunKycurl(
+        {"-m", "10", "-T", "-", "-H", "Transfer-Encoding:", "-H", "Content-Length: 10", server.url("/in")},
+        {"", "piped body", {}});
+    ASSERT_EQ(declared.exitStatus, 0) << declared.err;
+    EXPECT_EQ(server.lastRequest().header("Content-Length"), "10");
+    EXPECT_FALSE(server.lastRequest().hasHeader("Transfer-Encoding"));
+    EXPECT_EQ(server.lastRequest().body, "piped body");
+
     kytest::TempDir dir;
     WriteFile(dir.file("a.txt"), "file\r\ncontent");
     RunResult form =
@@ -650,6 +680,10 @@ TEST_F(KycurlTest, OutputOptionsWriteWhatCurlWrites) {
          "",
          ""},
         {{"-w", "@fmt", server.url("/bytes/1")}, "a[200]", "", ""},
+        {{"-w", "%{num_connects} %{local_ip}|", server.url("/bytes/1"), server.url("/bytes/2")},
+         "a1 127.0.0.1|ab0 127.0.0.1|",
+         "",
+         ""},
         {{"-sw", "%{http_code} %{exitcode}", refusing.url()}, "000 7", "", ""},
     };
     WriteFile(dir.file("fmt"), "[%{http_code}]");
@@ -671,6 +705,15 @@ TEST_F(KycurlTest, SeveralUrlsShareOneConnection) {
     EXPECT_EQ(r.out.substr(0, 3), "aab");
     EXPECT_EQ(server.requestCount(), 3u);
     EXPECT_EQ(server.connectionCount(), 1u);
+    kytest::TempDir dir;
+    RunResult ports = RunKycurl({"-o", dir.file("1"), "-o", dir.file("2"), "-w", "%{local_port}\\n",
+                                 server.url("/bytes/1"), server.url("/bytes/2")});
+    ASSERT_EQ(ports.exitStatus, 0) << ports.err;
+    const size_t lineEnd = ports.out.find('\n');
+    ASSERT_NE(lineEnd, std::string::npos) << ports.out;
+    const std::string port = ports.out.substr(0, lineEnd);
+    EXPECT_GT(std::atoi(port.c_str()), 0) << ports.out;
+    EXPECT_EQ(ports.out, port + "\n" + port + "\n");
     // The exit status is the last URL's, as in curl.
     const kytest::RefusedPort refusing;
     const std::string refused = refusing.url();
@@ -685,6 +728,9 @@ TEST_F(KycurlTest, FailuresExitWithCurlsStatusNamingTheStatus) {
     const kytest::RefusedPort refusing;
     const std::string refused = refusing.url();
     std::string unresolvable = "http://" + std::string(70, 'a') + ".invalid/";
+    // libcurl's brotli decoder rejects this stream without a message of its own.
+    const kytest::ScriptedServer brokenBrotli({kytest::ScriptedAnswer::Send(
+        kytest::ReplyWithHeaders("Content-Encoding: br\r\n", std::string(4, '\xff')))});
     struct Case {
         std::vector<std::string> args;
         int exit;
@@ -712,6 +758,11 @@ TEST_F(KycurlTest, FailuresExitWithCurlsStatusNamingTheStatus) {
         {{"-F", "f=@" + dir.file("absent"), server.url("/")}, 26, "absent"},
         {{"-d", "@" + dir.file("absent"), server.url("/")}, 26, "absent"},
         {{"--bogus", server.url("/")}, 2, "--bogus"},
+        {{"--compressed", server.url("/header?Content-Encoding=gzip")}, 61, "unencoding"},
+        {{"--compressed", brokenBrotli.url()}, 61, "bad HTTP Content or Transfer-Encoding"},
+        {{"--compressed", server.url("/header?Content-Encoding=gzip,gzip,gzip,gzip,gzip,gzip")},
+         61,
+         "more than 5 content encodings"},
     };
     for (const Case& c : cases) {
         RunResult r = RunKycurl(c.args);
@@ -762,6 +813,35 @@ TEST_F(KycurlTest, LargeBodyStreamsInFlatMemory) {
 #if !KYTEST_SANITIZED
     EXPECT_LT(r.peakResidentKiB, 32 * 1024);
 #endif
+}
+
+// A body read from a file is held in memory once, not once per copy made while it is read and handed on.
+TEST_F(KycurlTest, BodyFromAFileIsHeldOnce) {
+    kytest::TempDir dir;
+    const size_t size = size_t{48} * 1024 * 1024;
+    const std::string line = "0123456789abcdefghijklmnopqrstuvwxyz0123456789abcdefghijklmnopqrstuvwxyz\n";
+    {
+        std::ofstream file(dir.file("body"), std::ios::binary);
+        for (size_t written = 0; written < size; written += line.size()) file << line;
+    }
+    const size_t lines = (size + line.size() - 1) / line.size();
+    RunResult tiny = RunKycurl({"-s", "-o", "/dev/null", "-d", "x", server.url("/in")});
+    ASSERT_EQ(tiny.exitStatus, 0) << tiny.err;
+    const struct {
+        const char* option;
+        size_t sent;
+    } cases[] = {{"-d", lines * (line.size() - 1)}, {"--data-binary", lines * line.size()}};
+    for (const auto& c : cases) {
+        RunResult r =
+            RunKycurl({"-s", "-o", "/dev/null", c.option, "@" + dir.file("body"), server.url("/in")});
+        ASSERT_EQ(r.exitStatus, 0) << c.option << ": " << r.err;
+        EXPECT_EQ(server.lastRequest().body.size(), c.sent) << c.option;
+        server.clearRequests();
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+        EXPECT_LT(r.peakResidentKiB - tiny.peakResidentKiB, static_cast<long>(c.sent / 1024 * 5 / 4))
+            << c.option;
+#endif
+    }
 }
 
 TEST_F(KycurlTest, VerboseAndTracesShowTheExchange) {

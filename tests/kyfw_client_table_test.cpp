@@ -139,22 +139,37 @@ TEST_F(KyFwClientTable, ParsesEntriesAndReportsMalformedLinesOnce) {
     }
 }
 
+// Whatever stands at the path, the table is read without waiting and within bounds, or refused with one
+// line; the routes then answer as without a table.
 TEST_F(KyFwClientTable, UnreadableFileIsReportedOnceAndGivesAnEmptyTable) {
-    std::string missing = testing::TempDir() + "kyfw_no_such_table_" + std::to_string(getpid());
-    EXPECT_EQ(loadTable(missing.c_str()),
-              "kyfw: cannot read client table " + missing + ": No such file or directory\n");
-
+    const std::string base = testing::TempDir() + "kyfw_unreadable_" + std::to_string(getpid());
+    const std::string missing = base + "_missing";
     // Root reads any file, so a directory stands in for a file that cannot be read.
-    std::string directory = testing::TempDir() + "kyfw_table_dir_" + std::to_string(getpid());
+    const std::string directory = base + "_dir";
     ASSERT_EQ(mkdir(directory.c_str(), 0700), 0);
-    EXPECT_EQ(loadTable(directory.c_str()),
-              "kyfw: cannot read client table " + directory + ": Is a directory\n");
+    const std::string fifo = base + "_fifo";  // no writer: a blocking open would wait for ever
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    std::string huge = std::string("far tunnel 127.0.0.9\n") + std::string((1 << 20) + 1, '#');
+    const std::string large = writeTable("large", huge);
+    const struct {
+        std::string path;
+        std::string reason;
+    } cases[] = {
+        {missing, "No such file or directory"}, {directory, "Is a directory"}, {fifo, "not a regular file"},
+        {"/dev/zero", "not a regular file"},  // endless: reading it would exhaust memory
+        {large, "larger than 1048576 bytes"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(loadTable(c.path.c_str()),
+                  "kyfw: cannot read client table " + c.path + ": " + c.reason + "\n");
+        Route route = Route::Tunnel;
+        std::string target;
+        EXPECT_FALSE(kyfw::lookupRoute("", route, target)) << c.path;
+        EXPECT_EQ(route, Route::Direct) << c.path;
+        EXPECT_FALSE(kyfw::lookupRoute("far", route, target)) << c.path;
+    }
     rmdir(directory.c_str());
-
-    Route route = Route::Tunnel;
-    std::string target;
-    EXPECT_FALSE(kyfw::lookupRoute("", route, target));
-    EXPECT_EQ(route, Route::Direct);
+    unlink(fifo.c_str());
 }
 
 TEST_F(KyFwClientTable, UnsetOrEmptyVariableMeansAnEmptyTableWithoutMessage) {

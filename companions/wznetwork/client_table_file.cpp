@@ -1,5 +1,9 @@
 #include "client_table_file.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -16,24 +20,55 @@ struct LineFree {
     void operator()(char* line) const { free(line); }
 };
 
-void reportUnreadable(const std::string& path, int error) {
-    fprintf(stderr, "kyfw: cannot read client table %s: %s\n", path.c_str(), strerror(error));
+// A table is a short text file; anything larger is no table this client reads.
+constexpr off_t kTableSizeLimit = 1 << 20;
+
+void reportUnreadable(const std::string& path, const std::string& reason) {
+    fprintf(stderr, "kyfw: cannot read client table %s: %s\n", path.c_str(), reason.c_str());
+}
+
+// The table's file, open for reading, or null after one report. The open itself never waits (a FIFO
+// without a writer), and only a regular file of a sane size is read: a FIFO, a device such as /dev/zero
+// or a huge file would block the first routed request or read until memory runs out.
+FILE* openTable(const std::string& path) {
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        reportUnreadable(path, strerror(errno));
+        return nullptr;
+    }
+    struct stat info {};
+    std::string problem;
+    if (fstat(fd, &info) != 0) {
+        problem = strerror(errno);
+    } else if (S_ISDIR(info.st_mode)) {
+        problem = strerror(EISDIR);
+    } else if (!S_ISREG(info.st_mode)) {
+        problem = "not a regular file";
+    } else if (info.st_size > kTableSizeLimit) {
+        problem = "larger than " + std::to_string(kTableSizeLimit) + " bytes";
+    }
+    FILE* file = problem.empty() ? fdopen(fd, "r") : nullptr;
+    if (file) return file;
+    if (problem.empty()) problem = strerror(errno);
+    close(fd);
+    reportUnreadable(path, problem);
+    return nullptr;
 }
 
 }  // namespace
 
 ClientMap readClientTableFile(const std::string& path) {
-    std::unique_ptr<FILE, FileCloser> file(fopen(path.c_str(), "re"));
-    if (!file) {
-        reportUnreadable(path, errno);
-        return {};
-    }
+    std::unique_ptr<FILE, FileCloser> file(openTable(path));
+    if (!file) return {};
     ClientMap table;
     char* raw = nullptr;
     size_t capacity = 0;
     size_t lineNumber = 0;
+    off_t total = 0;  // a file that grows while it is read stays bounded as well
     ssize_t length;
     while ((length = getline(&raw, &capacity, file.get())) >= 0) {
+        total += length;
+        if (total > kTableSizeLimit) break;
         ++lineNumber;
         ClientLine line = parseClientLine(std::string(raw, static_cast<size_t>(length)));
         if (line.kind == LineKind::Malformed) {
@@ -45,8 +80,12 @@ ClientMap readClientTableFile(const std::string& path) {
     }
     int readError = errno;
     std::unique_ptr<char, LineFree> owned(raw);
+    if (total > kTableSizeLimit) {
+        reportUnreadable(path, "larger than " + std::to_string(kTableSizeLimit) + " bytes");
+        return {};
+    }
     if (ferror(file.get())) {
-        reportUnreadable(path, readError);
+        reportUnreadable(path, strerror(readError));
         return {};
     }
     return table;

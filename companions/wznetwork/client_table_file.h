@@ -12,8 +12,8 @@ namespace kyfw {
 using ClientMap = std::map<std::string, ClientEntry>;
 
 // The entries of the file at path; a later line for the same host replaces an earlier one. A malformed
-// line is reported with its line number and skipped; a file that cannot be read is reported and gives
-// an empty table.
+// line is reported with its line number and skipped; a file that cannot be read, or is no regular file of
+// at most 1 MiB (a FIFO, a device), is reported and gives an empty table.
 ClientMap readClientTableFile(const std::string& path);
 
 }  // namespace kyfw

@@ -4,6 +4,7 @@
 #include "EvDebug.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -11,6 +12,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <ctime>
+#include <mutex>
 
 #include "evdebug_settings.h"
 #include "platform/write_all.h"
@@ -22,18 +24,88 @@ namespace {
 
 constexpr char kHexDigits[] = "0123456789abcdef";
 
+// Local time comes from an offset to UTC looked up at most once per quarter hour (zone transitions fall on
+// quarter hours of UTC), not from localtime_r for every line: a process forked while another thread was
+// inside the C library's time-zone code inherits that code's lock held, and a child that called
+// localtime_r would wait for ever. The logger's own lookups run under g_clockMutex, which is held across
+// fork() with the offset brought up to date, so a child finds the lock free and its first lines need no
+// lookup.
+constexpr time_t kOffsetPeriod = 15 * 60;
+
+std::mutex g_clockMutex;
+time_t g_offsetPeriod = -1;  // the quarter hour g_offset was looked up for; guarded by g_clockMutex
+long g_offset = 0;           // seconds east of UTC
+
+long offsetFromUtcLocked(time_t now) {
+    const time_t period = now / kOffsetPeriod;
+    if (period == g_offsetPeriod) return g_offset;
+    tm local{};
+    g_offset = localtime_r(&now, &local) ? local.tm_gmtoff : 0;
+    g_offsetPeriod = period;
+    return g_offset;
+}
+
+long offsetFromUtc(time_t now) {
+    const std::lock_guard<std::mutex> hold(g_clockMutex);
+    return offsetFromUtcLocked(now);
+}
+
+struct CivilDate {
+    long year;
+    unsigned month, day;
+};
+
+// The proleptic Gregorian date of a count of days since 1970-01-01.
+CivilDate civilFromDays(long days) {
+    days += 719468;
+    const long era = (days >= 0 ? days : days - 146096) / 146097;
+    const auto dayOfEra = static_cast<unsigned long>(days - era * 146097);
+    const unsigned long yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+    const unsigned long dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+    const unsigned long shiftedMonth = (5 * dayOfYear + 2) / 153;  // March is 0
+    CivilDate date;
+    date.day = static_cast<unsigned>(dayOfYear - (153 * shiftedMonth + 2) / 5 + 1);
+    date.month = static_cast<unsigned>(shiftedMonth < 10 ? shiftedMonth + 3 : shiftedMonth - 9);
+    date.year = static_cast<long>(yearOfEra) + era * 400 + (date.month <= 2 ? 1 : 0);
+    return date;
+}
+
 // Local time with milliseconds, then the thread: "YYYY-MM-DD HH:MM:SS.mmm <thread-id>".
 void appendTimeAndThread(std::string& line) {
+    constexpr long kDay = 24 * 60 * 60;
     timespec now{};
     clock_gettime(CLOCK_REALTIME, &now);
-    tm local{};
-    localtime_r(&now.tv_sec, &local);
-    char text[64];
-    size_t length = std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
-    std::snprintf(text + length, sizeof text - length, ".%03ld %ld", now.tv_nsec / 1000000,
-                  static_cast<long>(syscall(SYS_gettid)));
+    const long local = static_cast<long>(now.tv_sec) + offsetFromUtc(now.tv_sec);
+    const long days = local >= 0 ? local / kDay : (local - kDay + 1) / kDay;
+    const long secondOfDay = local - days * kDay;
+    const CivilDate date = civilFromDays(days);
+    char text[96];
+    std::snprintf(text, sizeof text, "%04ld-%02u-%02u %02ld:%02ld:%02ld.%03ld %ld", date.year, date.month,
+                  date.day, secondOfDay / 3600, secondOfDay / 60 % 60, secondOfDay % 60,
+                  now.tv_nsec / 1000000, static_cast<long>(syscall(SYS_gettid)));
     line += text;
 }
+
+// Every lock a logging thread can hold is held across fork(): a child never inherits one held by a
+// thread it lacks. The handlers are registered while the library loads, before those of the libraries
+// that log through it, so that its locks are taken last and released first.
+void takeLocksBeforeFork() {
+    EvDebugSettings::instance().lockForFork();
+    g_clockMutex.lock();
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    offsetFromUtcLocked(now.tv_sec);
+}
+
+void releaseLocksAfterFork() {
+    g_clockMutex.unlock();
+    EvDebugSettings::instance().unlockAfterFork();
+}
+
+struct ForkHandlers {
+    ForkHandlers() { pthread_atfork(takeLocksBeforeFork, releaseLocksAfterFork, releaseLocksAfterFork); }
+};
+const ForkHandlers g_forkHandlers;
 
 bool isControl(unsigned char byte) { return byte < 0x20 || byte == 0x7F; }
 
@@ -93,9 +165,11 @@ std::string composeLine(const char* tag, const char* level, const std::string& m
 }
 
 // A file that cannot take the line must not cost the line or break the program: it goes to standard error.
+// The destination is opened without waiting, so a FIFO without a reader (or one whose reader stalls) is a
+// destination that cannot take the line rather than a logger that blocks for ever.
 void emitTo(const std::string& path, const std::string& line) {
     if (!path.empty()) {
-        int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+        int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0600);
         if (fd >= 0) {
             const bool written = kylibcurl::detail::WriteAll(fd, line.data(), line.size());
             close(fd);

@@ -19,6 +19,9 @@ class EvDebugSettings {
     void setDestination(const std::string& path);
     int level() const { return m_level.load(std::memory_order_relaxed); }
     void setLevel(int level) { m_level.store(level, std::memory_order_relaxed); }
+    // Held across fork() by the logger's fork handlers, so that a child finds the destination unlocked.
+    void lockForFork() { m_mutex.lock(); }
+    void unlockAfterFork() { m_mutex.unlock(); }
 
   private:
     EvDebugSettings();

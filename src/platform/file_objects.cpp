@@ -1,6 +1,7 @@
 #include "platform/file_objects.h"
 
 #include "kylibcurl.h"
+#include "platform/fork_handlers.h"
 
 bool KYLibCurlGlobal::m_global_init = false;
 int KYLibCurlGlobal::refCounter = 0;
@@ -9,3 +10,13 @@ int KYLibCurlGlobal::refCounter = 0;
 KyCriticalSection KYLibCurlGlobal::m_mutex;
 FXCriticalSection g_handlerLock;
 EvDebug m_dbg(nullptr);
+
+namespace {
+
+// After the locks it guards: the handlers use both.
+struct ForkHandlerRegistration {
+    ForkHandlerRegistration() { kylibcurl::detail::RegisterForkHandlers(); }
+};
+const ForkHandlerRegistration g_forkHandlerRegistration;
+
+}  // namespace

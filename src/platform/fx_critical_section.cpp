@@ -1,6 +1,7 @@
 #include "platform/fx_critical_section.h"
 
 #include <boost/interprocess/exceptions.hpp>
+#include <new>
 
 bool FXCriticalSection::TryLock() {
     bool taken = false;
@@ -38,4 +39,18 @@ void FXCriticalSection::NoteTaken() {
     m_holder.store(pthread_self(), std::memory_order_relaxed);
     ++m_depth;
     SetLockOwner();
+}
+
+// The inherited mutex is neither unlocked nor destroyed: both are undefined for a mutex that the child's
+// thread, with its new kernel thread id, does not hold. A fresh one is built over it; should that fail,
+// the inherited one stays.
+void FXCriticalSection::RenewInChild() {
+    try {
+        new (&m_recursiveMutex) boost::interprocess::interprocess_recursive_mutex();
+    } catch (const boost::interprocess::interprocess_exception&) {
+        return;
+    }
+    m_holder.store(pthread_t(), std::memory_order_relaxed);
+    m_depth = 0;
+    ClearLockOwner();
 }

@@ -22,6 +22,9 @@ class FXCriticalSection : public FXLockableResource {
     // Releases one take by the calling thread. An Unlock by a thread that does not hold the lock only
     // clears the owner: it never reaches the mutex, whose release by a non-holder is an error.
     void Unlock() override;
+    // In a forked child, where only the forking thread lives: the lock free, as freshly built, whoever held
+    // it in the parent. Only fork handlers call it, while no other thread runs.
+    void RenewInChild();
 
   private:
     void NoteTaken();

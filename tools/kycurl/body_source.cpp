@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 #include "kylibcurl.h"
 
@@ -14,10 +15,10 @@ void BodySource::FileCloser::operator()(FILE* file) const {
     if (file && file != stdin) fclose(file);
 }
 
-void BodySource::AddText(const std::string& text) {
+void BodySource::AddText(std::string text) {
     Segment segment;
-    segment.text = text;
     m_size += text.size();
+    segment.text = std::move(text);
     m_segments.push_back(std::move(segment));
 }
 

@@ -17,7 +17,8 @@ namespace kycurl {
 
 class BodySource {
   public:
-    void AddText(const std::string& text);
+    // Takes the text over: pass it with std::move when the caller needs it no more.
+    void AddText(std::string text);
     // Opens the file now; "-" is standard input, whose size is unknown. False with a message in error.
     bool AddFile(const std::string& path, std::string& error);
 

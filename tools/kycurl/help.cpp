@@ -49,7 +49,7 @@ constexpr const char* kWriteOutTopic =
     "Variables, %{name}:\n"
     "  http_code  time_total  time_connect  time_starttransfer  size_download\n"
     "  speed_download  url_effective  content_type  remote_ip  remote_port\n"
-    "  num_redirects  exitcode  errormsg\n"
+    "  local_ip  local_port  num_connects  num_redirects  exitcode  errormsg\n"
     "  tunnel_url     the URL a routed request really went to (empty otherwise)\n"
     "Times are seconds with six decimals; sizes bytes; speed bytes per second.\n";
 

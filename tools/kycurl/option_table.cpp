@@ -2,12 +2,15 @@
 
 #include <strings.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <iterator>
+
+#include "request_body.h"
 
 namespace kycurl {
 
@@ -63,12 +66,27 @@ bool ApplyMethod(Options& o, const std::string& v, std::string& error) {
     return true;
 }
 
-bool ApplyHeader(Options& o, const std::string& v, std::string& error) {
-    if (v.find_first_of(":;") == std::string::npos) {
-        error = "header '" + v + "' has no ':' (use -H 'Name: value')";
+bool AddHeaderLine(Options& o, const std::string& line, std::string& error) {
+    if (line.find_first_of(":;") == std::string::npos) {
+        error = "header '" + line + "' has no ':' (use -H 'Name: value')";
         return false;
     }
-    o.headers.push_back(v);
+    o.headers.push_back(line);
+    return true;
+}
+
+// "@file" reads the header lines from the file ("@-": standard input), one a line, as curl does: empty
+// lines are passed over, and so is a line without ':' or ';', which libcurl would not send.
+bool ApplyHeader(Options& o, const std::string& v, std::string& error) {
+    if (v.empty() || v[0] != '@') return AddHeaderLine(o, v, error);
+    std::string text;
+    if (!ReadInput(v.substr(1), text, error)) return false;
+    for (size_t start = 0; start < text.size();) {
+        const size_t end = std::min(text.find_first_of("\r\n", start), text.size());
+        const std::string line = text.substr(start, end - start);
+        if (line.find_first_of(":;") != std::string::npos) o.headers.push_back(line);
+        start = end + 1;
+    }
     return true;
 }
 
@@ -196,7 +214,8 @@ constexpr const char* kMisc = "misc";
 
 const OptionSpec kOptions[] = {
     {'X', "request", "<method>", kHttp, true, "GET, POST, PUT, DELETE, HEAD or PATCH", ApplyMethod},
-    {'H', "header", "<header>", kHttp, true, "Request header line 'Name: value' (repeatable)", ApplyHeader},
+    {'H', "header", "<header>", kHttp, true, "Header 'Name: value', @file: lines (repeatable)",
+     ApplyHeader},
     {'u', "user", "<user:password>", kHttp, true, "Server user and password", ApplyUser},
     {'A', "user-agent", "<name>", kHttp, false, "User-Agent to send (default kycurl/<version>)",
      ApplyUserAgent},

@@ -14,6 +14,10 @@ namespace kycurl {
 // each flavour says. False with a message in error when an input cannot be read.
 bool BuildData(const std::vector<DataItem>& items, std::string& body, std::string& error);
 
+// Appends the whole content of the file at path ("-": standard input) to out. False with a message in
+// error when it cannot be read.
+bool ReadInput(const std::string& path, std::string& out, std::string& error);
+
 // The URL with query appended after '?' (or '&' when its last path segment already has a query).
 std::string AppendQuery(const std::string& url, const std::string& query);
 

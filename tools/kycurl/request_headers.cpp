@@ -2,6 +2,9 @@
 
 #include <strings.h>
 
+#include <cerrno>
+#include <cstdlib>
+
 namespace kycurl {
 
 namespace {
@@ -21,6 +24,22 @@ bool HasHeader(const std::vector<std::string>& lines, const char* name) {
 }
 
 }  // namespace
+
+bool GivenContentLength(const std::vector<std::string>& lines, long& length) {
+    for (const std::string& line : lines) {
+        const size_t colon = line.find(':');
+        if (colon == std::string::npos || strcasecmp(HeaderName(line).c_str(), "Content-Length") != 0)
+            continue;
+        const char* value = line.c_str() + colon + 1;
+        char* end = nullptr;
+        errno = 0;
+        const long parsed = std::strtol(value, &end, 10);
+        if (end == value || errno != 0 || parsed < 0) continue;
+        length = parsed;
+        return true;
+    }
+    return false;
+}
 
 std::vector<std::string> RequestHeaderLines(const std::vector<std::string>& given, const BodyShape& body) {
     std::vector<std::string> lines = given;

@@ -18,6 +18,9 @@ struct BodyShape {
     uint64_t size = 0;
 };
 
+// The length a -H "Content-Length: N" line declares; false when no such line gives a number.
+bool GivenContentLength(const std::vector<std::string>& lines, long& length);
+
 std::vector<std::string> RequestHeaderLines(const std::vector<std::string>& given, const BodyShape& body);
 
 }  // namespace kycurl

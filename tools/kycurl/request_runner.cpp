@@ -1,5 +1,6 @@
 #include "request_runner.h"
 
+#include <strings.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -9,6 +10,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <utility>
 
 #include "body_source.h"
 #include "exchange_trace.h"
@@ -59,6 +61,14 @@ bool CheckUrl(const std::string& url, std::string& error) {
     return false;
 }
 
+bool HasContentEncoding(const KYLibCurl& session) {
+    constexpr char kName[] = "Content-Encoding:";
+    for (const curl_slist* line = session.m_respHeaders; line; line = line->next) {
+        if (strncasecmp(line->data, kName, sizeof kName - 1) == 0) return true;
+    }
+    return false;
+}
+
 struct StreamCloser {
     void operator()(FILE* file) const {
         if (file && file != stdout && file != stderr) fclose(file);
@@ -91,7 +101,8 @@ class CommandRunner {
     int Prepare() {
         std::string error;
         if (!BuildData(m_o.data, m_data, error)) return Fail(CURLE_READ_ERROR, error);
-        if (!m_o.dataAsQuery && m_o.hasData()) m_dataBody.AddText(m_data);
+        // The body is held once: the data is either the body or the query of -G, never both.
+        if (!m_o.dataAsQuery && m_o.hasData()) m_dataBody.AddText(std::move(m_data));
         if (!m_o.formParts.empty() && !BuildMultipart(m_o.formParts, m_formBody, m_formContentType, error)) {
             return Fail(CURLE_READ_ERROR, error);
         }
@@ -189,8 +200,8 @@ class CommandRunner {
         m_session.m_errorBuf[0] = '\0';
         m_session.m_httpRespCode = 0;
         bool succeeded = Send(job, body, client);
-        Outcome outcome =
-            JudgeTransfer({succeeded, m_session.m_httpRespCode, ErrorText(m_session), client != nullptr});
+        Outcome outcome = JudgeTransfer({succeeded, m_session.m_httpRespCode, ErrorText(m_session),
+                                         client != nullptr, m_o.compressed && HasContentEncoding(m_session)});
         bool written = m_writer.Finish(outcome.exitCode == CURLE_OK);
         if (!written) return {CURLE_WRITE_ERROR, m_writer.error(), false};
         if (body && body->failed()) return {CURLE_READ_ERROR, body->error(), false};
@@ -217,7 +228,8 @@ class CommandRunner {
         return true;
     }
 
-    // A body of one text goes to the library as a buffer; any other is read through the read callback.
+    // A body of one text goes to the library as a buffer; any other is read through the read callback,
+    // as long as a -H Content-Length line declares, else the body's own length.
     // In chunked mode the library leaves the body options alone: a method other than POST then needs
     // libcurl's upload switch to send one.
     bool Send(const UrlJob& job, const BodySource* body, const char* client) {
@@ -236,7 +248,9 @@ class CommandRunner {
             data = body->onlyText()->data();
             length = body->onlyText()->size();
         } else if (body) {
-            length = static_cast<size_t>(body->size());
+            long declared = static_cast<long>(body->size());
+            GivenContentLength(m_o.headers, declared);
+            length = static_cast<size_t>(declared);
         }
         bool sent = m_session.KYLibCurlSendHttpReq2(job.method, job.requestUrl.c_str(), data, length, false,
                                                     client, m_o.dynamicTppm);

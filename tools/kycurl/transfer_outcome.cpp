@@ -49,6 +49,7 @@ const ErrorText kErrorTexts[] = {
     {"Protocol \"", false, CURLE_UNSUPPORTED_PROTOCOL},
     {"Unrecognized content encoding", false, CURLE_BAD_CONTENT_ENCODING},
     {"Error while processing content unencoding", false, CURLE_BAD_CONTENT_ENCODING},
+    {"Reject response due to more than", false, CURLE_BAD_CONTENT_ENCODING},
     {"Weird server reply", false, CURLE_WEIRD_SERVER_REPLY},
     {"Unsupported HTTP", false, CURLE_UNSUPPORTED_PROTOCOL},
 };
@@ -58,11 +59,20 @@ bool Matches(const ErrorText& entry, const std::string& text) {
     return text.compare(0, strlen(entry.text), entry.text) == 0;
 }
 
+// libcurl writes its plain description of a result when it has nothing more to say.
+int CodeForDescription(const std::string& text) {
+    for (int code = 1; code < CURL_LAST; ++code) {
+        if (text == curl_easy_strerror(static_cast<CURLcode>(code))) return code;
+    }
+    return CURLE_OK;
+}
+
 // The pseudo status decides when the text is not one of the known ones.
 int CodeForText(const std::string& text, long status) {
     for (const ErrorText& entry : kErrorTexts) {
         if (Matches(entry, text)) return entry.code;
     }
+    if (int code = CodeForDescription(text)) return code;
     if (status == HTTP_RESP_TIMED_OUT) return CURLE_OPERATION_TIMEDOUT;
     if (status == HTTP_RESP_CONNECT_FAILED) return CURLE_RECV_ERROR;
     return CURLE_UNSUPPORTED_PROTOCOL;
@@ -76,6 +86,13 @@ Outcome JudgeTransfer(const TransferFacts& facts) {
     Outcome outcome;
     if (facts.succeeded) {
         outcome.transferred = true;
+        return outcome;
+    }
+    // The library fails a reply of status 200-299 only for its transfer's result; without a message, on a
+    // reply being decoded, that is a decoder that gave up without a word (a broken brotli stream).
+    if (facts.errorText.empty() && facts.decodedReply && facts.status >= 200 && facts.status <= 299) {
+        outcome.exitCode = CURLE_BAD_CONTENT_ENCODING;
+        outcome.reason = curl_easy_strerror(CURLE_BAD_CONTENT_ENCODING);
         return outcome;
     }
     // A complete reply whose status lies outside 200-299: the library calls it a failure, curl does not.

@@ -13,6 +13,7 @@ struct TransferFacts {
     long status = 0;         // the session's status after the call (601/602 included); 0 when none
     std::string errorText;   // libcurl's error buffer after the call; empty when it wrote none
     bool routed = false;
+    bool decodedReply = false;  // a Content-Encoding reply that libcurl was asked to decode (--compressed)
 };
 
 struct Outcome {

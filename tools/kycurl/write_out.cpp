@@ -67,6 +67,9 @@ const struct {
     {"remote_ip", Text, CURLINFO_PRIMARY_IP},
     {"remote_port", Long, CURLINFO_PRIMARY_PORT},
     {"num_redirects", Long, CURLINFO_REDIRECT_COUNT},
+    {"num_connects", Long, CURLINFO_NUM_CONNECTS},
+    {"local_ip", Text, CURLINFO_LOCAL_IP},
+    {"local_port", Long, CURLINFO_LOCAL_PORT},
 };
 
 bool Variable(const std::string& name, CURL* handle, const WriteOutFacts& facts, std::string& out) {
