@@ -219,7 +219,7 @@ TEST_F(TunnelGiveBack, PortsComeInTurnFromTheRangeAndStayUnusedForTheirQuarantin
     EXPECT_EQ(OpenTunnel("*range-4*0*0", 80), ports[1]);
 }
 
-TEST(TunnelLimitsFromEnvironment, EachTunnelVariableSetsItsLimitAndABadValueKeepsTheDefault) {
+TEST(TunnelLimitsFromEnvironment, EachNewVariableSetsItsLimitAndABadValueKeepsTheDefault) {
     const kyfw::RelayLimits defaults;
     struct Row {
         const char* variable;
@@ -237,6 +237,8 @@ TEST(TunnelLimitsFromEnvironment, EachTunnelVariableSetsItsLimitAndABadValueKeep
         {"KYFW_PORT_QUARANTINE_MS", "0", &kyfw::RelayLimits::portQuarantineMs, 0, false},
         {"KYFW_PORT_QUARANTINE_MS", "-1", &kyfw::RelayLimits::portQuarantineMs, defaults.portQuarantineMs,
          true},
+        {"KYFW_SPLICE", "0", &kyfw::RelayLimits::splice, 0, false},
+        {"KYFW_SPLICE", "2", &kyfw::RelayLimits::splice, defaults.splice, true},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(testing::Message() << row.variable << "=" << row.value);

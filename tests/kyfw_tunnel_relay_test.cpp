@@ -80,10 +80,24 @@ TEST_F(KyFwTunnelRelay, AnEndRightBehindTheLastBytesIsPassedOn) {
     }
 }
 
+// Through a tunnel and back, whether the relay splices its bytes or copies them.
+void TransferSixteenMebibytes(const char* host);
+
 TEST_F(KyFwTunnelRelay, TransfersSixteenMebibytesIntact) {
+    for (long splice : {1L, 0L}) {
+        SCOPED_TRACE(splice ? "spliced" : "copied");
+        kyfw::RelayLimits limits;
+        limits.splice = splice;
+        kyfw::setRelayLimits(limits);
+        TransferSixteenMebibytes(splice ? "bulk-spliced" : "bulk-copied");
+    }
+    kyfw::setRelayLimits(kyfw::RelayLimits());
+}
+
+void TransferSixteenMebibytes(const char* host) {
     EchoServer echo;
-    kyfw::setRoute("bulk", kyfw::Route::Tunnel);
-    int port = openTunnel("bulk", echo.port());
+    kyfw::setRoute(host, kyfw::Route::Tunnel);
+    int port = openTunnel(host, echo.port());
     Socket client = ConnectTo(port);
     ASSERT_GE(client.fd(), 0);
 

@@ -20,8 +20,13 @@ bool isFailure(RelayFlow::State state) {
 
 }  // namespace
 
-RelayConnection::RelayConnection(uint64_t tunnelId, BufferPool& pool, RelayClock::time_point now)
-    : m_tunnelId(tunnelId), m_createdAt(now), m_activeAt(now), m_toTarget(pool), m_toClient(pool) {}
+RelayConnection::RelayConnection(uint64_t tunnelId, BufferPool& pool, PipePool* pipes,
+                                 RelayClock::time_point now)
+    : m_tunnelId(tunnelId),
+      m_createdAt(now),
+      m_activeAt(now),
+      m_toTarget(pool, pipes),
+      m_toClient(pool, pipes) {}
 
 RelayConnection::Connect RelayConnection::connectTarget(const SocketAddress& target) {
     UniqueFd socketFd(socket(target.storage.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));

@@ -23,7 +23,8 @@ class RelayConnection {
     enum class Outcome { Open, Finished, Failed };
     enum class Connect { Started, Connected, NoDescriptor, Failed };
 
-    RelayConnection(uint64_t tunnelId, BufferPool& pool, RelayClock::time_point now);
+    // pipes: null when every byte is to be copied.
+    RelayConnection(uint64_t tunnelId, BufferPool& pool, PipePool* pipes, RelayClock::time_point now);
 
     // Takes the accepted socket; done once the connection's memory was had, so a failed allocation leaves
     // the socket with the caller.

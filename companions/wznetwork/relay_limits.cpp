@@ -42,6 +42,7 @@ RelayLimits limitsFromEnvironment() {
     readLimit("KYFW_TUNNEL_IDLE_MS", kLongestTimeoutMs, limits.tunnelIdleMs);
     readLimit("KYFW_MAX_TUNNELS", kMostTunnels, limits.maxTunnels);
     readLimit("KYFW_PORT_QUARANTINE_MS", kLongestTimeoutMs, limits.portQuarantineMs);
+    readLimit("KYFW_SPLICE", 1, limits.splice);
     return limits;
 }
 

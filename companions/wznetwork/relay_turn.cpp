@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <fcntl.h>
+#include <signal.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -75,6 +76,13 @@ void* TunnelRelay::threadMain(void* relay) {
 }
 
 void TunnelRelay::run() {
+    // Splicing into a socket whose peer has gone raises SIGPIPE at this thread; blocked here, it is taken
+    // where it arises and never reaches the process.
+    sigset_t pipeSignal;
+    sigemptyset(&pipeSignal);
+    sigaddset(&pipeSignal, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipeSignal, nullptr);
+    pthread_setname_np(pthread_self(), "kyfw-relay");
     // m_epoll is set before this thread starts and closed only after it has been joined.
     int epoll = m_epoll.get();
     epoll_event events[kEventsPerWait];
@@ -193,6 +201,7 @@ void TunnelRelay::acceptLocked(uint64_t tunnelId, Tunnel& tunnel) {
 void TunnelRelay::pauseLocked(uint64_t tunnelId, Tunnel& tunnel) {
     watchListenerLocked(tunnelId, tunnel, false);
     m_short = true;
+    m_pipes.trim(0);
     if (!tunnel.queueNoted) noteQueueLocked(tunnel);
 }
 
@@ -211,7 +220,8 @@ void TunnelRelay::admitLocked(uint64_t tunnelId, Tunnel& tunnel, UniqueFd client
         client.abort();
         return;
     }
-    auto* connection = new (std::nothrow) RelayConnection(tunnelId, m_pool, m_now);
+    PipePool* pipes = limitsLocked().splice != 0 ? &m_pipes : nullptr;
+    auto* connection = new (std::nothrow) RelayConnection(tunnelId, m_pool, pipes, m_now);
     if (!connection) {
         client.abort();
         return;
@@ -236,6 +246,7 @@ bool TunnelRelay::connectLocked(RelayConnection& connection, const SocketAddress
     switch (connection.connectTarget(target)) {
         case RelayConnection::Connect::NoDescriptor:
             m_short = true;
+            m_pipes.trim(0);
             return false;
         case RelayConnection::Connect::Failed:
             closeConnectionLocked(connection, RelayConnection::Outcome::Failed);

@@ -149,7 +149,7 @@ size_t TunnelRelay::acceptedConnectionCount() {
 
 size_t TunnelRelay::bufferBytes() {
     std::lock_guard<std::mutex> lock(m_mutex);
-    return m_pool.bytesHeld();
+    return m_pool.bytesHeld() + m_pipes.bytesHeld();
 }
 
 RelayLimits TunnelRelay::limits() {
@@ -242,6 +242,7 @@ void TunnelRelay::afterForkInChild() {
         entry.second.connections.clear_and_dispose(std::default_delete<RelayConnection>());
     }
     m_closed.clear_and_dispose(std::default_delete<RelayConnection>());
+    m_pipes.trim(0);
     m_tunnels.clear();
     m_tunnelByKey.clear();
     m_ports.forgetLive();

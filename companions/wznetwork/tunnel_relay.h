@@ -121,6 +121,7 @@ class TunnelRelay {
     RelayLimits m_limits;
     bool m_limitsKnown = false;
     BufferPool m_pool;
+    PipePool m_pipes;
     TunnelMap m_tunnels;
     std::map<std::string, uint64_t> m_tunnelByKey;
     TunnelPorts m_ports;

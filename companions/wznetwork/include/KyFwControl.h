@@ -44,12 +44,13 @@ WZNETWORK_API size_t liveConnectionCount();
 // Relayed bytes wait in buffers of this size, two at most per connection, taken while bytes wait and
 // given back when they have gone.
 constexpr size_t kRelayBufferSize = size_t{128} * 1024;
-// Memory held in relay buffers right now: those in use and the few kept for reuse.
+// Memory held in relay buffers right now: those in use and the few kept for reuse, and the capacity of the
+// pipes that spliced flows hold or that are kept for reuse (at most kRelayBufferSize each).
 WZNETWORK_API size_t relayBufferBytes();
 
 // Bounds of the relay; 0 switches a bound off. Read from the environment when first needed:
 // KYFW_CONNECT_TIMEOUT_MS, KYFW_IDLE_TIMEOUT_MS, KYFW_MAX_CONNECTIONS, KYFW_TUNNEL_IDLE_MS,
-// KYFW_MAX_TUNNELS and KYFW_PORT_QUARANTINE_MS, each a whole number.
+// KYFW_MAX_TUNNELS, KYFW_PORT_QUARANTINE_MS and KYFW_SPLICE, each a whole number.
 struct RelayLimits {
     // A relayed connection whose target has not answered the handshake by then is reset.
     long connectTimeoutMs = 10000;
@@ -69,6 +70,9 @@ struct RelayLimits {
     long portQuarantineMs = 3600000;
     int firstPort = 0;
     int lastPort = 0;
+    // 1: a bulk flow moves its bytes with splice() through a pipe, where both sockets allow it; 0: every
+    // byte is copied through the relay's buffers. For connections accepted from then on.
+    long splice = 1;
 };
 WZNETWORK_API RelayLimits relayLimits();
 // Replaces the limits for the rest of the process, for open connections too.
