@@ -20,6 +20,8 @@ void RunRoutedRequests(const SuiteOptions& options, const ServerProcess& server,
 void RunTunnelCache(const SuiteOptions& options, Report& report);
 void RunEncoders(const SuiteOptions& options, Report& report);
 void RunRelayLoad(const SuiteOptions& options, const ServerProcess& server, Report& report);
+// Figure 6, continued: the relay's spliced flows against its copied ones, through tunnels to echoPort.
+void AddRelaySpliceRows(const SuiteOptions& options, int echoPort, Report& report);
 
 // The body of the driver when it runs under callgrind: counts instructions of the small-request clients
 // against the server at port, with one callgrind dump per batch.
