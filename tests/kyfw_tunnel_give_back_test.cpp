@@ -239,6 +239,8 @@ TEST(TunnelLimitsFromEnvironment, EachNewVariableSetsItsLimitAndABadValueKeepsTh
          true},
         {"KYFW_SPLICE", "0", &kyfw::RelayLimits::splice, 0, false},
         {"KYFW_SPLICE", "2", &kyfw::RelayLimits::splice, defaults.splice, true},
+        {"KYFW_LATENCY_FIRST", "0", &kyfw::RelayLimits::latencyFirst, 0, false},
+        {"KYFW_LATENCY_FIRST", "yes", &kyfw::RelayLimits::latencyFirst, defaults.latencyFirst, true},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(testing::Message() << row.variable << "=" << row.value);

@@ -67,6 +67,16 @@ RelayConnection::Outcome RelayConnection::onEvents(bool targetSide, uint32_t eve
 
 RelayConnection::Outcome RelayConnection::relay() { return pumpFlows(true, true); }
 
+RelayConnection::Outcome RelayConnection::serveDeferred() {
+    uint32_t client = m_clientEvents;
+    uint32_t target = m_targetEvents;
+    m_clientEvents = m_targetEvents = 0;
+    if (client == 0 && target == 0) return resume();
+    Outcome outcome = client != 0 ? onEvents(false, client) : Outcome::Open;
+    if (outcome == Outcome::Open && target != 0) outcome = onEvents(true, target);
+    return outcome;
+}
+
 RelayConnection::Outcome RelayConnection::resume() {
     return pumpFlows(m_toTarget.yielded(), m_toClient.yielded());
 }

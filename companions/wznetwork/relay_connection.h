@@ -54,6 +54,14 @@ class RelayConnection {
     // Moves on the flows that stopped at their budget in the last turn.
     Outcome resume();
     bool yielded() const { return m_toTarget.yielded() || m_toClient.yielded(); }
+    bool bulk() const { return m_toTarget.bulk() || m_toClient.bulk(); }
+    // Keeps events of one side for later, for a bulk connection that is served after the others.
+    void deferEvents(bool targetSide, uint32_t events) {
+        (targetSide ? m_targetEvents : m_clientEvents) |= events;
+    }
+    bool hasDeferred() const { return (m_clientEvents | m_targetEvents) != 0; }
+    // Handles the events kept for later, or, when there are none, moves on the flows that yielded.
+    Outcome serveDeferred();
     // Closes both sockets: in order after Finished, with a reset otherwise.
     void close(Outcome outcome);
 
@@ -78,6 +86,8 @@ class RelayConnection {
     RelayFlow m_toClient;
     bool m_upFinished = false;
     bool m_downFinished = false;
+    uint32_t m_clientEvents = 0;
+    uint32_t m_targetEvents = 0;
 };
 
 template <RelayHook RelayConnection::*hook>

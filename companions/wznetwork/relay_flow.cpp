@@ -13,7 +13,7 @@
 namespace kyfw {
 namespace {
 
-// A read of at least this much marks a flow as bulk: a request or a ping comes in smaller pieces.
+// A pump that reads at least this much marks a flow as bulk: a request or a ping comes in smaller pieces.
 constexpr size_t kBulkRead = 32 * 1024;
 
 // Splicing into a socket whose peer has gone raises SIGPIPE at the calling thread, which the relay's
@@ -38,6 +38,7 @@ RelayFlow::State RelayFlow::pump(int source, int sink, size_t budget) {
     m_yielded = false;
     m_lastRead = 0;
     State state = spliceNow() ? splice(source, sink, budget) : move(source, sink, budget);
+    if (m_lastRead > 0) m_bulk = m_lastRead >= kBulkRead;
     if (!buffered()) {
         m_pool.giveBack(m_buffer);
         m_buffer = nullptr;
@@ -115,7 +116,6 @@ RelayFlow::State RelayFlow::move(int source, int sink, size_t budget) {
         Io read = fill(source);
         received += m_tail - before;
         m_lastRead = received;
-        if (m_tail - before >= kBulkRead) m_bulk = true;
         if (read == Io::Failed) return State::SourceReset;
         if (read == Io::Blocked) return State::Waiting;
     }

@@ -1,8 +1,8 @@
 // One direction of a relayed connection: bytes read from the source wait in a buffer until the sink takes
 // them; the source's end is passed on as a half-close of the sink. The buffer is taken from the relay's
-// pool when bytes are to be read and given back as soon as none wait in it. A flow that has shown itself
-// bulk (one read filled a good part of a buffer) moves its bytes through a pipe instead, spliced in and
-// out by the kernel without a copy through user space, when splicing is on and a pipe can be had.
+// pool when bytes are to be read and given back as soon as none wait in it. A bulk flow (its last pump
+// read a good part of a buffer) moves its bytes through a pipe instead, spliced in and out by the kernel
+// without a copy through user space, when splicing is on and a pipe can be had.
 #ifndef WZNETWORK_RELAY_FLOW_H
 #define WZNETWORK_RELAY_FLOW_H
 
@@ -34,8 +34,8 @@ class RelayFlow {
     bool waitsForSink() const { return buffered() || m_sourceUnread; }
     // True when the last pump stopped at its budget: the source may have more, and no new edge will say so.
     bool yielded() const { return m_yielded; }
-    // Bytes read in the last pump.
-    size_t lastRead() const { return m_lastRead; }
+    // True when the last pump that read anything read a good part of a buffer.
+    bool bulk() const { return m_bulk; }
 
   private:
     enum class Io { Progress, Blocked, Failed };

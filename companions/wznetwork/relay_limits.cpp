@@ -43,6 +43,7 @@ RelayLimits limitsFromEnvironment() {
     readLimit("KYFW_MAX_TUNNELS", kMostTunnels, limits.maxTunnels);
     readLimit("KYFW_PORT_QUARANTINE_MS", kLongestTimeoutMs, limits.portQuarantineMs);
     readLimit("KYFW_SPLICE", 1, limits.splice);
+    readLimit("KYFW_LATENCY_FIRST", 1, limits.latencyFirst);
     return limits;
 }
 

@@ -1,6 +1,6 @@
-// The relay thread: each turn serves the events of one epoll_wait, moves on the flows that stopped at
-// their budget in the turn before, and now and then closes connections past their time-outs, retries
-// what waited for descriptors and gives back tunnels that have been idle too long.
+// The relay thread: each turn serves the events of one epoll_wait, quick flows first, then the bulk ones
+// and the flows that stopped at their budget in the turn before, and now and then closes connections past
+// their time-outs, retries what waited for descriptors and gives back tunnels that have been idle too long.
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -100,11 +100,13 @@ void TunnelRelay::turnLocked(const epoll_event* events, int count) {
     m_now = RelayClock::now();
     ++m_turn;
     // The flows that stopped at their budget in the last turn move on after this turn's events, so that
-    // a connection that has just become ready never waits behind more than one share of each.
-    QueuedConnections yielded;
-    yielded.swap(m_yielded);
-    for (int i = 0; i < count; ++i) dispatchLocked(events[i]);
-    resumeLocked(yielded);
+    // a connection that has just become ready never waits behind more than one share of each; with
+    // latency first, bulk connections wait with them.
+    QueuedConnections later;
+    later.swap(m_yielded);
+    const bool latencyFirst = limitsLocked().latencyFirst != 0;
+    for (int i = 0; i < count; ++i) takeEventLocked(events[i], later, latencyFirst);
+    serveLaterLocked(later, latencyFirst);
     if (m_now >= m_nextCheck) checkLocked();
     if (m_now >= m_nextGiveBack) giveBackIdleLocked();
     if (m_short && m_freed) retryDescriptorsLocked();
@@ -273,21 +275,47 @@ void TunnelRelay::settleLocked(RelayConnection& connection, RelayConnection::Out
         closeConnectionLocked(connection, outcome);
         return;
     }
-    if (connection.yielded() && !connection.m_queueHook.is_linked()) m_yielded.push_back(connection);
+    bool waits = connection.yielded() || connection.hasDeferred();
+    if (waits && !connection.m_queueHook.is_linked()) m_yielded.push_back(connection);
 }
 
-void TunnelRelay::resumeLocked(QueuedConnections& yielded) {
-    while (!yielded.empty()) {
-        RelayConnection& connection = yielded.front();
-        yielded.pop_front();
+// A bulk connection's events are kept in it until the quick flows of the turn have been served; one that
+// had its share in this turn already keeps them for the next.
+void TunnelRelay::takeEventLocked(const epoll_event& event, QueuedConnections& later, bool latencyFirst) {
+    TokenKind kind = tokenKind(event.data.u64);
+    if (latencyFirst && (kind == kClient || kind == kTarget)) {
+        RelayConnection& connection = tokenConnection(event.data.u64);
+        if (!connection.closed() && connection.bulk()) {
+            connection.deferEvents(kind == kTarget, event.events);
+            QueuedConnections& queue = connection.servedIn(m_turn) ? m_yielded : later;
+            if (!connection.m_queueHook.is_linked()) queue.push_back(connection);
+            return;
+        }
+    }
+    dispatchLocked(event);
+}
+
+// One share for each connection in turn; with latency first, the quick flows that became ready during a
+// share are served before the next.
+void TunnelRelay::serveLaterLocked(QueuedConnections& later, bool latencyFirst) {
+    while (!later.empty()) {
+        RelayConnection& connection = later.front();
+        later.pop_front();
         // An event of this turn has already given it its share; it waits for the next turn.
         if (connection.servedIn(m_turn)) {
             settleLocked(connection, RelayConnection::Outcome::Open);
             continue;
         }
         connection.touch(m_now, m_turn);
-        settleLocked(connection, connection.resume());
+        settleLocked(connection, connection.serveDeferred());
+        if (latencyFirst) serveQuickLocked(later);
     }
+}
+
+void TunnelRelay::serveQuickLocked(QueuedConnections& later) {
+    epoll_event events[kEventsPerWait];
+    int count = epoll_wait(m_epoll.get(), events, kEventsPerWait, 0);
+    for (int i = 0; i < count; ++i) takeEventLocked(events[i], later, true);
 }
 
 void TunnelRelay::closeConnectionLocked(RelayConnection& connection, RelayConnection::Outcome outcome) {

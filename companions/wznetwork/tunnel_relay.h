@@ -93,7 +93,9 @@ class TunnelRelay {
     bool connectLocked(RelayConnection& connection, const SocketAddress& target);
     void serveLocked(RelayConnection& connection, bool targetSide, uint32_t events);
     void settleLocked(RelayConnection& connection, RelayConnection::Outcome outcome);
-    void resumeLocked(QueuedConnections& yielded);
+    void takeEventLocked(const epoll_event& event, QueuedConnections& later, bool latencyFirst);
+    void serveLaterLocked(QueuedConnections& later, bool latencyFirst);
+    void serveQuickLocked(QueuedConnections& later);
     void closeConnectionLocked(RelayConnection& connection, RelayConnection::Outcome outcome);
     void checkLocked();
     void expireLocked();
@@ -128,7 +130,7 @@ class TunnelRelay {
     // Kept open to be closed when descriptors run out: the one needed to accept and reset a connection
     // that has waited too long in a paused listener's queue.
     UniqueFd m_reserve;
-    QueuedConnections m_yielded;  // flows stopped at their budget, moved on in the next turn
+    QueuedConnections m_yielded;  // stopped at their budget or with events kept, served in the next turn
     QueuedConnections m_waiting;  // accepted, waiting for a descriptor towards the target
     OwnedConnections m_closed;    // freed at the end of the turn: events already taken may name them
     bool m_short = false;         // out of descriptors: listeners paused or connections waiting

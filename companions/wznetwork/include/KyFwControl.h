@@ -50,7 +50,7 @@ WZNETWORK_API size_t relayBufferBytes();
 
 // Bounds of the relay; 0 switches a bound off. Read from the environment when first needed:
 // KYFW_CONNECT_TIMEOUT_MS, KYFW_IDLE_TIMEOUT_MS, KYFW_MAX_CONNECTIONS, KYFW_TUNNEL_IDLE_MS,
-// KYFW_MAX_TUNNELS, KYFW_PORT_QUARANTINE_MS and KYFW_SPLICE, each a whole number.
+// KYFW_MAX_TUNNELS, KYFW_PORT_QUARANTINE_MS, KYFW_SPLICE and KYFW_LATENCY_FIRST, each a whole number.
 struct RelayLimits {
     // A relayed connection whose target has not answered the handshake by then is reset.
     long connectTimeoutMs = 10000;
@@ -73,6 +73,9 @@ struct RelayLimits {
     // 1: a bulk flow moves its bytes with splice() through a pipe, where both sockets allow it; 0: every
     // byte is copied through the relay's buffers. For connections accepted from then on.
     long splice = 1;
+    // 1: flows whose reads come in small pieces (requests, pings) are served before bulk flows move on,
+    // and again between one bulk flow's share and the next's; 0: every flow in the order its events came.
+    long latencyFirst = 1;
 };
 WZNETWORK_API RelayLimits relayLimits();
 // Replaces the limits for the rest of the process, for open connections too.
