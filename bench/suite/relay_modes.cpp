@@ -59,15 +59,10 @@ double RelayThreadSeconds() {
     return seconds;
 }
 
-void SetSplice(bool on) {
+// Switches one of the relay's ways of working (splice, latencyFirst) for the connections that follow.
+void SetMode(long kyfw::RelayLimits::*mode, bool on) {
     kyfw::RelayLimits limits = kyfw::relayLimits();
-    limits.splice = on ? 1 : 0;
-    kyfw::setRelayLimits(limits);
-}
-
-void SetLatencyFirst(bool on) {
-    kyfw::RelayLimits limits = kyfw::relayLimits();
-    limits.latencyFirst = on ? 1 : 0;
+    limits.*mode = on ? 1 : 0;
     kyfw::setRelayLimits(limits);
 }
 
@@ -82,7 +77,7 @@ struct PingsBesideBulk {
     bool* ok;
 
     double operator()() const {
-        if (latencyFirst >= 0) SetLatencyFirst(latencyFirst == 1);
+        if (latencyFirst >= 0) SetMode(&kyfw::RelayLimits::latencyFirst, latencyFirst == 1);
         std::atomic<bool> done{false};
         int64_t elapsed = 0;
         std::thread bulk([&] {
@@ -126,7 +121,7 @@ struct Streams {
     bool* ok;
 
     double operator()() const {
-        if (splice >= 0) SetSplice(splice == 1);
+        if (splice >= 0) SetMode(&kyfw::RelayLimits::splice, splice == 1);
         const double cpuBefore = RelayThreadSeconds();
         const int64_t elapsed = RunStreams(port, count, bytes);
         const double cpu = RelayThreadSeconds() - cpuBefore;
