@@ -87,6 +87,14 @@ TEST_F(TunnelGiveBack, IdleTunnelIsGivenBackOnlyOnceItsLastConnectionHasEnded) {
     EXPECT_FALSE(ConnectTo(tunnel).valid());
 }
 
+TEST_F(TunnelGiveBack, TunnelNobodyConnectsToIsGivenBackAfterTheConnectTimeOut) {
+    Limit(50, 512, 200);
+    const int tunnel = OpenTunnel("*unused*0*0", echo.port());
+    ASSERT_NE(tunnel, 0);
+    EXPECT_TRUE(Eventually([tunnel] { return !IsLive(tunnel); }));
+    EXPECT_EQ(KyFwTunnelState(tunnel, "*unused*0*0", echo.port()), KYFW_TUNNEL_GONE);
+}
+
 TEST_F(TunnelGiveBack, AtTheCapTheLeastRecentlyUsedIdleTunnelMakesRoom) {
     Limit(0, 3, 200);
     const int a = OpenTunnel("*cap-a*0*0", echo.port());

@@ -80,7 +80,10 @@ int TunnelRelay::openTunnel(const std::string& host, const std::string& target, 
     tunnel.target = address;
     handOutLocked(tunnel, now);
     m_tunnelByKey.emplace(key, id);
-    noteIdleLocked(now + std::chrono::milliseconds(limitsLocked().tunnelIdleMs));
+    // The relay thread may be waiting without a time-out: it learns of the new tunnel's idle deadline.
+    RelayClock::time_point due = m_nextGiveBack;
+    noteIdleLocked(now);
+    if (m_nextGiveBack < due) wakeLocked();
     return localPort;
 }
 
@@ -163,6 +166,7 @@ void TunnelRelay::setLimits(const RelayLimits& limits) {
     m_limitsKnown = true;
     // The next check follows the new time-outs.
     m_nextCheck = RelayClock::time_point();
+    m_nextGiveBack = RelayClock::time_point();
     wakeLocked();
 }
 
