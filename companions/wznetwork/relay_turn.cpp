@@ -104,7 +104,8 @@ void TunnelRelay::turnLocked(const epoll_event* events, int count) {
     // latency first, bulk connections wait with them.
     QueuedConnections later;
     later.swap(m_yielded);
-    const bool latencyFirst = limitsLocked().latencyFirst != 0;
+    // As last known: every turn reading the environment again after a reset would be a waste.
+    const bool latencyFirst = m_limits.latencyFirst != 0;
     for (int i = 0; i < count; ++i) takeEventLocked(events[i], later, latencyFirst);
     serveLaterLocked(later, latencyFirst);
     if (m_now >= m_nextCheck) checkLocked();
