@@ -263,9 +263,11 @@ int AskManyDestinationsOnce(const kytest::TestServer& server) {
     const size_t warm = relaytest::OpenDescriptors();
 
     for (int i = 0; i < kManyDestinations; ++i) {
-        if (routed("many-" + std::to_string(i))) continue;
-        fprintf(stderr, "destination %d unserved, status %ld\n", i, session.m_httpRespCode);
-        return kDestinationUnserved;
+        if (!routed("many-" + std::to_string(i))) {
+            fprintf(stderr, "destination %d unserved, status %ld\n", i, session.m_httpRespCode);
+            return kDestinationUnserved;
+        }
+        if (kyfw::liveTunnelCount() > static_cast<size_t>(kFewTunnels)) return kTooManyTunnels;
     }
     if (!directly()) return kFreshDirectUnserved;
     if (!routed("fresh")) return kFreshRoutedUnserved;
