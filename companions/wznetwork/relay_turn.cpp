@@ -86,7 +86,8 @@ void TunnelRelay::run() {
     // m_epoll is set before this thread starts and closed only after it has been joined.
     int epoll = m_epoll.get();
     epoll_event events[kEventsPerWait];
-    int timeout = -1;
+    // A first turn at once settles the deadlines noted before the thread ran.
+    int timeout = 0;
     for (;;) {
         int count = epoll_wait(epoll, events, kEventsPerWait, timeout);
         std::lock_guard<std::mutex> lock(m_mutex);
