@@ -20,9 +20,10 @@ bool isFailure(RelayFlow::State state) {
 
 }  // namespace
 
-RelayConnection::RelayConnection(uint64_t tunnelId, BufferPool& pool, PipePool* pipes,
+RelayConnection::RelayConnection(uint64_t tunnelId, uint32_t serial, BufferPool& pool, PipePool* pipes,
                                  RelayClock::time_point now)
     : m_tunnelId(tunnelId),
+      m_serial(serial),
       m_createdAt(now),
       m_activeAt(now),
       m_toTarget(pool, pipes),
@@ -100,7 +101,6 @@ RelayConnection::Outcome RelayConnection::finishedOrOpen() const {
 }
 
 void RelayConnection::close(Outcome outcome) {
-    m_closed = true;
     if (outcome == Outcome::Finished) {
         m_client.reset();
         m_target.reset();

@@ -24,17 +24,19 @@ class RelayConnection {
     enum class Connect { Started, Connected, NoDescriptor, Failed };
 
     // pipes: null when every byte is to be copied.
-    RelayConnection(uint64_t tunnelId, BufferPool& pool, PipePool* pipes, RelayClock::time_point now);
+    RelayConnection(uint64_t tunnelId, uint32_t serial, BufferPool& pool, PipePool* pipes,
+                    RelayClock::time_point now);
 
     // Takes the accepted socket; done once the connection's memory was had, so a failed allocation leaves
     // the socket with the caller.
     void adoptClient(UniqueFd client) { m_client = std::move(client); }
 
     uint64_t tunnelId() const { return m_tunnelId; }
+    // Tells this connection's events from those of an earlier one that had the same descriptor.
+    uint32_t serial() const { return m_serial; }
     int clientFd() const { return m_client.get(); }
     int targetFd() const { return m_target.get(); }
     bool connected() const { return m_connected; }
-    bool closed() const { return m_closed; }
     RelayClock::time_point createdAt() const { return m_createdAt; }
     RelayClock::time_point activeAt() const { return m_activeAt; }
     // Noted with the relay's turn number whenever the connection is served.
@@ -65,7 +67,7 @@ class RelayConnection {
     // Closes both sockets: in order after Finished, with a reset otherwise.
     void close(Outcome outcome);
 
-    RelayHook m_ownerHook;  // in its tunnel's list while open, in the relay's list of the closed after
+    RelayHook m_ownerHook;  // in its tunnel's list
     RelayHook m_queueHook;  // in the queue of flows to move on, or of connections waiting for a descriptor
 
   private:
@@ -75,10 +77,10 @@ class RelayConnection {
     Outcome finishedOrOpen() const;
 
     uint64_t m_tunnelId;
+    uint32_t m_serial;
     UniqueFd m_client;
     UniqueFd m_target;
     bool m_connected = false;
-    bool m_closed = false;
     RelayClock::time_point m_createdAt;
     RelayClock::time_point m_activeAt;
     uint64_t m_servedTurn = 0;

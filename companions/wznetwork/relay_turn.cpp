@@ -113,7 +113,6 @@ void TunnelRelay::turnLocked(const epoll_event* events, int count) {
     if (m_now >= m_nextGiveBack) giveBackIdleLocked();
     if (m_short && m_freed) retryDescriptorsLocked();
     m_freed = false;
-    m_closed.clear_and_dispose(std::default_delete<RelayConnection>());
 }
 
 int TunnelRelay::waitTimeoutLocked() const {
@@ -156,8 +155,8 @@ void TunnelRelay::dispatchLocked(const epoll_event& event) {
         }
         case kClient:
         case kTarget: {
-            RelayConnection& connection = tokenConnection(token);
-            if (!connection.closed()) serveLocked(connection, tokenKind(token) == kTarget, event.events);
+            RelayConnection* connection = connectionForLocked(token);
+            if (connection) serveLocked(*connection, tokenKind(token) == kTarget, event.events);
             return;
         }
     }
@@ -225,17 +224,19 @@ void TunnelRelay::admitLocked(uint64_t tunnelId, Tunnel& tunnel, UniqueFd client
         return;
     }
     PipePool* pipes = limitsLocked().splice != 0 ? &m_pipes : nullptr;
-    auto* connection = new (std::nothrow) RelayConnection(tunnelId, m_pool, pipes, m_now);
+    auto* connection = new (std::nothrow) RelayConnection(tunnelId, m_nextSerial++, m_pool, pipes, m_now);
     if (!connection) {
         client.abort();
         return;
     }
     connection->adoptClient(std::move(client));
-    if (!watchLocked(connection->clientFd(), kConnectionEvents, connectionToken(*connection, kClient))) {
+    uint64_t token = connectionToken(connection->serial(), connection->clientFd(), kClient);
+    if (!watchLocked(connection->clientFd(), kConnectionEvents, token)) {
         connection->close(RelayConnection::Outcome::Failed);
         delete connection;
         return;
     }
+    enterLocked(connection->clientFd(), connection);
     tunnel.connections.push_back(*connection);
     tunnel.lastUse = m_now;
     tunnel.awaitingClient = false;
@@ -259,10 +260,12 @@ bool TunnelRelay::connectLocked(RelayConnection& connection, const SocketAddress
         case RelayConnection::Connect::Connected:
             break;
     }
-    if (!watchLocked(connection.targetFd(), kConnectionEvents, connectionToken(connection, kTarget))) {
+    uint64_t token = connectionToken(connection.serial(), connection.targetFd(), kTarget);
+    if (!watchLocked(connection.targetFd(), kConnectionEvents, token)) {
         closeConnectionLocked(connection, RelayConnection::Outcome::Failed);
         return true;
     }
+    enterLocked(connection.targetFd(), &connection);
     if (connection.connected()) settleLocked(connection, connection.relay());
     return true;
 }
@@ -286,11 +289,11 @@ void TunnelRelay::settleLocked(RelayConnection& connection, RelayConnection::Out
 void TunnelRelay::takeEventLocked(const epoll_event& event, QueuedConnections& later, bool latencyFirst) {
     TokenKind kind = tokenKind(event.data.u64);
     if (latencyFirst && (kind == kClient || kind == kTarget)) {
-        RelayConnection& connection = tokenConnection(event.data.u64);
-        if (!connection.closed() && connection.bulk()) {
-            connection.deferEvents(kind == kTarget, event.events);
-            QueuedConnections& queue = connection.servedIn(m_turn) ? m_yielded : later;
-            if (!connection.m_queueHook.is_linked()) queue.push_back(connection);
+        RelayConnection* connection = connectionForLocked(event.data.u64);
+        if (connection && connection->bulk()) {
+            connection->deferEvents(kind == kTarget, event.events);
+            QueuedConnections& queue = connection->servedIn(m_turn) ? m_yielded : later;
+            if (!connection->m_queueHook.is_linked()) queue.push_back(*connection);
             return;
         }
     }
@@ -320,19 +323,38 @@ void TunnelRelay::serveQuickLocked(QueuedConnections& later) {
     for (int i = 0; i < count; ++i) takeEventLocked(events[i], later, true);
 }
 
+// Freed at once: events that still name it find its descriptors' entries empty.
 void TunnelRelay::closeConnectionLocked(RelayConnection& connection, RelayConnection::Outcome outcome) {
     unwatchLocked(connection.clientFd());
     unwatchLocked(connection.targetFd());
+    enterLocked(connection.clientFd(), nullptr);
+    enterLocked(connection.targetFd(), nullptr);
+    uint64_t tunnelId = connection.tunnelId();
     connection.close(outcome);
-    connection.m_queueHook.unlink();
-    connection.m_ownerHook.unlink();
-    m_closed.push_back(connection);
+    delete &connection;  // leaves its tunnel's list and any queue on the way
     --m_live;
     m_freed = true;
-    auto tunnel = m_tunnels.find(connection.tunnelId());
+    auto tunnel = m_tunnels.find(tunnelId);
     if (tunnel == m_tunnels.end()) return;
     tunnel->second.lastUse = m_now;
     if (tunnel->second.connections.empty()) noteIdleLocked(m_now);
+}
+
+void TunnelRelay::enterLocked(int fd, RelayConnection* connection) {
+    if (fd < 0) return;
+    auto slot = static_cast<size_t>(fd);
+    if (slot >= m_byDescriptor.size()) {
+        if (!connection) return;
+        m_byDescriptor.resize(slot + 1, nullptr);
+    }
+    m_byDescriptor[slot] = connection;
+}
+
+RelayConnection* TunnelRelay::connectionForLocked(uint64_t token) const {
+    auto slot = static_cast<size_t>(tokenDescriptor(token));
+    if (slot >= m_byDescriptor.size()) return nullptr;
+    RelayConnection* connection = m_byDescriptor[slot];
+    return connection && connection->serial() == tokenSerial(token) ? connection : nullptr;
 }
 
 void TunnelRelay::checkLocked() {

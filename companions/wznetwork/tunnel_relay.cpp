@@ -188,7 +188,6 @@ void TunnelRelay::stop() {
         while (!m_tunnels.empty()) closeTunnelLocked(m_tunnels.begin());
         if (!m_running) {
             m_stopped = true;
-            m_closed.clear_and_dispose(std::default_delete<RelayConnection>());
             return;
         }
         m_stopping = true;
@@ -199,7 +198,6 @@ void TunnelRelay::stop() {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_running = false;
     m_stopped = true;
-    m_closed.clear_and_dispose(std::default_delete<RelayConnection>());
     m_epoll.reset();
     m_wake.reset();
     m_reserve.reset();
@@ -245,7 +243,7 @@ void TunnelRelay::afterForkInChild() {
     for (auto& entry : m_tunnels) {
         entry.second.connections.clear_and_dispose(std::default_delete<RelayConnection>());
     }
-    m_closed.clear_and_dispose(std::default_delete<RelayConnection>());
+    m_byDescriptor.clear();
     m_pipes.trim(0);
     m_tunnels.clear();
     m_tunnelByKey.clear();

@@ -97,6 +97,8 @@ class TunnelRelay {
     void serveLaterLocked(QueuedConnections& later, bool latencyFirst);
     void serveQuickLocked(QueuedConnections& later);
     void closeConnectionLocked(RelayConnection& connection, RelayConnection::Outcome outcome);
+    void enterLocked(int fd, RelayConnection* connection);
+    RelayConnection* connectionForLocked(uint64_t token) const;
     void checkLocked();
     void expireLocked();
     void retryDescriptorsLocked();
@@ -132,9 +134,11 @@ class TunnelRelay {
     UniqueFd m_reserve;
     QueuedConnections m_yielded;  // stopped at their budget or with events kept, served in the next turn
     QueuedConnections m_waiting;  // accepted, waiting for a descriptor towards the target
-    OwnedConnections m_closed;    // freed at the end of the turn: events already taken may name them
-    bool m_short = false;         // out of descriptors: listeners paused or connections waiting
-    bool m_freed = false;         // a connection closed this turn
+    // The open connections by descriptor, each under both of its descriptors.
+    std::vector<RelayConnection*> m_byDescriptor;
+    uint32_t m_nextSerial = 0;
+    bool m_short = false;  // out of descriptors: listeners paused or connections waiting
+    bool m_freed = false;  // a connection closed this turn
     RelayClock::time_point m_now;
     uint64_t m_turn = 0;
     RelayClock::time_point m_nextCheck;
