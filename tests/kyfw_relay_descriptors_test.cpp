@@ -1,18 +1,32 @@
 // Out of descriptors: connections queued at a tunnel while the process has none to spare are served as
-// soon as descriptors free up, not left in the queue nor accepted and reset.
+// soon as descriptors free up, not left in the queue nor accepted and reset; and one that waits in the
+// queue past the connect time-out is reset rather than left waiting for ever.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <unistd.h>
+
+#include <cerrno>
 
 #include <string>
 #include <vector>
 
+#include "KyFwControl.h"
 #include "support/relay_kit.h"
 #include "support/socket_kit.h"
 
 namespace {
 
 // Exit codes of the child: 0 when every queued connection was served in turn.
-enum ChildResult { kServed = 0, kNoTunnel = 2, kNoLimit = 3, kNoClient = 4, kFirstUnserved = 10 };
+enum ChildResult {
+    kServed = 0,
+    kNoTunnel = 2,
+    kNoLimit = 3,
+    kNoClient = 4,
+    kNotReset = 5,
+    kNoDescriptorsLeftOver = 6,
+    kFirstUnserved = 10
+};
 
 int ServeMoreConnectionsThanDescriptors(int echoPort) {
     const int tunnel = relaytest::OpenTunnel("*scarce*0*0", echoPort);
@@ -41,6 +55,43 @@ int ServeMoreConnectionsThanDescriptors(int echoPort) {
         clients[i].close();
     }
     return kServed;
+}
+
+// The process keeps every descriptor it has to itself for the length of its wait: the connection queued
+// at the tunnel meanwhile must end, not hang, and the tunnel serve again once descriptors are back.
+int ResetAConnectionQueuedPastTheConnectTimeOut(int echoPort) {
+    kyfw::RelayLimits limits;
+    limits.connectTimeoutMs = 200;
+    kyfw::setRelayLimits(limits);
+    const int tunnel = relaytest::OpenTunnel("*starved*0*0", echoPort);
+    if (tunnel == 0) return kNoTunnel;
+    constexpr int kSpare = 16;
+    const rlim_t limit = relaytest::OpenDescriptors() + kSpare;
+    const rlimit low{limit, limit};
+    if (setrlimit(RLIMIT_NOFILE, &low) != 0) return kNoLimit;
+    kytest::Socket queued = kytest::TcpSocket();
+    if (!queued.valid()) return kNoClient;
+    kytest::BoundIo(queued.fd());
+    std::vector<int> taken;
+    for (int i = 0; i < kSpare; ++i) {
+        const int fd = open("/dev/null", O_RDONLY | O_CLOEXEC);
+        if (fd < 0) break;
+        taken.push_back(fd);
+    }
+    if (open("/dev/null", O_RDONLY | O_CLOEXEC) >= 0 || errno != EMFILE) return kNoDescriptorsLeftOver;
+    if (!kytest::ConnectLoopback(queued.fd(), tunnel)) return kNoClient;
+    const int end = relaytest::EndOfStream(queued.fd());
+    for (int fd : taken) close(fd);
+    if (end != ECONNRESET) return kNotReset;
+    kytest::Socket later = kytest::ConnectTo(tunnel);
+    return later.valid() && relaytest::RoundTrip(later.fd(), "served again") ? kServed : kFirstUnserved;
+}
+
+TEST(RelayDescriptors, AConnectionQueuedPastTheConnectTimeOutIsResetNotLeftWaiting) {
+    relaytest::Target echo;
+    const int port = echo.port();
+    EXPECT_EQ(relaytest::RunInChild([port] { return ResetAConnectionQueuedPastTheConnectTimeOut(port); }),
+              kServed);
 }
 
 TEST(RelayDescriptors, QueuedConnectionsAreServedOnceDescriptorsFreeUp) {

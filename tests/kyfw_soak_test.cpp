@@ -2,10 +2,14 @@
 // threads, with dynamic probes and tunnel closures between them. Afterwards the process's descriptors,
 // threads and heap must be back near their level after a warm-up of the same mix: a tunnel, relayed
 // connection, thread or buffer left behind per request, probe or closure would show by the thousand.
+// Then many destinations, each asked once, under a descriptor limit their tunnels would exceed twice
+// over: tunnels given back keep the process serving.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <array>
 #include <atomic>
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <string>
@@ -196,6 +200,76 @@ TEST_F(RelaySoak, ResourcesReturnToTheirWarmUpLevel) {
         tally.probesAnswered + tally.probesUnanswered, tally.probesAnswered.load(), tally.closures.load(),
         tally.closed.load(), warm.descriptors, after.descriptors, warm.threads, after.threads, warm.heap,
         after.heap);
+}
+
+constexpr int kManyDestinations = 2000;
+constexpr rlim_t kDescriptorLimit = 1024;
+constexpr long kFewTunnels = 16;
+constexpr long kShortTunnelIdleMs = 200;
+// Beyond the warm-up level and a listener per live tunnel: the connections the session keeps alive for
+// reuse (at most five), each holding three descriptors when routed (its own and the relay's two).
+constexpr size_t kKeptConnectionDescriptors = 5 * 3;
+
+enum ManyResult {
+    kAllServed = 0,
+    kNoLimit = 2,
+    kNoSession = 3,
+    kDestinationUnserved = 4,
+    kFreshDirectUnserved = 5,
+    kFreshRoutedUnserved = 6,
+    kTooManyTunnels = 7,
+    kTooManyDescriptors = 8,
+};
+
+// In a child of its own, which the descriptor limit and the relay's bounds concern alone.
+int AskManyDestinationsOnce(const kytest::TestServer& server) {
+    const rlimit low{kDescriptorLimit, kDescriptorLimit};
+    if (setrlimit(RLIMIT_NOFILE, &low) != 0) return kNoLimit;
+    kyfw::RelayLimits limits;
+    limits.tunnelIdleMs = kShortTunnelIdleMs;
+    limits.maxTunnels = kFewTunnels;
+    kyfw::setRelayLimits(limits);
+    KYLibCurl session;
+    if (!session.KYLibCurlInit()) return kNoSession;
+    session.KYLibCurlSetAdditionalOptionsIntValue(CURLOPT_TIMEOUT, 20);
+    const std::string direct = server.url("/bytes/16");
+    auto routed = [&](const std::string& client) {
+        const std::string url = "http://" + client + ":" + std::to_string(server.port()) + "/bytes/16";
+        return session.KYLibCurlSendHttpReq2(HTTP_REQ_GET, url.c_str(), nullptr, 0, true, client.c_str(),
+                                             false) &&
+               session.m_httpRespCode == 200;
+    };
+    auto directly = [&] {
+        return session.KYLibCurlSendHttpReq(HTTP_REQ_GET, direct.c_str(), nullptr, 0, true, nullptr) &&
+               session.m_httpRespCode == 200;
+    };
+    if (!directly() || !routed("warm-up")) return kDestinationUnserved;
+    const size_t warm = relaytest::OpenDescriptors();
+
+    for (int i = 0; i < kManyDestinations; ++i) {
+        if (!routed("many-" + std::to_string(i))) {
+            fprintf(stderr, "destination %d unserved, status %ld\n", i, session.m_httpRespCode);
+            return kDestinationUnserved;
+        }
+        if (kyfw::liveTunnelCount() > static_cast<size_t>(kFewTunnels)) return kTooManyTunnels;
+    }
+    if (!directly()) return kFreshDirectUnserved;
+    if (!routed("fresh")) return kFreshRoutedUnserved;
+
+    const size_t tunnels = kyfw::liveTunnelCount();
+    const size_t after = relaytest::OpenDescriptors();
+    fprintf(stderr, "many destinations: %zu tunnels live, descriptors %zu -> %zu\n", tunnels, warm, after);
+    if (tunnels > static_cast<size_t>(kFewTunnels)) return kTooManyTunnels;
+    if (after > warm + kFewTunnels + kKeptConnectionDescriptors) return kTooManyDescriptors;
+    return kAllServed;
+}
+
+TEST(RelaySoakManyDestinations, EachAskedOnceUnderALowDescriptorLimit) {
+    kytest::LogCapture quiet{-2};
+    kytest::FreshFirewall firewall;
+    kytest::TestServer server;
+    kyfw::setRoute("", kyfw::Route::Tunnel);
+    EXPECT_EQ(relaytest::RunInChild([&server] { return AskManyDestinationsOnce(server); }), kAllServed);
 }
 
 }  // namespace

@@ -80,10 +80,32 @@ TEST_F(KyFwTunnelRelay, AnEndRightBehindTheLastBytesIsPassedOn) {
     }
 }
 
+// Through a tunnel and back, whether the relay splices its bytes or copies them, and whether it serves
+// quick flows first or every flow in turn.
+void TransferSixteenMebibytes(const char* host);
+
 TEST_F(KyFwTunnelRelay, TransfersSixteenMebibytesIntact) {
+    struct Mode {
+        long splice;
+        long latencyFirst;
+        const char* host;
+    };
+    for (const Mode& mode :
+         {Mode{1, 1, "bulk-spliced"}, Mode{0, 1, "bulk-copied"}, Mode{1, 0, "bulk-in-order"}}) {
+        SCOPED_TRACE(mode.host);
+        kyfw::RelayLimits limits;
+        limits.splice = mode.splice;
+        limits.latencyFirst = mode.latencyFirst;
+        kyfw::setRelayLimits(limits);
+        TransferSixteenMebibytes(mode.host);
+    }
+    kyfw::setRelayLimits(kyfw::RelayLimits());
+}
+
+void TransferSixteenMebibytes(const char* host) {
     EchoServer echo;
-    kyfw::setRoute("bulk", kyfw::Route::Tunnel);
-    int port = openTunnel("bulk", echo.port());
+    kyfw::setRoute(host, kyfw::Route::Tunnel);
+    int port = openTunnel(host, echo.port());
     Socket client = ConnectTo(port);
     ASSERT_GE(client.fd(), 0);
 
@@ -122,6 +144,50 @@ TEST_F(KyFwTunnelRelay, TransfersSixteenMebibytesIntact) {
     EXPECT_EQ(received, kTotal);
     EXPECT_EQ(receivedHash, sentHash);
     EXPECT_EQ(echo.ending(1), "eof");
+}
+
+// Bulk connections wait while quick ones are served, and the quick ones that become ready during a bulk
+// share are served before the next: no readiness may be lost on the way, in either scheduling.
+TEST_F(KyFwTunnelRelay, PingsAndBulkStreamsInterleaveIntact) {
+    relaytest::Target echo;
+    for (long latencyFirst : {1L, 0L}) {
+        SCOPED_TRACE(latencyFirst ? "latency first" : "in order");
+        kyfw::RelayLimits limits;
+        limits.latencyFirst = latencyFirst;
+        kyfw::setRelayLimits(limits);
+        const int bulkTunnel =
+            openTunnel(latencyFirst ? "*mixed-bulk*0*0" : "*ordered-bulk*0*0", echo.port());
+        const int pingTunnel =
+            openTunnel(latencyFirst ? "*mixed-ping*0*0" : "*ordered-ping*0*0", echo.port());
+        constexpr int kStreams = 4;
+        constexpr size_t kChunk = size_t{256} * 1024;
+        constexpr int kChunks = 16;
+        std::atomic<int> intact{0};
+        std::vector<std::thread> streams;
+        for (int i = 0; i < kStreams; ++i) {
+            streams.emplace_back([&, i] {
+                Socket client = ConnectTo(bulkTunnel);
+                const std::string chunk(kChunk, static_cast<char>('a' + i));
+                int echoed = 0;
+                std::thread writer([&] {
+                    for (int c = 0; c < kChunks && SendAll(client.fd(), chunk); ++c) {
+                    }
+                });
+                while (echoed < kChunks && ReceiveExactly(client.fd(), kChunk) == chunk) ++echoed;
+                writer.join();
+                if (echoed == kChunks) ++intact;
+            });
+        }
+        Socket pinger = ConnectTo(pingTunnel);
+        int pings = 0;
+        while (pings < 500 &&
+               relaytest::RoundTrip(pinger.fd(), std::string(1, static_cast<char>('0' + pings % 10))))
+            ++pings;
+        for (std::thread& stream : streams) stream.join();
+        EXPECT_EQ(pings, 500);
+        EXPECT_EQ(intact, kStreams);
+    }
+    kyfw::setRelayLimits(kyfw::RelayLimits());
 }
 
 TEST_F(KyFwTunnelRelay, TargetResetReachesTheClientAsReset) {

@@ -22,6 +22,10 @@ void RunEncoders(const SuiteOptions& options, Report& report);
 void RunRelayLoad(const SuiteOptions& options, const ServerProcess& server, Report& report);
 // Against nginx when it is installed; plain HTTP falls back to the bench server.
 void RunSessionsPerCall(const SuiteOptions& options, const ServerProcess& server, Report& report);
+// Figure 6, continued: the relay's spliced flows against its copied ones, through tunnels to echoPort.
+void AddRelaySpliceRows(const SuiteOptions& options, int echoPort, Report& report);
+// Pings beside bulk streams with the relay's latency-first scheduling on and off, and direct.
+void AddLatencyFirstRows(const SuiteOptions& options, int echoPort, Report& report);
 
 // The body of the driver when it runs under callgrind: counts instructions of the small-request clients
 // against the server at port, with one callgrind dump per batch.

@@ -199,6 +199,8 @@ void RunRelayLoad(const SuiteOptions& options, const ServerProcess& server, Repo
     }
     AddPingRows(options, echoPort, report);
     AddConcurrentBulkRow(options, echoPort, report);
+    AddRelaySpliceRows(options, echoPort, report);
+    AddLatencyFirstRows(options, echoPort, report);
     AddBurstResidentRow(echoPort, report);
     AddProbeDescriptorsRow(options, server, report);
     AddResolvedTunnelsRow(report);

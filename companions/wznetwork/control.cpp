@@ -24,6 +24,8 @@ void closeAllTunnels() { TunnelRelay::instance().closeAll(); }
 
 size_t liveTunnelCount() { return TunnelRelay::instance().tunnelCount(); }
 
+std::vector<TunnelInfo> liveTunnels() { return TunnelRelay::instance().tunnels(); }
+
 size_t relayedConnectionCount() { return TunnelRelay::instance().acceptedConnectionCount(); }
 
 size_t liveConnectionCount() { return TunnelRelay::instance().liveConnectionCount(); }

@@ -69,3 +69,10 @@ int KyFwClient::setupTPPM(const char* mangledName, int port, const char* /*optio
     if (localPort == 0) setError(err, KYFW_ERR_RELAY, "cannot open tunnel: " + problem);
     return localPort;
 }
+
+int KyFwTunnelState(int localPort, const char* mangledName, int port) {
+    std::string host = tunnelHost(mangledName ? mangledName : "");
+    kyfw::ClientEntry entry;
+    kyfw::ClientTable::instance().find(host, entry);
+    return kyfw::TunnelRelay::instance().tunnelState(localPort, kyfw::hostKey(host), entry.target, port);
+}

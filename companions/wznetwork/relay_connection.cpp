@@ -20,8 +20,14 @@ bool isFailure(RelayFlow::State state) {
 
 }  // namespace
 
-RelayConnection::RelayConnection(uint64_t tunnelId, BufferPool& pool, RelayClock::time_point now)
-    : m_tunnelId(tunnelId), m_createdAt(now), m_activeAt(now), m_toTarget(pool), m_toClient(pool) {}
+RelayConnection::RelayConnection(uint64_t tunnelId, uint32_t serial, BufferPool& pool, PipePool* pipes,
+                                 RelayClock::time_point now)
+    : m_tunnelId(tunnelId),
+      m_serial(serial),
+      m_createdAt(now),
+      m_activeAt(now),
+      m_toTarget(pool, pipes),
+      m_toClient(pool, pipes) {}
 
 RelayConnection::Connect RelayConnection::connectTarget(const SocketAddress& target) {
     UniqueFd socketFd(socket(target.storage.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
@@ -62,6 +68,16 @@ RelayConnection::Outcome RelayConnection::onEvents(bool targetSide, uint32_t eve
 
 RelayConnection::Outcome RelayConnection::relay() { return pumpFlows(true, true); }
 
+RelayConnection::Outcome RelayConnection::serveDeferred() {
+    uint32_t client = m_clientEvents;
+    uint32_t target = m_targetEvents;
+    m_clientEvents = m_targetEvents = 0;
+    if (client == 0 && target == 0) return resume();
+    Outcome outcome = client != 0 ? onEvents(false, client) : Outcome::Open;
+    if (outcome == Outcome::Open && target != 0) outcome = onEvents(true, target);
+    return outcome;
+}
+
 RelayConnection::Outcome RelayConnection::resume() {
     return pumpFlows(m_toTarget.yielded(), m_toClient.yielded());
 }
@@ -85,7 +101,6 @@ RelayConnection::Outcome RelayConnection::finishedOrOpen() const {
 }
 
 void RelayConnection::close(Outcome outcome) {
-    m_closed = true;
     if (outcome == Outcome::Finished) {
         m_client.reset();
         m_target.reset();

@@ -23,17 +23,20 @@ class RelayConnection {
     enum class Outcome { Open, Finished, Failed };
     enum class Connect { Started, Connected, NoDescriptor, Failed };
 
-    RelayConnection(uint64_t tunnelId, BufferPool& pool, RelayClock::time_point now);
+    // pipes: null when every byte is to be copied.
+    RelayConnection(uint64_t tunnelId, uint32_t serial, BufferPool& pool, PipePool* pipes,
+                    RelayClock::time_point now);
 
     // Takes the accepted socket; done once the connection's memory was had, so a failed allocation leaves
     // the socket with the caller.
     void adoptClient(UniqueFd client) { m_client = std::move(client); }
 
     uint64_t tunnelId() const { return m_tunnelId; }
+    // Tells this connection's events from those of an earlier one that had the same descriptor.
+    uint32_t serial() const { return m_serial; }
     int clientFd() const { return m_client.get(); }
     int targetFd() const { return m_target.get(); }
     bool connected() const { return m_connected; }
-    bool closed() const { return m_closed; }
     RelayClock::time_point createdAt() const { return m_createdAt; }
     RelayClock::time_point activeAt() const { return m_activeAt; }
     // Noted with the relay's turn number whenever the connection is served.
@@ -53,10 +56,18 @@ class RelayConnection {
     // Moves on the flows that stopped at their budget in the last turn.
     Outcome resume();
     bool yielded() const { return m_toTarget.yielded() || m_toClient.yielded(); }
+    bool bulk() const { return m_toTarget.bulk() || m_toClient.bulk(); }
+    // Keeps events of one side for later, for a bulk connection that is served after the others.
+    void deferEvents(bool targetSide, uint32_t events) {
+        (targetSide ? m_targetEvents : m_clientEvents) |= events;
+    }
+    bool hasDeferred() const { return (m_clientEvents | m_targetEvents) != 0; }
+    // Handles the events kept for later, or, when there are none, moves on the flows that yielded.
+    Outcome serveDeferred();
     // Closes both sockets: in order after Finished, with a reset otherwise.
     void close(Outcome outcome);
 
-    RelayHook m_ownerHook;  // in its tunnel's list while open, in the relay's list of the closed after
+    RelayHook m_ownerHook;  // in its tunnel's list
     RelayHook m_queueHook;  // in the queue of flows to move on, or of connections waiting for a descriptor
 
   private:
@@ -66,10 +77,10 @@ class RelayConnection {
     Outcome finishedOrOpen() const;
 
     uint64_t m_tunnelId;
+    uint32_t m_serial;
     UniqueFd m_client;
     UniqueFd m_target;
     bool m_connected = false;
-    bool m_closed = false;
     RelayClock::time_point m_createdAt;
     RelayClock::time_point m_activeAt;
     uint64_t m_servedTurn = 0;
@@ -77,6 +88,8 @@ class RelayConnection {
     RelayFlow m_toClient;
     bool m_upFinished = false;
     bool m_downFinished = false;
+    uint32_t m_clientEvents = 0;
+    uint32_t m_targetEvents = 0;
 };
 
 template <RelayHook RelayConnection::*hook>

@@ -1,12 +1,15 @@
 // One direction of a relayed connection: bytes read from the source wait in a buffer until the sink takes
 // them; the source's end is passed on as a half-close of the sink. The buffer is taken from the relay's
-// pool when bytes are to be read and given back as soon as none wait in it.
+// pool when bytes are to be read and given back as soon as none wait in it. A bulk flow (its last pump
+// read a good part of a buffer) moves its bytes through a pipe instead, spliced in and out by the kernel
+// without a copy through user space, when splicing is on and a pipe can be had.
 #ifndef WZNETWORK_RELAY_FLOW_H
 #define WZNETWORK_RELAY_FLOW_H
 
 #include <cstddef>
 
 #include "buffer_pool.h"
+#include "pipe_pool.h"
 
 namespace kyfw {
 
@@ -14,8 +17,9 @@ class RelayFlow {
   public:
     enum class State { Waiting, Finished, SourceReset, SinkReset, NoMemory };
 
-    explicit RelayFlow(BufferPool& pool) : m_pool(pool) {}
-    ~RelayFlow() { m_pool.giveBack(m_buffer); }
+    // pipes: null when bytes are to be copied always.
+    RelayFlow(BufferPool& pool, PipePool* pipes) : m_pool(pool), m_pipes(pipes) {}
+    ~RelayFlow();
     RelayFlow(const RelayFlow&) = delete;
     RelayFlow& operator=(const RelayFlow&) = delete;
 
@@ -30,18 +34,30 @@ class RelayFlow {
     bool waitsForSink() const { return buffered() || m_sourceUnread; }
     // True when the last pump stopped at its budget: the source may have more, and no new edge will say so.
     bool yielded() const { return m_yielded; }
+    // True when the last pump that read anything read a good part of a buffer.
+    bool bulk() const { return m_bulk; }
 
   private:
     enum class Io { Progress, Blocked, Failed };
 
     State move(int source, int sink, size_t budget);
+    State splice(int source, int sink, size_t budget);
+    State passEnd(int sink);
+    bool spliceNow();
     Io flush(int sink);
+    Io flushPipe(int sink);
+    Io fillPipe(int source);
     Io fill(int source);
     Io peekWithoutBuffer(int source);
     bool makeRoom();
-    bool buffered() const { return m_head < m_tail; }
+    bool buffered() const { return m_head < m_tail || m_piped > 0; }
 
     BufferPool& m_pool;
+    PipePool* m_pipes;
+    Pipe m_pipe;
+    size_t m_piped = 0;
+    bool m_bulk = false;
+    size_t m_lastRead = 0;
     char* m_buffer = nullptr;
     size_t m_head = 0;
     size_t m_tail = 0;

@@ -11,6 +11,8 @@ namespace {
 // A day for the time-outs, a million connections: beyond either a value is more likely a slip.
 constexpr long kLongestTimeoutMs = 24L * 60 * 60 * 1000;
 constexpr long kMostConnections = 1000000;
+// Every port of the range at once.
+constexpr long kMostTunnels = 65535;
 
 // Decimal digits only, the whole text.
 bool parseWhole(const char* text, long most, long& value) {
@@ -37,6 +39,11 @@ RelayLimits limitsFromEnvironment() {
     readLimit("KYFW_CONNECT_TIMEOUT_MS", kLongestTimeoutMs, limits.connectTimeoutMs);
     readLimit("KYFW_IDLE_TIMEOUT_MS", kLongestTimeoutMs, limits.idleTimeoutMs);
     readLimit("KYFW_MAX_CONNECTIONS", kMostConnections, limits.maxConnections);
+    readLimit("KYFW_TUNNEL_IDLE_MS", kLongestTimeoutMs, limits.tunnelIdleMs);
+    readLimit("KYFW_MAX_TUNNELS", kMostTunnels, limits.maxTunnels);
+    readLimit("KYFW_PORT_QUARANTINE_MS", kLongestTimeoutMs, limits.portQuarantineMs);
+    readLimit("KYFW_SPLICE", 1, limits.splice);
+    readLimit("KYFW_LATENCY_FIRST", 1, limits.latencyFirst);
     return limits;
 }
 

@@ -1,6 +1,7 @@
-// What an epoll event of the relay names: the wake-up, a tunnel's listener by the tunnel's id, or one side
-// of a relayed connection by the connection's address. A connection closed while its events wait in a
-// batch stays allocated until the batch is done, so its address is never reused too early.
+// What an epoll event of the relay names: the wake-up, a tunnel's listener by the tunnel's local port, or
+// one side of a relayed connection by its descriptor and the connection's serial number. A connection is
+// freed as soon as it closes: an event for it that still waits in a batch finds its descriptor's entry in
+// the relay's table empty, or holding a later connection with another serial number, and is dropped.
 #ifndef WZNETWORK_RELAY_TOKENS_H
 #define WZNETWORK_RELAY_TOKENS_H
 
@@ -8,14 +9,13 @@
 
 #include <cstdint>
 
-#include "relay_connection.h"
-
 namespace kyfw {
 
 enum TokenKind : uint64_t { kWake = 0, kListener = 1, kClient = 2, kTarget = 3 };
 constexpr int kTokenKindBits = 2;
 constexpr uint64_t kTokenKindMask = 3;
-static_assert(alignof(RelayConnection) > kTokenKindMask, "the kind lives in the address's low bits");
+constexpr int kSerialShift = 32;
+constexpr uint64_t kDescriptorMask = 0xffffffffu;
 
 constexpr uint64_t kWakeToken = kWake;
 
@@ -27,21 +27,21 @@ constexpr uint32_t kListenerEvents = EPOLLIN;
 // hide its end.
 constexpr uint32_t kConnectionEvents = EPOLLIN | EPOLLOUT | EPOLLRDHUP | EPOLLET;
 
-inline uint64_t listenerToken(uint64_t tunnelId) { return tunnelId << kTokenKindBits | kListener; }
+inline uint64_t listenerToken(uint64_t localPort) { return localPort << kTokenKindBits | kListener; }
 
-inline uint64_t connectionToken(const RelayConnection& connection, TokenKind side) {
-    return reinterpret_cast<uintptr_t>(&connection) | side;
+inline uint64_t connectionToken(uint32_t serial, int fd, TokenKind side) {
+    return uint64_t{serial} << kSerialShift | static_cast<uint64_t>(fd) << kTokenKindBits | side;
 }
 
 inline TokenKind tokenKind(uint64_t token) { return static_cast<TokenKind>(token & kTokenKindMask); }
 
 inline uint64_t tokenTunnel(uint64_t token) { return token >> kTokenKindBits; }
 
-// The address stored by connectionToken, given back.
-inline RelayConnection& tokenConnection(uint64_t token) {
-    auto address = static_cast<uintptr_t>(token & ~kTokenKindMask);
-    return *reinterpret_cast<RelayConnection*>(address);  // NOLINT(performance-no-int-to-ptr)
+inline int tokenDescriptor(uint64_t token) {
+    return static_cast<int>((token & kDescriptorMask) >> kTokenKindBits);
 }
+
+inline uint32_t tokenSerial(uint64_t token) { return static_cast<uint32_t>(token >> kSerialShift); }
 
 }  // namespace kyfw
 

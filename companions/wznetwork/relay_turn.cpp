@@ -1,8 +1,11 @@
-// The relay thread: each turn serves the events of one epoll_wait, moves on the flows that stopped at
-// their budget in the turn before, and now and then closes connections past their time-outs and retries
-// what waited for descriptors.
+// The relay thread: each turn serves the events of one epoll_wait, quick flows first, then the bulk ones
+// and the flows that stopped at their budget in the turn before, and now and then closes connections past
+// their time-outs, retries what waited for descriptors and gives back tunnels that have been idle too long.
 #include <sys/socket.h>
 #include <unistd.h>
+
+#include <fcntl.h>
+#include <signal.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -23,6 +26,12 @@ constexpr auto kRetryInterval = std::chrono::milliseconds(20);
 // Time-outs are checked at a tenth of the shortest, within these bounds.
 constexpr auto kShortestCheck = std::chrono::milliseconds(10);
 constexpr auto kLongestCheck = std::chrono::milliseconds(1000);
+// How long a port just handed out is kept for the client it was handed to when the connect time-out is
+// off.
+constexpr auto kHandOutGrace = std::chrono::milliseconds(10000);
+
+// A wait beyond this ends early and is taken up again: the deadline fits an int of milliseconds.
+constexpr long kLongestTimeoutMs = 24L * 60 * 60 * 1000;
 
 // Failures of one pending connection that accept() passes on; the listener itself is fine.
 bool isConnectionError(int error) {
@@ -67,10 +76,18 @@ void* TunnelRelay::threadMain(void* relay) {
 }
 
 void TunnelRelay::run() {
+    // Splicing into a socket whose peer has gone raises SIGPIPE at this thread; blocked here, it is taken
+    // where it arises and never reaches the process.
+    sigset_t pipeSignal;
+    sigemptyset(&pipeSignal);
+    sigaddset(&pipeSignal, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipeSignal, nullptr);
+    pthread_setname_np(pthread_self(), "kyfw-relay");
     // m_epoll is set before this thread starts and closed only after it has been joined.
     int epoll = m_epoll.get();
     epoll_event events[kEventsPerWait];
-    int timeout = -1;
+    // A first turn at once settles the deadlines noted before the thread ran.
+    int timeout = 0;
     for (;;) {
         int count = epoll_wait(epoll, events, kEventsPerWait, timeout);
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -84,22 +101,27 @@ void TunnelRelay::turnLocked(const epoll_event* events, int count) {
     m_now = RelayClock::now();
     ++m_turn;
     // The flows that stopped at their budget in the last turn move on after this turn's events, so that
-    // a connection that has just become ready never waits behind more than one share of each.
-    QueuedConnections yielded;
-    yielded.swap(m_yielded);
-    for (int i = 0; i < count; ++i) dispatchLocked(events[i]);
-    resumeLocked(yielded);
+    // a connection that has just become ready never waits behind more than one share of each; with
+    // latency first, bulk connections wait with them.
+    QueuedConnections later;
+    later.swap(m_yielded);
+    // As last known: every turn reading the environment again after a reset would be a waste.
+    const bool latencyFirst = m_limits.latencyFirst != 0;
+    for (int i = 0; i < count; ++i) takeEventLocked(events[i], later, latencyFirst);
+    serveLaterLocked(later, latencyFirst);
     if (m_now >= m_nextCheck) checkLocked();
+    if (m_now >= m_nextGiveBack) giveBackIdleLocked();
     if (m_short && m_freed) retryDescriptorsLocked();
     m_freed = false;
-    m_closed.clear_and_dispose(std::default_delete<RelayConnection>());
 }
 
 int TunnelRelay::waitTimeoutLocked() const {
     if (!m_yielded.empty()) return 0;
-    if (m_live == 0 && !m_short) return -1;
-    auto wait = std::chrono::ceil<std::chrono::milliseconds>(m_nextCheck - RelayClock::now());
-    return static_cast<int>(std::max<long>(wait.count(), 0));
+    RelayClock::time_point deadline = m_nextGiveBack;
+    if (m_live > 0 || m_short) deadline = std::min(deadline, m_nextCheck);
+    if (deadline == RelayClock::time_point::max()) return -1;
+    auto wait = std::chrono::ceil<std::chrono::milliseconds>(deadline - RelayClock::now());
+    return static_cast<int>(std::clamp<long>(wait.count(), 0, kLongestTimeoutMs));
 }
 
 bool TunnelRelay::watchLocked(int fd, uint32_t events, uint64_t token) {
@@ -133,8 +155,8 @@ void TunnelRelay::dispatchLocked(const epoll_event& event) {
         }
         case kClient:
         case kTarget: {
-            RelayConnection& connection = tokenConnection(token);
-            if (!connection.closed()) serveLocked(connection, tokenKind(token) == kTarget, event.events);
+            RelayConnection* connection = connectionForLocked(token);
+            if (connection) serveLocked(*connection, tokenKind(token) == kTarget, event.events);
             return;
         }
     }
@@ -159,10 +181,14 @@ void TunnelRelay::acceptLocked(uint64_t tunnelId, Tunnel& tunnel) {
         if (fd >= 0) {
             ++accepted;
             ++m_accepted;
+            if (tunnel.queuedAtNote > 0) --tunnel.queuedAtNote;
             admitLocked(tunnelId, tunnel, UniqueFd(fd));
             continue;
         }
-        if (wouldBlock(errno)) return;
+        if (wouldBlock(errno)) {
+            tunnel.queueNoted = false;  // the queue is empty: no connection has waited in it
+            return;
+        }
         if (isConnectionError(errno)) continue;
         if (isDescriptorShortage(errno)) {
             pauseLocked(tunnelId, tunnel);
@@ -178,6 +204,8 @@ void TunnelRelay::acceptLocked(uint64_t tunnelId, Tunnel& tunnel) {
 void TunnelRelay::pauseLocked(uint64_t tunnelId, Tunnel& tunnel) {
     watchListenerLocked(tunnelId, tunnel, false);
     m_short = true;
+    m_pipes.trim(0);
+    if (!tunnel.queueNoted) noteQueueLocked(tunnel);
 }
 
 // A paused listener stays in the set without events: it keeps its token, and its failure is still reported.
@@ -195,18 +223,23 @@ void TunnelRelay::admitLocked(uint64_t tunnelId, Tunnel& tunnel, UniqueFd client
         client.abort();
         return;
     }
-    auto* connection = new (std::nothrow) RelayConnection(tunnelId, m_pool, m_now);
+    PipePool* pipes = limitsLocked().splice != 0 ? &m_pipes : nullptr;
+    auto* connection = new (std::nothrow) RelayConnection(tunnelId, m_nextSerial++, m_pool, pipes, m_now);
     if (!connection) {
         client.abort();
         return;
     }
     connection->adoptClient(std::move(client));
-    if (!watchLocked(connection->clientFd(), kConnectionEvents, connectionToken(*connection, kClient))) {
+    uint64_t token = connectionToken(connection->serial(), connection->clientFd(), kClient);
+    if (!watchLocked(connection->clientFd(), kConnectionEvents, token)) {
         connection->close(RelayConnection::Outcome::Failed);
         delete connection;
         return;
     }
+    enterLocked(connection->clientFd(), connection);
     tunnel.connections.push_back(*connection);
+    tunnel.lastUse = m_now;
+    tunnel.awaitingClient = false;
     ++m_live;
     // First come, first served: behind those already waiting for a descriptor.
     if (!m_waiting.empty() || !connectLocked(*connection, tunnel.target)) m_waiting.push_back(*connection);
@@ -218,6 +251,7 @@ bool TunnelRelay::connectLocked(RelayConnection& connection, const SocketAddress
     switch (connection.connectTarget(target)) {
         case RelayConnection::Connect::NoDescriptor:
             m_short = true;
+            m_pipes.trim(0);
             return false;
         case RelayConnection::Connect::Failed:
             closeConnectionLocked(connection, RelayConnection::Outcome::Failed);
@@ -226,10 +260,12 @@ bool TunnelRelay::connectLocked(RelayConnection& connection, const SocketAddress
         case RelayConnection::Connect::Connected:
             break;
     }
-    if (!watchLocked(connection.targetFd(), kConnectionEvents, connectionToken(connection, kTarget))) {
+    uint64_t token = connectionToken(connection.serial(), connection.targetFd(), kTarget);
+    if (!watchLocked(connection.targetFd(), kConnectionEvents, token)) {
         closeConnectionLocked(connection, RelayConnection::Outcome::Failed);
         return true;
     }
+    enterLocked(connection.targetFd(), &connection);
     if (connection.connected()) settleLocked(connection, connection.relay());
     return true;
 }
@@ -244,36 +280,86 @@ void TunnelRelay::settleLocked(RelayConnection& connection, RelayConnection::Out
         closeConnectionLocked(connection, outcome);
         return;
     }
-    if (connection.yielded() && !connection.m_queueHook.is_linked()) m_yielded.push_back(connection);
+    bool waits = connection.yielded() || connection.hasDeferred();
+    if (waits && !connection.m_queueHook.is_linked()) m_yielded.push_back(connection);
 }
 
-void TunnelRelay::resumeLocked(QueuedConnections& yielded) {
-    while (!yielded.empty()) {
-        RelayConnection& connection = yielded.front();
-        yielded.pop_front();
+// A bulk connection's events are kept in it until the quick flows of the turn have been served; one that
+// had its share in this turn already keeps them for the next.
+void TunnelRelay::takeEventLocked(const epoll_event& event, QueuedConnections& later, bool latencyFirst) {
+    TokenKind kind = tokenKind(event.data.u64);
+    if (latencyFirst && (kind == kClient || kind == kTarget)) {
+        RelayConnection* connection = connectionForLocked(event.data.u64);
+        if (connection && connection->bulk()) {
+            connection->deferEvents(kind == kTarget, event.events);
+            QueuedConnections& queue = connection->servedIn(m_turn) ? m_yielded : later;
+            if (!connection->m_queueHook.is_linked()) queue.push_back(*connection);
+            return;
+        }
+    }
+    dispatchLocked(event);
+}
+
+// One share for each connection in turn; with latency first, the quick flows that became ready during a
+// share are served before the next.
+void TunnelRelay::serveLaterLocked(QueuedConnections& later, bool latencyFirst) {
+    while (!later.empty()) {
+        RelayConnection& connection = later.front();
+        later.pop_front();
         // An event of this turn has already given it its share; it waits for the next turn.
         if (connection.servedIn(m_turn)) {
             settleLocked(connection, RelayConnection::Outcome::Open);
             continue;
         }
         connection.touch(m_now, m_turn);
-        settleLocked(connection, connection.resume());
+        settleLocked(connection, connection.serveDeferred());
+        if (latencyFirst) serveQuickLocked(later);
     }
 }
 
+void TunnelRelay::serveQuickLocked(QueuedConnections& later) {
+    epoll_event events[kEventsPerWait];
+    int count = epoll_wait(m_epoll.get(), events, kEventsPerWait, 0);
+    for (int i = 0; i < count; ++i) takeEventLocked(events[i], later, true);
+}
+
+// Freed at once: events that still name it find its descriptors' entries empty.
 void TunnelRelay::closeConnectionLocked(RelayConnection& connection, RelayConnection::Outcome outcome) {
     unwatchLocked(connection.clientFd());
     unwatchLocked(connection.targetFd());
+    enterLocked(connection.clientFd(), nullptr);
+    enterLocked(connection.targetFd(), nullptr);
+    uint64_t tunnelId = connection.tunnelId();
     connection.close(outcome);
-    connection.m_queueHook.unlink();
-    connection.m_ownerHook.unlink();
-    m_closed.push_back(connection);
+    delete &connection;  // leaves its tunnel's list and any queue on the way
     --m_live;
     m_freed = true;
+    auto tunnel = m_tunnels.find(tunnelId);
+    if (tunnel == m_tunnels.end()) return;
+    tunnel->second.lastUse = m_now;
+    if (tunnel->second.connections.empty()) noteIdleLocked(m_now);
+}
+
+void TunnelRelay::enterLocked(int fd, RelayConnection* connection) {
+    if (fd < 0) return;
+    auto slot = static_cast<size_t>(fd);
+    if (slot >= m_byDescriptor.size()) {
+        if (!connection) return;
+        m_byDescriptor.resize(slot + 1, nullptr);
+    }
+    m_byDescriptor[slot] = connection;
+}
+
+RelayConnection* TunnelRelay::connectionForLocked(uint64_t token) const {
+    auto slot = static_cast<size_t>(tokenDescriptor(token));
+    if (slot >= m_byDescriptor.size()) return nullptr;
+    RelayConnection* connection = m_byDescriptor[slot];
+    return connection && connection->serial() == tokenSerial(token) ? connection : nullptr;
 }
 
 void TunnelRelay::checkLocked() {
     expireLocked();
+    if (m_short) cutOverdueQueuesLocked();
     if (m_short) retryDescriptorsLocked();
     m_nextCheck = m_now + checkInterval(limitsLocked(), m_short);
 }
@@ -314,12 +400,106 @@ void TunnelRelay::retryDescriptorsLocked() {
     m_short = false;
 }
 
-void TunnelRelay::closeTunnelLocked(TunnelMap::iterator tunnel) {
+void TunnelRelay::closeTunnelLocked(TunnelMap::iterator tunnel, TunnelPorts::Fate fate) {
     OwnedConnections& connections = tunnel->second.connections;
     while (!connections.empty()) closeConnectionLocked(connections.front(), RelayConnection::Outcome::Failed);
     unwatchLocked(tunnel->second.listener.get());
+    m_ports.release(static_cast<int>(tunnel->first), fate, RelayClock::now());
     m_tunnelByKey.erase(tunnel->second.key);
     m_tunnels.erase(tunnel);
+}
+
+void TunnelRelay::handOutLocked(Tunnel& tunnel, RelayClock::time_point now) {
+    tunnel.lastUse = now;
+    tunnel.handedOutAt = now;
+    tunnel.awaitingClient = true;
+}
+
+// Idle, and not just handed to a client that has yet to connect: closing its listener now would refuse
+// that client, or reset one that connected a moment ago and waits in its queue.
+bool TunnelRelay::canGiveBackLocked(const Tunnel& tunnel, RelayClock::time_point now) {
+    if (!tunnel.connections.empty() || tunnel.paused) return false;
+    long connectTimeoutMs = limitsLocked().connectTimeoutMs;
+    auto grace = connectTimeoutMs > 0 ? std::chrono::milliseconds(connectTimeoutMs) : kHandOutGrace;
+    if (tunnel.awaitingClient && now - tunnel.handedOutAt < grace) return false;
+    return acceptQueueLength(tunnel.listener.get()) == 0;
+}
+
+bool TunnelRelay::giveBackLeastRecentLocked(RelayClock::time_point now) {
+    auto oldest = m_tunnels.end();
+    for (auto it = m_tunnels.begin(); it != m_tunnels.end(); ++it) {
+        if (oldest != m_tunnels.end() && it->second.lastUse >= oldest->second.lastUse) continue;
+        if (canGiveBackLocked(it->second, now)) oldest = it;
+    }
+    if (oldest == m_tunnels.end()) return false;
+    closeTunnelLocked(oldest, TunnelPorts::Fate::GivenBack);
+    return true;
+}
+
+bool TunnelRelay::makeRoomLocked(RelayClock::time_point now, std::string& problem) {
+    long most = limitsLocked().maxTunnels;
+    if (most <= 0 || m_tunnels.size() < static_cast<size_t>(most)) return true;
+    if (giveBackLeastRecentLocked(now)) return true;
+    problem = "all " + std::to_string(most) + " tunnels (KYFW_MAX_TUNNELS) are in use";
+    return false;
+}
+
+void TunnelRelay::giveBackIdleLocked() {
+    m_nextGiveBack = RelayClock::time_point::max();
+    long idleMs = limitsLocked().tunnelIdleMs;
+    if (idleMs <= 0) return;
+    for (auto it = m_tunnels.begin(); it != m_tunnels.end();) {
+        auto tunnel = it++;
+        // A busy tunnel is noted again when its last connection ends.
+        if (!tunnel->second.connections.empty()) continue;
+        RelayClock::time_point due = tunnel->second.lastUse + std::chrono::milliseconds(idleMs);
+        if (due > m_now) {
+            m_nextGiveBack = std::min(m_nextGiveBack, due);
+        } else if (canGiveBackLocked(tunnel->second, m_now)) {
+            closeTunnelLocked(tunnel, TunnelPorts::Fate::GivenBack);
+        } else {
+            m_nextGiveBack = std::min(m_nextGiveBack, m_now + kLongestCheck);
+        }
+    }
+}
+
+// A tunnel became idle at since: it is looked at again when its idle time-out has passed.
+void TunnelRelay::noteIdleLocked(RelayClock::time_point since) {
+    long idleMs = limitsLocked().tunnelIdleMs;
+    if (idleMs > 0) m_nextGiveBack = std::min(m_nextGiveBack, since + std::chrono::milliseconds(idleMs));
+}
+
+void TunnelRelay::noteQueueLocked(Tunnel& tunnel) {
+    tunnel.queueNoted = true;
+    tunnel.queuedAtNote = acceptQueueLength(tunnel.listener.get());
+    tunnel.queueNotedAt = m_now;
+}
+
+// The connections that were already queued at a paused listener one connect time-out ago have waited
+// that long at least: they are reset rather than left waiting for descriptors that may never free up.
+void TunnelRelay::cutOverdueQueuesLocked() {
+    long timeoutMs = limitsLocked().connectTimeoutMs;
+    if (timeoutMs <= 0) return;
+    for (auto& entry : m_tunnels) {
+        Tunnel& tunnel = entry.second;
+        if (!tunnel.paused || !tunnel.queueNoted || !pastLimit(tunnel.queueNotedAt, m_now, timeoutMs))
+            continue;
+        refuseQueuedLocked(tunnel, tunnel.queuedAtNote);
+        noteQueueLocked(tunnel);
+    }
+}
+
+// accept() needs a descriptor even to reset a connection: the reserve is closed for the time it takes.
+// Connections leave the queue in the order they came.
+void TunnelRelay::refuseQueuedLocked(Tunnel& tunnel, size_t count) {
+    if (count == 0) return;
+    m_reserve.reset();
+    for (size_t i = 0; i < count; ++i) {
+        UniqueFd refused(accept4(tunnel.listener.get(), nullptr, nullptr, SOCK_CLOEXEC));
+        if (!refused) break;
+        refused.abort();
+    }
+    m_reserve.reset(open("/dev/null", O_RDONLY | O_CLOEXEC));
 }
 
 }  // namespace kyfw

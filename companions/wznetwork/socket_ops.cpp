@@ -52,24 +52,12 @@ bool makeSocketAddress(const std::string& address, int port, SocketAddress& out)
     return false;
 }
 
-UniqueFd openLoopbackListener(int& port, std::string& problem) {
-    UniqueFd fd(socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
-    if (!fd) {
-        problem = std::string("socket: ") + strerror(errno);
-        return UniqueFd();
-    }
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (bind(fd.get(), reinterpret_cast<sockaddr*>(&address), length) != 0 ||
-        listen(fd.get(), SOMAXCONN) != 0 ||
-        getsockname(fd.get(), reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-        problem = std::string("listen on 127.0.0.1: ") + strerror(errno);
-        return UniqueFd();
-    }
-    port = ntohs(address.sin_port);
-    return fd;
+size_t acceptQueueLength(int listener) {
+    tcp_info info{};
+    socklen_t length = sizeof info;
+    // For a listening socket the kernel reports its queue in the field of unacknowledged segments.
+    if (getsockopt(listener, IPPROTO_TCP, TCP_INFO, &info, &length) != 0) return 0;
+    return info.tcpi_unacked;
 }
 
 int takeSocketError(int fd) {

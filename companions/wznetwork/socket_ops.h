@@ -38,9 +38,8 @@ struct SocketAddress {
 // A numeric IPv4 or IPv6 address with port; false when address is not one.
 bool makeSocketAddress(const std::string& address, int port, SocketAddress& out);
 
-// A non-blocking listening socket on 127.0.0.1 at an ephemeral port; on failure an empty fd and the
-// failing step in problem.
-UniqueFd openLoopbackListener(int& port, std::string& problem);
+// Connections that completed their handshake and wait in a listener's queue for accept().
+size_t acceptQueueLength(int listener);
 
 // The pending error of a socket (0 when none), cleared by reading it.
 int takeSocketError(int fd);

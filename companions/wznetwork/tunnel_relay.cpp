@@ -1,5 +1,6 @@
 #include "tunnel_relay.h"
 
+#include <fcntl.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -50,36 +51,61 @@ int TunnelRelay::openTunnel(const std::string& host, const std::string& target, 
         problem = "tunnel relay is shut down";
         return 0;
     }
+    RelayClock::time_point now = RelayClock::now();
     auto known = m_tunnelByKey.find(key);
-    if (known != m_tunnelByKey.end()) return m_tunnels.at(known->second).localPort;
-    if (!startLocked(problem)) return 0;
+    if (known != m_tunnelByKey.end()) {
+        handOutLocked(m_tunnels.at(known->second), now);
+        return static_cast<int>(known->second);
+    }
+    if (!startLocked(problem) || !makeRoomLocked(now, problem)) return 0;
     int localPort = 0;
-    UniqueFd listener = openLoopbackListener(localPort, problem);
+    bool shortOfDescriptors = false;
+    UniqueFd listener = m_ports.open(limitsLocked(), now, localPort, problem, shortOfDescriptors);
+    // An idle tunnel's listener is a descriptor this destination can have instead.
+    if (!listener && shortOfDescriptors && giveBackLeastRecentLocked(now))
+        listener = m_ports.open(limitsLocked(), now, localPort, problem, shortOfDescriptors);
     if (!listener) return 0;
-    uint64_t id = m_nextId++;
+    auto id = static_cast<uint64_t>(localPort);
     if (!watchLocked(listener.get(), kListenerEvents, listenerToken(id))) {
         problem = systemProblem("epoll_ctl");
+        m_ports.release(localPort, TunnelPorts::Fate::Closed, now);
         return 0;
     }
     Tunnel& tunnel = m_tunnels[id];
     tunnel.key = key;
+    tunnel.host = host;
+    tunnel.targetAddress = target;
+    tunnel.port = port;
     tunnel.listener = std::move(listener);
-    tunnel.localPort = localPort;
     tunnel.target = address;
+    handOutLocked(tunnel, now);
     m_tunnelByKey.emplace(key, id);
+    // The relay thread may be waiting without a time-out: it learns of the new tunnel's idle deadline.
+    RelayClock::time_point due = m_nextGiveBack;
+    noteIdleLocked(now);
+    if (m_nextGiveBack < due) wakeLocked();
     return localPort;
+}
+
+KyFwTunnelStateCode TunnelRelay::tunnelState(int localPort, const std::string& host,
+                                             const std::string& target, int port) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    auto live = m_tunnels.find(static_cast<uint64_t>(localPort));
+    if (live != m_tunnels.end()) {
+        if (live->second.key != tunnelKey(host, target, port)) return KYFW_TUNNEL_GONE;
+        handOutLocked(live->second, RelayClock::now());
+        return KYFW_TUNNEL_LIVE;
+    }
+    return m_ports.fate(localPort) == TunnelPorts::Fate::GivenBack ? KYFW_TUNNEL_GONE : KYFW_TUNNEL_UNKNOWN;
 }
 
 bool TunnelRelay::closeTunnel(int localPort) {
     std::lock_guard<std::mutex> lock(m_mutex);
-    for (auto it = m_tunnels.begin(); it != m_tunnels.end(); ++it) {
-        if (it->second.localPort == localPort) {
-            closeTunnelLocked(it);
-            wakeLocked();
-            return true;
-        }
-    }
-    return false;
+    auto tunnel = m_tunnels.find(static_cast<uint64_t>(localPort));
+    if (tunnel == m_tunnels.end()) return false;
+    closeTunnelLocked(tunnel);
+    wakeLocked();
+    return true;
 }
 
 void TunnelRelay::closeAll() {
@@ -91,6 +117,27 @@ void TunnelRelay::closeAll() {
 size_t TunnelRelay::tunnelCount() {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_tunnels.size();
+}
+
+std::vector<TunnelInfo> TunnelRelay::tunnels() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    RelayClock::time_point now = RelayClock::now();
+    std::vector<TunnelInfo> listed;
+    listed.reserve(m_tunnels.size());
+    for (const auto& entry : m_tunnels) {
+        const Tunnel& tunnel = entry.second;
+        TunnelInfo info;
+        info.localPort = static_cast<int>(entry.first);
+        info.host = tunnel.host;
+        info.target = tunnel.targetAddress;
+        info.port = tunnel.port;
+        for (auto it = tunnel.connections.begin(); it != tunnel.connections.end(); ++it) ++info.connections;
+        if (info.connections == 0)
+            info.idleMs = static_cast<long>(
+                std::chrono::duration_cast<std::chrono::milliseconds>(now - tunnel.lastUse).count());
+        listed.push_back(info);
+    }
+    return listed;
 }
 
 size_t TunnelRelay::liveConnectionCount() {
@@ -105,7 +152,7 @@ size_t TunnelRelay::acceptedConnectionCount() {
 
 size_t TunnelRelay::bufferBytes() {
     std::lock_guard<std::mutex> lock(m_mutex);
-    return m_pool.bytesHeld();
+    return m_pool.bytesHeld() + m_pipes.bytesHeld();
 }
 
 RelayLimits TunnelRelay::limits() {
@@ -119,6 +166,7 @@ void TunnelRelay::setLimits(const RelayLimits& limits) {
     m_limitsKnown = true;
     // The next check follows the new time-outs.
     m_nextCheck = RelayClock::time_point();
+    m_nextGiveBack = RelayClock::time_point();
     wakeLocked();
 }
 
@@ -140,7 +188,6 @@ void TunnelRelay::stop() {
         while (!m_tunnels.empty()) closeTunnelLocked(m_tunnels.begin());
         if (!m_running) {
             m_stopped = true;
-            m_closed.clear_and_dispose(std::default_delete<RelayConnection>());
             return;
         }
         m_stopping = true;
@@ -151,9 +198,9 @@ void TunnelRelay::stop() {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_running = false;
     m_stopped = true;
-    m_closed.clear_and_dispose(std::default_delete<RelayConnection>());
     m_epoll.reset();
     m_wake.reset();
+    m_reserve.reset();
 }
 
 bool TunnelRelay::startLocked(std::string& problem) {
@@ -161,6 +208,7 @@ bool TunnelRelay::startLocked(std::string& problem) {
     limitsLocked();
     m_epoll.reset(epoll_create1(EPOLL_CLOEXEC));
     m_wake.reset(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
+    m_reserve.reset(open("/dev/null", O_RDONLY | O_CLOEXEC));
     if (!m_epoll || !m_wake || !watchLocked(m_wake.get(), EPOLLIN, kWakeToken)) {
         problem = systemProblem("cannot start the tunnel relay");
         return false;
@@ -195,15 +243,19 @@ void TunnelRelay::afterForkInChild() {
     for (auto& entry : m_tunnels) {
         entry.second.connections.clear_and_dispose(std::default_delete<RelayConnection>());
     }
-    m_closed.clear_and_dispose(std::default_delete<RelayConnection>());
+    m_byDescriptor.clear();
+    m_pipes.trim(0);
     m_tunnels.clear();
     m_tunnelByKey.clear();
+    m_ports.forgetLive();
     m_epoll.reset();
     m_wake.reset();
+    m_reserve.reset();
     m_thread = pthread_t{};
     m_running = false;
     m_live = 0;
     m_short = false;
+    m_nextGiveBack = RelayClock::time_point::max();
     m_mutex.unlock();
 }
 

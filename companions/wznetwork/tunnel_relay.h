@@ -1,6 +1,7 @@
 // The tunnels of the process: listening sockets on 127.0.0.1 whose connections are relayed to a target,
-// one tunnel per destination, all served by one epoll thread started on first use. Every member is safe
-// to call from any thread.
+// one tunnel per destination, all served by one epoll thread started on first use. A tunnel is known by
+// its local port, which no other tunnel of the relay has while it lives nor within the port's quarantine
+// after. Every member is safe to call from any thread.
 #ifndef WZNETWORK_TUNNEL_RELAY_H
 #define WZNETWORK_TUNNEL_RELAY_H
 
@@ -12,11 +13,14 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <vector>
 
+#include "KyFwClient.h"
 #include "KyFwControl.h"
 #include "buffer_pool.h"
 #include "relay_connection.h"
 #include "socket_ops.h"
+#include "tunnel_ports.h"
 
 namespace kyfw {
 
@@ -26,11 +30,16 @@ class TunnelRelay {
     static TunnelRelay& instance();
 
     // The local port of the live tunnel for host:port relayed to target, opened now when there is none;
-    // 0 with the reason in problem.
+    // 0 with the reason in problem. At the cap on tunnels the least recently used idle one is given back
+    // first; when every tunnel is busy the set-up fails at once.
     int openTunnel(const std::string& host, const std::string& target, int port, std::string& problem);
+    // What became of the tunnel once opened at localPort for host:port relayed to target.
+    KyFwTunnelStateCode tunnelState(int localPort, const std::string& host, const std::string& target,
+                                    int port);
     bool closeTunnel(int localPort);
     void closeAll();
     size_t tunnelCount();
+    std::vector<TunnelInfo> tunnels();
     size_t liveConnectionCount();
     size_t acceptedConnectionCount();
     size_t bufferBytes();
@@ -43,12 +52,22 @@ class TunnelRelay {
   private:
     struct Tunnel {
         std::string key;
+        std::string host;
+        std::string targetAddress;
+        int port = 0;
         UniqueFd listener;
-        int localPort = 0;
         SocketAddress target;
         bool paused = false;  // not watched until descriptors free up
         OwnedConnections connections;
+        RelayClock::time_point lastUse;  // last hand-out of its port, accept or end of a connection
+        bool awaitingClient = false;     // its port was handed out and no connection came since
+        RelayClock::time_point handedOutAt;
+        // While paused: the connections in the listener's queue when it was last looked at, and when.
+        bool queueNoted = false;
+        size_t queuedAtNote = 0;
+        RelayClock::time_point queueNotedAt;
     };
+    // By local port.
     using TunnelMap = std::map<uint64_t, Tunnel>;
 
     TunnelRelay() = default;
@@ -74,12 +93,25 @@ class TunnelRelay {
     bool connectLocked(RelayConnection& connection, const SocketAddress& target);
     void serveLocked(RelayConnection& connection, bool targetSide, uint32_t events);
     void settleLocked(RelayConnection& connection, RelayConnection::Outcome outcome);
-    void resumeLocked(QueuedConnections& yielded);
+    void takeEventLocked(const epoll_event& event, QueuedConnections& later, bool latencyFirst);
+    void serveLaterLocked(QueuedConnections& later, bool latencyFirst);
+    void serveQuickLocked(QueuedConnections& later);
     void closeConnectionLocked(RelayConnection& connection, RelayConnection::Outcome outcome);
+    void enterLocked(int fd, RelayConnection* connection);
+    RelayConnection* connectionForLocked(uint64_t token) const;
     void checkLocked();
     void expireLocked();
     void retryDescriptorsLocked();
-    void closeTunnelLocked(TunnelMap::iterator tunnel);
+    void closeTunnelLocked(TunnelMap::iterator tunnel, TunnelPorts::Fate fate = TunnelPorts::Fate::Closed);
+    void handOutLocked(Tunnel& tunnel, RelayClock::time_point now);
+    bool canGiveBackLocked(const Tunnel& tunnel, RelayClock::time_point now);
+    bool giveBackLeastRecentLocked(RelayClock::time_point now);
+    bool makeRoomLocked(RelayClock::time_point now, std::string& problem);
+    void giveBackIdleLocked();
+    void noteIdleLocked(RelayClock::time_point due);
+    void noteQueueLocked(Tunnel& tunnel);
+    void cutOverdueQueuesLocked();
+    void refuseQueuedLocked(Tunnel& tunnel, size_t count);
 
     std::mutex m_mutex;
     UniqueFd m_epoll;
@@ -88,22 +120,29 @@ class TunnelRelay {
     bool m_running = false;
     bool m_stopping = false;
     bool m_stopped = false;
-    uint64_t m_nextId = 1;
     size_t m_accepted = 0;
     size_t m_live = 0;
     RelayLimits m_limits;
     bool m_limitsKnown = false;
     BufferPool m_pool;
+    PipePool m_pipes;
     TunnelMap m_tunnels;
     std::map<std::string, uint64_t> m_tunnelByKey;
-    QueuedConnections m_yielded;  // flows stopped at their budget, moved on in the next turn
+    TunnelPorts m_ports;
+    // Kept open to be closed when descriptors run out: the one needed to accept and reset a connection
+    // that has waited too long in a paused listener's queue.
+    UniqueFd m_reserve;
+    QueuedConnections m_yielded;  // stopped at their budget or with events kept, served in the next turn
     QueuedConnections m_waiting;  // accepted, waiting for a descriptor towards the target
-    OwnedConnections m_closed;    // freed at the end of the turn: events already taken may name them
-    bool m_short = false;         // out of descriptors: listeners paused or connections waiting
-    bool m_freed = false;         // a connection closed this turn
+    // The open connections by descriptor, each under both of its descriptors.
+    std::vector<RelayConnection*> m_byDescriptor;
+    uint32_t m_nextSerial = 0;
+    bool m_short = false;  // out of descriptors: listeners paused or connections waiting
+    bool m_freed = false;  // a connection closed this turn
     RelayClock::time_point m_now;
     uint64_t m_turn = 0;
     RelayClock::time_point m_nextCheck;
+    RelayClock::time_point m_nextGiveBack = RelayClock::time_point::max();
 };
 
 }  // namespace kyfw

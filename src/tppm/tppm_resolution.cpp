@@ -6,10 +6,12 @@
 #include "diag/url_redaction.h"
 #include "kylibcurl.h"
 #include "platform/file_objects.h"
+#include "tppm/gone_tunnel.h"
 #include "tppm/tppm_resolution.h"
 #include "tppm/url_split.h"
 
 using kylibcurl::detail::BoundedText;
+using kylibcurl::detail::DropGoneTunnel;
 using kylibcurl::detail::LoggedUrl;
 using kylibcurl::detail::LogSafely;
 using kylibcurl::detail::SplitUrl;
@@ -52,6 +54,7 @@ bool TunnelPrefix(KYLibCurl& session, const std::string& tunnelName, const std::
                   const UrlParts& parts, KyFwError& record, std::string& prefixOut) {
     prefixOut.clear();
     session.TppmUrlMapInfo(url, prefixOut, KYLibCurl::TPPM_CACHE_GET);
+    DropGoneTunnel(session, url, tunnelName, parts.port, prefixOut);
     if (!prefixOut.empty()) return true;
 
     const int tunnelPort = KyFwClient::setupTPPM(tunnelName.c_str(), parts.port, nullptr, &record);

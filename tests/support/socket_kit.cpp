@@ -63,6 +63,17 @@ Socket BindLoopback(int& port, int backlog, int extraFlags) {
     return socket;
 }
 
+Socket ListenAt(int port, int backlog) {
+    Socket socket = TcpSocket();
+    if (!socket.valid()) return socket;
+    sockaddr_in address = Loopback(port);
+    if (::bind(socket.fd(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::listen(socket.fd(), backlog) != 0) {
+        return Socket();
+    }
+    return socket;
+}
+
 bool ConnectLoopback(int fd, int port) {
     sockaddr_in address = Loopback(port);
     return ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;

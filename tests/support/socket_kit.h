@@ -38,6 +38,8 @@ Socket TcpSocket(int extraFlags = 0);
 // A socket bound to a free port on 127.0.0.1, listening when backlog is above 0; extraFlags are added to
 // the socket type (SOCK_NONBLOCK). Empty, with port 0, on failure.
 Socket BindLoopback(int& port, int backlog, int extraFlags = 0);
+// A socket listening on 127.0.0.1 at exactly port; empty on failure (errno from bind or listen).
+Socket ListenAt(int port, int backlog);
 // Connects the socket fd to port on 127.0.0.1; false, with errno from connect, when that fails (a
 // non-blocking socket's handshake still under way included: EINPROGRESS).
 bool ConnectLoopback(int fd, int port);

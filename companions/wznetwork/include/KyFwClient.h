@@ -7,8 +7,9 @@
 // match without regard to case; a host missing from the table is reached directly. A line that does not
 // parse, or a file that cannot be read, is reported once on standard error. Tunnels are real TCP relays
 // on 127.0.0.1 served by one background thread, one tunnel per destination (host, port and target);
-// they live until the process ends, the control API closes them or their listener fails. A forked child
-// starts without the parent's tunnels. The relay's bounds are in KyFwControl.h.
+// a tunnel lives until it has been idle for a while or its place is needed for another destination (it is
+// then given back), the control API closes it or its listener fails. A forked child starts without the
+// parent's tunnels. The relay's bounds are in KyFwControl.h.
 #ifndef WZNETWORK_KYFWCLIENT_H
 #define WZNETWORK_KYFWCLIENT_H
 
@@ -46,6 +47,17 @@ class WZNETWORK_API KyFwClient {
     // target is returned when there is one; otherwise a new one opens.
     static int setupTPPM(const char* mangledName, int port, const char* options, KyFwError* err);
 };
+
+// What KyFwTunnelState knows of a local port.
+enum KyFwTunnelStateCode : int32_t {
+    KYFW_TUNNEL_UNKNOWN = 0,  // not a tunnel this client knows of as given back or as another's
+    KYFW_TUNNEL_LIVE = 1,     // the live tunnel of that destination; counts as used now
+    KYFW_TUNNEL_GONE = 2,     // given back, or now the tunnel of another destination: never use it again
+};
+
+// Whether localPort, once returned by setupTPPM(mangledName, port, ...), still leads to that destination.
+// Not every firewall client has it: callers look it up by name at run time.
+extern "C" WZNETWORK_API int KyFwTunnelState(int localPort, const char* mangledName, int port);
 
 // Gives "account*host*i*j" with the ints in decimal; a null pointer counts as an empty string.
 WZNETWORK_API std::string MangleHostName(const char* account, const char* host, int i, int j);
