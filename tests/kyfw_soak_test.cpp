@@ -206,9 +206,10 @@ constexpr int kManyDestinations = 2000;
 constexpr rlim_t kDescriptorLimit = 1024;
 constexpr long kFewTunnels = 16;
 constexpr long kShortTunnelIdleMs = 200;
+constexpr int kKeptConnections = 5;
 // Beyond the warm-up level and a listener per live tunnel: the connections the session keeps alive for
-// reuse (at most five), each holding three descriptors when routed (its own and the relay's two).
-constexpr size_t kKeptConnectionDescriptors = 5 * 3;
+// reuse, each holding three descriptors when routed (its own and the relay's two).
+constexpr size_t kKeptConnectionDescriptors = kKeptConnections * 3;
 
 enum ManyResult {
     kAllServed = 0,
@@ -232,6 +233,9 @@ int AskManyDestinationsOnce(const kytest::TestServer& server) {
     KYLibCurl session;
     if (!session.KYLibCurlInit()) return kNoSession;
     session.KYLibCurlSetAdditionalOptionsIntValue(CURLOPT_TIMEOUT, 20);
+    // A kept connection holds its tunnel busy: with more kept than the cap on tunnels, every tunnel would be
+    // busy and the next set-up would fail, as it must. libcurl's own default of five keeps room.
+    session.KYLibCurlSetAdditionalOptionsIntValue(CURLOPT_MAXCONNECTS, kKeptConnections);
     const std::string direct = server.url("/bytes/16");
     auto routed = [&](const std::string& client) {
         const std::string url = "http://" + client + ":" + std::to_string(server.port()) + "/bytes/16";
