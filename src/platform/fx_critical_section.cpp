@@ -3,10 +3,29 @@
 #include <boost/interprocess/exceptions.hpp>
 #include <new>
 
+namespace {
+
+using RecursiveMutex = boost::interprocess::interprocess_recursive_mutex;
+
+// Mutexes left behind in forked children: never released, and kept reachable so that they do not read as
+// leaks.
+struct LeftBehind {
+    RecursiveMutex* mutex;
+    LeftBehind* next;
+};
+LeftBehind* g_leftBehind = nullptr;
+
+}  // namespace
+
+// Throws, as the mutex's own construction does, when no mutex can be made.
+FXCriticalSection::FXCriticalSection() : m_recursiveMutex(new RecursiveMutex()) {}
+
+FXCriticalSection::~FXCriticalSection() { delete m_recursiveMutex; }
+
 bool FXCriticalSection::TryLock() {
     bool taken = false;
     try {
-        taken = m_recursiveMutex.try_lock();
+        taken = m_recursiveMutex->try_lock();
     } catch (const boost::interprocess::interprocess_exception&) {
         taken = false;
     }
@@ -21,7 +40,7 @@ bool FXCriticalSection::TryLock(CTimeInterval interval) {
 
 void FXCriticalSection::Lock() {
     try {
-        m_recursiveMutex.lock();
+        m_recursiveMutex->lock();
     } catch (const boost::interprocess::interprocess_exception&) {
         return;
     }
@@ -32,7 +51,7 @@ void FXCriticalSection::Unlock() {
     ClearLockOwner();
     if (!pthread_equal(m_holder.load(std::memory_order_relaxed), pthread_self())) return;
     if (--m_depth == 0) m_holder.store(pthread_t(), std::memory_order_relaxed);
-    m_recursiveMutex.unlock();
+    m_recursiveMutex->unlock();
 }
 
 void FXCriticalSection::NoteTaken() {
@@ -42,14 +61,23 @@ void FXCriticalSection::NoteTaken() {
 }
 
 // The inherited mutex is neither unlocked nor destroyed: both are undefined for a mutex that the child's
-// thread, with its new kernel thread id, does not hold. A fresh one is built over it; should that fail,
-// the inherited one stays.
+// thread, with its new kernel thread id, does not hold. It is left behind, a few bytes once per child, and
+// a fresh one takes its place; should that fail, the inherited one stays.
 void FXCriticalSection::RenewInChild() {
+    auto* record = new (std::nothrow) LeftBehind{m_recursiveMutex, g_leftBehind};
+    if (!record) return;
+    RecursiveMutex* fresh = nullptr;
     try {
-        new (&m_recursiveMutex) boost::interprocess::interprocess_recursive_mutex();
+        fresh = new (std::nothrow) RecursiveMutex();
     } catch (const boost::interprocess::interprocess_exception&) {
+        fresh = nullptr;
+    }
+    if (!fresh) {
+        delete record;
         return;
     }
+    g_leftBehind = record;
+    m_recursiveMutex = fresh;
     m_holder.store(pthread_t(), std::memory_order_relaxed);
     m_depth = 0;
     ClearLockOwner();

@@ -11,8 +11,8 @@
 
 class FXCriticalSection : public FXLockableResource {
   public:
-    FXCriticalSection() = default;
-    ~FXCriticalSection() override = default;
+    FXCriticalSection();
+    ~FXCriticalSection() override;
     FXCriticalSection(const FXCriticalSection&) = delete;
     FXCriticalSection& operator=(const FXCriticalSection&) = delete;
 
@@ -29,7 +29,8 @@ class FXCriticalSection : public FXLockableResource {
   private:
     void NoteTaken();
 
-    boost::interprocess::interprocess_recursive_mutex m_recursiveMutex;
+    // On the heap, so that a forked child can leave the inherited one behind, neither unlocked nor destroyed.
+    boost::interprocess::interprocess_recursive_mutex* m_recursiveMutex;
     // The thread that holds the mutex, and how often it took it. Only the holder writes them; other
     // threads read m_holder only to learn that they are not the holder.
     std::atomic<pthread_t> m_holder{pthread_t()};
