@@ -154,8 +154,9 @@ class TunnelFault : public TransferFault {
     kytest::FreshFirewall firewall;
     // Sends on a thread of its own and closes the tunnel at port once the server holds the request.
     void CloseTunnelUnder(int port, const std::function<void()>& send) {
+        const size_t before = server.requestCount();
         std::thread transfer(send);
-        const bool arrived = server.waitForRequests(1);
+        const bool arrived = server.waitForRequests(before + 1);
         const bool closed = kyfw::closeTunnel(port);
         transfer.join();
         ASSERT_TRUE(arrived);
@@ -163,61 +164,41 @@ class TunnelFault : public TransferFault {
     }
 };
 
-// The tunnel closes while a routed transfer on the ordinary route waits for its reply: before any reply
-// byte arrived that is a stale tunnel on this route too. The firewall client is asked again, names a
-// fresh tunnel, and the request goes out once more through it.
-TEST_F(TunnelFault, TunnelDyingBeforeTheReplyOnTheOrdinaryRouteIsReconnected) {
-    const std::string client = "dying-tunnel-client";
-    const std::string url = "http://dying-tunnel-host:" + std::to_string(server.port()) + "/delay/2000";
-    kyfw::setRoute("", kyfw::Route::Tunnel);
-    tppmtest::QuietForget(session, url);
-    std::string tunnelUrl;
-    ASSERT_TRUE(session.getTPPMUrl(client, url, tunnelUrl, false));
-    const int deadPort = tppmtest::TunnelPort(tunnelUrl);
-    ASSERT_NE(deadPort, 0);
-    log.clear();
+// The tunnel closes while a routed transfer waits for its reply: before any reply byte arrived that is a
+// stale tunnel on either route. The ordinary route asks the firewall client again, the dynamic route sets
+// up a fresh tunnel, and the request goes out once more through it; the server answers that one.
+TEST_F(TunnelFault, TunnelDyingBeforeTheReplyIsReconnectedOnEitherRoute) {
+    for (const bool dynamic : {false, true}) {
+        SCOPED_TRACE(dynamic ? "dynamic route" : "ordinary route");
+        const std::string client = dynamic ? "dying-dynamic-client" : "dying-tunnel-client";
+        const std::string host = dynamic ? "dying-dynamic-host" : "dying-tunnel-host";
+        const std::string url = "http://" + host + ":" + std::to_string(server.port()) + "/delay/2000";
+        kyfw::setRoute("", kyfw::Route::Tunnel);
+        tppmtest::QuietForget(session, url);
+        std::string tunnelUrl;
+        ASSERT_TRUE(session.getTPPMUrl(client, url, tunnelUrl, dynamic));
+        const int deadPort = tppmtest::TunnelPort(tunnelUrl);
+        ASSERT_NE(deadPort, 0);
+        const size_t requestsBefore = server.requestCount();
+        log.clear();
 
-    bool ok = false;
-    ASSERT_NO_FATAL_FAILURE(CloseTunnelUnder(deadPort, [&] {
-        ok = session.KYLibCurlSendHttpReq(HTTP_REQ_GET, url, nullptr, 0, true, client.c_str());
-    }));
+        bool ok = false;
+        ASSERT_NO_FATAL_FAILURE(CloseTunnelUnder(deadPort, [&] {
+            ok = session.KYLibCurlSendHttpReq2(HTTP_REQ_GET, url.c_str(), nullptr, 0, true, client.c_str(),
+                                               dynamic);
+        }));
 
-    EXPECT_TRUE(ok);
-    EXPECT_EQ(session.m_httpRespCode, 200);
-    EXPECT_EQ(Body(session), "delayed");
-    EXPECT_EQ(server.requestCount(), 2u);
-    EXPECT_TRUE(log.contains("Unable to connect to dynamic tppm url [" + tunnelUrl +
-                             "], refetching tppm url for [" + url + "] and retrying"));
-    EXPECT_FALSE(log.contains("failed to send http request"));
-    const int freshPort = tppmtest::TunnelPort(tppmtest::QuietCachedPrefix(session, url));
-    EXPECT_NE(freshPort, 0);
-    EXPECT_NE(freshPort, deadPort);
-}
-
-// On the dynamic route a tunnel that dies before any reply byte arrived is a stale tunnel like a refused
-// one: the request goes out once more through a fresh tunnel, and the server answers that one.
-TEST_F(TunnelFault, TunnelDyingBeforeTheReplyOnTheDynamicRouteIsReconnected) {
-    const std::string client = "dying-dynamic-client";
-    const std::string url = "http://dying-dynamic-host:" + std::to_string(server.port()) + "/delay/2000";
-    tppmtest::QuietForget(session, url);
-    std::string tunnelUrl;
-    ASSERT_TRUE(session.getTPPMUrl(client, url, tunnelUrl, true));
-    const int deadPort = tppmtest::TunnelPort(tunnelUrl);
-    ASSERT_NE(deadPort, 0);
-    log.clear();
-
-    bool ok = false;
-    ASSERT_NO_FATAL_FAILURE(CloseTunnelUnder(deadPort, [&] {
-        ok = session.KYLibCurlSendHttpReq2(HTTP_REQ_GET, url.c_str(), nullptr, 0, true, client.c_str(), true);
-    }));
-
-    EXPECT_TRUE(ok);
-    EXPECT_EQ(session.m_httpRespCode, 200);
-    EXPECT_EQ(Body(session), "delayed");
-    EXPECT_EQ(server.requestCount(), 2u);
-    EXPECT_TRUE(log.contains("Unable to connect to dynamic tppm url [" + tunnelUrl +
-                             "], refetching tppm url for [" + url + "] and retrying"));
-    EXPECT_FALSE(log.contains("failed to send http request"));
+        EXPECT_TRUE(ok);
+        EXPECT_EQ(session.m_httpRespCode, 200);
+        EXPECT_EQ(Body(session), "delayed");
+        EXPECT_EQ(server.requestCount() - requestsBefore, 2u);
+        EXPECT_TRUE(log.contains("Unable to connect to dynamic tppm url [" + tunnelUrl +
+                                 "], refetching tppm url for [" + url + "] and retrying"));
+        EXPECT_FALSE(log.contains("failed to send http request"));
+        const int freshPort = tppmtest::TunnelPort(tppmtest::QuietCachedPrefix(session, url));
+        EXPECT_NE(freshPort, 0);
+        EXPECT_NE(freshPort, deadPort);
+    }
 }
 
 }  // namespace
