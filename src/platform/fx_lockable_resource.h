@@ -14,10 +14,8 @@ class CTimeInterval {
     CTimeInterval(const CTimeInterval&) = default;
     CTimeInterval& operator=(const CTimeInterval&) = default;
 
-    int64_t microseconds() const { return m_microseconds; }
-
   private:
-    int64_t m_microseconds;
+    [[maybe_unused]] int64_t m_microseconds;  // kept for the interval's size; nothing reads it
 };
 
 class FXLockableResource {

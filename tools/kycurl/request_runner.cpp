@@ -229,34 +229,21 @@ class CommandRunner {
     }
 
     // A body of one text goes to the library as a buffer; any other is read through the read callback,
-    // as long as a -H Content-Length line declares, else the body's own length.
-    // In chunked mode the library leaves the body options alone: a method other than POST then needs
-    // libcurl's upload switch to send one.
+    // as long as a -H Content-Length line declares, else the body's own length. In chunked mode the library
+    // takes every method's body from the read callback and sends neither data nor length.
     bool Send(const UrlJob& job, const BodySource* body, const char* client) {
         const void* data = nullptr;
         size_t length = 0;
-        bool uploading = false;
-        if (body && m_session.m_chunked) {
-            uploading = job.method != HTTP_REQ_POST;
-            long size = body->sizeKnown() ? static_cast<long>(body->size()) : -1;
-            if (uploading &&
-                (!m_session.KYLibCurlSetAdditionalOptions(CURLOPT_UPLOAD) ||
-                 !m_session.KYLibCurlSetAdditionalOptionsCOffValue(CURLOPT_INFILESIZE_LARGE, size))) {
-                return false;
-            }
-        } else if (body && body->onlyText()) {
+        if (body && !m_session.m_chunked && body->onlyText()) {
             data = body->onlyText()->data();
             length = body->onlyText()->size();
-        } else if (body) {
+        } else if (body && !m_session.m_chunked) {
             long declared = static_cast<long>(body->size());
             GivenContentLength(m_o.headers, declared);
             length = static_cast<size_t>(declared);
         }
-        bool sent = m_session.KYLibCurlSendHttpReq2(job.method, job.requestUrl.c_str(), data, length, false,
-                                                    client, m_o.dynamicTppm);
-        int off = 0;
-        if (uploading) m_session.KYLibCurlSetAdditionalOptionsIntValue(CURLOPT_UPLOAD, off);
-        return sent;
+        return m_session.KYLibCurlSendHttpReq2(job.method, job.requestUrl.c_str(), data, length, false,
+                                               client, m_o.dynamicTppm);
     }
 
     int Report(const UrlJob& job, const Outcome& outcome, long status) {
