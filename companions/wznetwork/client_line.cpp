@@ -9,6 +9,8 @@
 #include <sstream>
 #include <vector>
 
+#include "numeric_address.h"
+
 namespace kyfw {
 namespace {
 
@@ -53,11 +55,8 @@ std::string hostKey(const std::string& host) {
 }
 
 bool isTargetAddress(const std::string& text) {
-    // inet_pton reads up to the first NUL: a text with one inside would be judged by its beginning alone.
-    if (text.find('\0') != std::string::npos) return false;
     in6_addr address;
-    return inet_pton(AF_INET, text.c_str(), &address) == 1 ||
-           inet_pton(AF_INET6, text.c_str(), &address) == 1;
+    return parseNumericAddress(text, address) != AF_UNSPEC;
 }
 
 ClientLine parseClientLine(const std::string& text) {

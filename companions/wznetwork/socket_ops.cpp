@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "numeric_address.h"
+
 namespace kyfw {
 
 UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept {
@@ -35,17 +37,21 @@ void UniqueFd::abort() {
 
 bool makeSocketAddress(const std::string& address, int port, SocketAddress& out) {
     out = SocketAddress();
-    auto* v4 = reinterpret_cast<sockaddr_in*>(&out.storage);
-    if (inet_pton(AF_INET, address.c_str(), &v4->sin_addr) == 1) {
+    in6_addr parsed;
+    const int family = parseNumericAddress(address, parsed);
+    if (family == AF_INET) {
+        auto* v4 = reinterpret_cast<sockaddr_in*>(&out.storage);
         v4->sin_family = AF_INET;
         v4->sin_port = htons(static_cast<uint16_t>(port));
+        memcpy(&v4->sin_addr, &parsed, sizeof v4->sin_addr);
         out.length = sizeof(sockaddr_in);
         return true;
     }
-    auto* v6 = reinterpret_cast<sockaddr_in6*>(&out.storage);
-    if (inet_pton(AF_INET6, address.c_str(), &v6->sin6_addr) == 1) {
+    if (family == AF_INET6) {
+        auto* v6 = reinterpret_cast<sockaddr_in6*>(&out.storage);
         v6->sin6_family = AF_INET6;
         v6->sin6_port = htons(static_cast<uint16_t>(port));
+        v6->sin6_addr = parsed;
         out.length = sizeof(sockaddr_in6);
         return true;
     }
