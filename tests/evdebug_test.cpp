@@ -20,6 +20,7 @@
 #include "EvDebug.h"
 #include "support/log_capture.h"
 #include "support/logger_to_file.h"
+#include "support/process_kit.h"
 #include "support/read_file.h"
 
 namespace {
@@ -303,20 +304,15 @@ TEST_F(EvDebugTest, FifoThatCannotTakeALineNeverBlocks) {
         const int readEnd = reader ? open(fifo.c_str(), O_RDONLY | O_NONBLOCK) : -1;
         ASSERT_EQ(readEnd >= 0, reader);
         const std::string stderrPath = m_dir.file(reader ? "stderr-reader.txt" : "stderr-none.txt");
-        fflush(nullptr);
-        const pid_t child = fork();
-        ASSERT_GE(child, 0);
-        if (child == 0) {
-            alarm(20);
-            if (!freopen(stderrPath.c_str(), "w", stderr)) _exit(3);
-            EvDebug::SetDestination(fifo);
-            for (int n = 0; n < kLines; ++n) m_log.DebugLvl("Tag", 2, "%d %s", n, padding.c_str());
-            _exit(0);
-        }
-        int status = 0;
-        ASSERT_EQ(waitpid(child, &status, 0), child);
-        ASSERT_TRUE(WIFEXITED(status)) << "signal " << WTERMSIG(status);
-        EXPECT_EQ(WEXITSTATUS(status), 0);
+        const int status = kytest::RunInChild(
+            [&] {
+                if (!freopen(stderrPath.c_str(), "w", stderr)) return 3;
+                EvDebug::SetDestination(fifo);
+                for (int n = 0; n < kLines; ++n) m_log.DebugLvl("Tag", 2, "%d %s", n, padding.c_str());
+                return 0;
+            },
+            {0, 20});
+        ASSERT_EQ(status, 0);
         std::string inFifo;
         char chunk[4096];
         for (ssize_t n; readEnd >= 0 && (n = read(readEnd, chunk, sizeof chunk)) > 0;)

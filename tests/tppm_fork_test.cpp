@@ -2,12 +2,9 @@
 // logger, the one-time initialisation, routed requests. Every child's first log line and first routed
 // request complete.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <cstdio>
-#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -17,6 +14,7 @@
 #include "kylibcurl.h"
 #include "support/fresh_firewall.h"
 #include "support/log_capture.h"
+#include "support/process_kit.h"
 #include "support/test_server.h"
 
 namespace {
@@ -30,20 +28,6 @@ enum ChildResult { kFine = 0, kNoInit = 2, kRequestFailed = 3, kWrongStatus = 4 
 
 const char kChildClient[] = "fork-child";
 const char kBusyClient[] = "fork-busy";
-
-// Runs body in a forked child; its exit status, or 128 plus the signal that ended it.
-int RunInChild(const std::function<int()>& body) {
-    fflush(nullptr);
-    const pid_t child = fork();
-    if (child < 0) return -1;
-    if (child == 0) {
-        alarm(kChildLimitSeconds);
-        _exit(body());
-    }
-    int status = 0;
-    if (waitpid(child, &status, 0) != child) return -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-}
 
 class TppmFork : public ::testing::Test {
   protected:
@@ -86,7 +70,9 @@ class TppmFork : public ::testing::Test {
             });
         }
         for (int child = 0; child < kChildren; ++child) {
-            EXPECT_EQ(RunInChild([this, child] { return UseLoggerAndRoute(child); }), kFine)
+            EXPECT_EQ(kytest::RunInChild([this, child] { return UseLoggerAndRoute(child); },
+                                         {0, kChildLimitSeconds}),
+                      kFine)
                 << "child " << child;
         }
         done = true;
