@@ -19,16 +19,9 @@ namespace {
 // "host:port:tunnel-host:tunnel-port": connections for the URL's host and port go to the tunnel. The host
 // is matched as written in the URL (brackets of an IPv6 literal included); a tunnel without a port keeps
 // the URL's.
-std::string TunnelMappingFor(const char* url, const std::string& tunnel) {
-    const UrlParts parts = SplitUrl(url);
-    const std::string host = parts.key.substr(0, PortSeparator(parts.key));
-    const bool tunnelHasPort = PortSeparator(tunnel) != std::string::npos;
-    return host + ":" + std::to_string(parts.port) + ":" + tunnel + (tunnelHasPort ? "" : ":");
-}
-
-bool IsHttpsUrl(const char* url) {
-    const UrlParts parts = SplitUrl(url);
-    return parts.valid && IsHttpsPrefix(parts.prefix);
+std::string TunnelMappingFor(const TunnelRoute& route) {
+    const bool tunnelHasPort = PortSeparator(route.authority) != std::string::npos;
+    return route.host + ":" + std::to_string(route.port) + ":" + route.authority + (tunnelHasPort ? "" : ":");
 }
 
 // The status line is the first reply byte a transfer counts: no header bytes, no reply at all.
@@ -58,15 +51,15 @@ bool RoutedUrl::Reconnect(const char* clientName, const char* url, bool useDynam
 }
 
 bool RoutedUrl::Install(const char* url) {
-    if (m_route.tunnelled && IsHttpsUrl(url)) return m_session.KYCurlSetUrl(url) && MapToTunnel(url);
+    if (m_route.tunnelled && m_route.https) return m_session.KYCurlSetUrl(url) && MapToTunnel();
     RemoveMapping();
     return m_session.KYCurlSetUrl(m_outUrl.c_str());
 }
 
-bool RoutedUrl::MapToTunnel(const char* url) {
+bool RoutedUrl::MapToTunnel() {
     void* const handle = m_session.m_curlHandle;
-    curl_slist* mapping = CurlWrapper::gCurlWrapper.Curl_slist_append(
-        nullptr, TunnelMappingFor(url, m_route.authority).c_str());
+    curl_slist* mapping =
+        CurlWrapper::gCurlWrapper.Curl_slist_append(nullptr, TunnelMappingFor(m_route).c_str());
     const CURLcode res = mapping ? CurlWrapper::gCurlWrapper.Curl_easy_setopt(handle, CURLOPT_CONNECT_TO,
                                                                               static_cast<void*>(mapping))
                                  : CURLE_OUT_OF_MEMORY;

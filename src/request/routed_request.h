@@ -39,7 +39,7 @@ class RoutedUrl {
 
   private:
     bool Install(const char* url);
-    bool MapToTunnel(const char* url);
+    bool MapToTunnel();
     void RemoveMapping();
 
     KYLibCurl& m_session;

@@ -60,30 +60,37 @@ void RemoveCachedPrefix(TppmUrlMap& map, const std::string& url, const UrlParts&
 
 }  // namespace
 
+namespace kylibcurl::detail {
+
 // The process-wide tunnel cache: URL key (host:port) to the TPPM URL prefix of a tunnel set up for it.
 // Each operation takes g_handlerLock for the map access and its log line only.
-bool KYLibCurl::TppmUrlMapInfo(std::string url, std::string& value, TPPM_CACHE_OPTYPE op) {
+void TunnelCacheOperation(const std::string& url, const UrlParts& parts, std::string& value,
+                          KYLibCurl::TPPM_CACHE_OPTYPE op) {
     // Built on first use, so it is destroyed before the lock and the logger built at load.
     static TppmUrlMap tppmUrlsMap;
 
-    // A URL without "://" has no key; it is passed over rather than shared under an empty key.
-    const UrlParts parts = SplitUrl(url);
-    if (!parts.valid) return true;
-
     const ScopedLock guard(g_handlerLock);
     switch (op) {
-        case TPPM_CACHE_GET:
+        case KYLibCurl::TPPM_CACHE_GET:
             GetCachedPrefix(tppmUrlsMap, url, parts, value);
             break;
-        case TPPM_CACHE_ADD:
+        case KYLibCurl::TPPM_CACHE_ADD:
             AddCachedPrefix(tppmUrlsMap, url, parts, value);
             break;
-        case TPPM_CACHE_REMOVE:
+        case KYLibCurl::TPPM_CACHE_REMOVE:
             RemoveCachedPrefix(tppmUrlsMap, url, parts);
             break;
         default:
             break;
     }
+}
+
+}  // namespace kylibcurl::detail
+
+bool KYLibCurl::TppmUrlMapInfo(std::string url, std::string& value, TPPM_CACHE_OPTYPE op) {
+    // A URL without "://" has no key; it is passed over rather than shared under an empty key.
+    const UrlParts parts = SplitUrl(url);
+    if (parts.valid) kylibcurl::detail::TunnelCacheOperation(url, parts, value, op);
     return true;
 }
 

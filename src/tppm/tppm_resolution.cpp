@@ -7,14 +7,18 @@
 #include "kylibcurl.h"
 #include "platform/file_objects.h"
 #include "tppm/gone_tunnel.h"
+#include "tppm/tppm_cache.h"
 #include "tppm/tppm_resolution.h"
 #include "tppm/url_split.h"
 
 using kylibcurl::detail::BoundedText;
 using kylibcurl::detail::DropGoneTunnel;
+using kylibcurl::detail::HostOf;
+using kylibcurl::detail::IsHttpsPrefix;
 using kylibcurl::detail::LoggedUrl;
 using kylibcurl::detail::LogSafely;
 using kylibcurl::detail::SplitUrl;
+using kylibcurl::detail::TunnelCacheOperation;
 using kylibcurl::detail::UrlParts;
 
 namespace {
@@ -53,7 +57,7 @@ Reachability AskFirewall(const std::string& hostName, KyFwError& record) {
 bool TunnelPrefix(KYLibCurl& session, const std::string& tunnelName, const std::string& url,
                   const UrlParts& parts, KyFwError& record, std::string& prefixOut) {
     prefixOut.clear();
-    session.TppmUrlMapInfo(url, prefixOut, KYLibCurl::TPPM_CACHE_GET);
+    TunnelCacheOperation(url, parts, prefixOut, KYLibCurl::TPPM_CACHE_GET);
     DropGoneTunnel(session, url, tunnelName, parts.port, prefixOut);
     if (!prefixOut.empty()) return true;
 
@@ -66,7 +70,7 @@ bool TunnelPrefix(KYLibCurl& session, const std::string& tunnelName, const std::
         return false;
     }
     prefixOut = parts.prefix + "127.0.0.1" + ":" + FXString::Format("%d", tunnelPort);
-    session.TppmUrlMapInfo(url, prefixOut, KYLibCurl::TPPM_CACHE_ADD);
+    TunnelCacheOperation(url, parts, prefixOut, KYLibCurl::TPPM_CACHE_ADD);
     return true;
 }
 
@@ -124,7 +128,8 @@ bool ResolveTppmUrl(KYLibCurl& session, const std::string& clientName, const std
     const std::string tunnel = TunnelAuthority(prefix);
     outUrl = parts.prefix + parts.userInfo + tunnel;
     outUrl.append(url, parts.pathPos, std::string::npos);
-    if (routeOut) *routeOut = TunnelRoute{true, tunnel};
+    if (routeOut)
+        *routeOut = TunnelRoute{true, tunnel, IsHttpsPrefix(parts.prefix), HostOf(parts), parts.port};
     LogSafely(7, [&] { m_dbg.DebugLvl(kTag, 7, "TPPM url:[%s]", LoggedUrl(outUrl).c_str()); });
     return true;
 }

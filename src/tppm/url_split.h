@@ -12,8 +12,6 @@
 #include <cstdlib>
 #include <string>
 
-#include "FXString.h"
-
 namespace kylibcurl::detail {
 
 struct UrlParts {
@@ -42,6 +40,9 @@ inline size_t PortSeparator(const std::string& hostPart) {
     return hostPart.find(':', from);
 }
 
+// The host as written in the URL (an IPv6 literal with its brackets), without its port.
+inline std::string HostOf(const UrlParts& parts) { return parts.key.substr(0, PortSeparator(parts.key)); }
+
 inline UrlParts SplitUrl(const std::string& url) {
     UrlParts parts;
     const size_t separator = url.find("://");
@@ -61,7 +62,7 @@ inline UrlParts SplitUrl(const std::string& url) {
     const size_t colon = PortSeparator(parts.key);
     if (colon == std::string::npos) {
         parts.port = DefaultPortFor(parts.prefix);
-        parts.key += ":" + FXString::Format("%d", parts.port);
+        parts.key += ":" + std::to_string(parts.port);
         return parts;
     }
     parts.port = static_cast<int>(std::strtol(parts.key.c_str() + colon + 1, nullptr, 10));
