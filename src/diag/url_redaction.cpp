@@ -9,59 +9,11 @@
 
 #include "diag/credential_words.h"
 #include "diag/log_text.h"
+#include "diag/url_user_secret.h"
 
 namespace kylibcurl::detail {
 
 namespace {
-
-struct Span {
-    size_t begin;
-    size_t end;
-};
-
-bool AllDigits(const std::string& text, size_t begin, size_t end) {
-    for (size_t pos = begin; pos < end; ++pos)
-        if (!std::isdigit(static_cast<unsigned char>(text[pos]))) return false;
-    return true;
-}
-
-// Where the authority starts: after the scheme's "://" (libcurl also takes URLs without a scheme).
-size_t AuthorityStart(const std::string& url) {
-    const size_t schemeEnd = url.find("://");
-    return schemeEnd == std::string::npos ? 0 : schemeEnd + 3;
-}
-
-size_t FirstOf(const std::string& url, const char* chars, size_t from) {
-    const size_t pos = url.find_first_of(chars, from);
-    return pos == std::string::npos ? url.size() : pos;
-}
-
-// A password holding '/', '?' or '#' ends the authority early (libcurl refuses such a URL, but the text is
-// still the caller's secret): when the authority holds no '@' but a ':' that starts no port, the user part
-// runs to the URL's last '@'.
-Span UnescapedPasswordSpan(const std::string& url, size_t start, size_t& authorityEnd) {
-    const size_t at = url.rfind('@');
-    if (at == std::string::npos || at < authorityEnd) return Span{0, 0};
-    // An IPv6 literal's colons are not the user part's.
-    const size_t hostColons = url.compare(start, 1, "[") == 0 ? FirstOf(url, "]", start) : start;
-    const size_t colon = url.find(':', hostColons);
-    if (colon >= authorityEnd || AllDigits(url, colon + 1, authorityEnd)) return Span{0, 0};
-    authorityEnd = FirstOf(url, "/?#", at);
-    return Span{colon + 1, at};
-}
-
-// The secret of the user part, and where the authority ends: the password after "user:", or the whole
-// user part when it has no ':' ("scheme://TOKEN@host/", which libcurl sends as a credential all the same);
-// empty when there is no user part. The user part ends at the last '@' before the first '/', '?' or '#',
-// so a password may hold an unescaped '@'.
-Span UserSecretSpan(const std::string& url, size_t& authorityEnd) {
-    const size_t start = AuthorityStart(url);
-    authorityEnd = FirstOf(url, "/?#", start);
-    const size_t at = authorityEnd > start ? url.rfind('@', authorityEnd - 1) : std::string::npos;
-    if (at == std::string::npos || at < start) return UnescapedPasswordSpan(url, start, authorityEnd);
-    const size_t colon = url.find(':', start);
-    return colon < at ? Span{colon + 1, at} : Span{start, at};
-}
 
 // A parameter named exactly "pass" or "key" (in any letter case) holds a credential, although the words
 // are too short to look for inside other names ("monkey", "passenger").

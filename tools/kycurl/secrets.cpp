@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "diag/url_user_secret.h"
+
 namespace kycurl {
 
 namespace {
@@ -36,20 +38,6 @@ std::string Decode(const std::string& text) {
     return result;
 }
 
-// A password holding an unescaped '/', '?' or '#' ends the authority early: libcurl refuses such a URL,
-// but the text is still the user's secret. When the authority holds a ':' that starts no port, the user
-// part is taken to run to the URL's last '@'; npos when it does not.
-size_t UnescapedPasswordEnd(const std::string& url, size_t start) {
-    size_t end = url.find_first_of("/?#", start);
-    size_t at = url.rfind('@');
-    if (end == std::string::npos || at == std::string::npos || at < end) return std::string::npos;
-    size_t colon = url.find(':', start);
-    if (colon >= end) return std::string::npos;
-    bool port = std::all_of(url.begin() + static_cast<long>(colon) + 1, url.begin() + static_cast<long>(end),
-                            [](char c) { return c >= '0' && c <= '9'; });
-    return port ? std::string::npos : at;
-}
-
 bool StartsWithNoCase(const std::string& text, size_t pos, const char* prefix) {
     return strncasecmp(text.c_str() + pos, prefix, strlen(prefix)) == 0;
 }
@@ -75,13 +63,12 @@ UrlCredentials SplitCredentials(const std::string& url) {
     return split;
 }
 
+// The library's own rule for a URL's user part, so that kycurl shows what the library's log shows.
 std::string RedactUrl(const std::string& url) {
-    Authority authority = FindAuthority(url);
-    if (authority.at == std::string::npos) authority.at = UnescapedPasswordEnd(url, authority.start);
-    if (authority.at == std::string::npos) return url;
-    size_t colon = url.find(':', authority.start);
-    if (colon == std::string::npos || colon > authority.at) return url;
-    return url.substr(0, colon + 1) + "***" + url.substr(authority.at);
+    size_t authorityEnd = 0;
+    const kylibcurl::detail::Span secret = kylibcurl::detail::UserSecretSpan(url, authorityEnd);
+    if (secret.end <= secret.begin) return url;
+    return url.substr(0, secret.begin) + "***" + url.substr(secret.end);
 }
 
 std::string RedactUrlsInText(const std::string& text) {

@@ -18,7 +18,8 @@ struct UrlCredentials {
 
 UrlCredentials SplitCredentials(const std::string& url);
 
-// The URL with its password, if any, replaced by "***".
+// The URL with the secret of its user part (the password, or a user part without one), if any, replaced
+// by "***".
 std::string RedactUrl(const std::string& url);
 
 // The text with the password of every URL in it replaced by "***" (libcurl's information lines may quote
