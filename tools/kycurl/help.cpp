@@ -10,9 +10,6 @@ namespace {
 
 constexpr size_t kNameColumn = 33;
 
-const char* const kGroups[] = {"http", "post",    "upload",  "output", "connection",
-                               "tls",  "verbose", "routing", "misc"};
-
 constexpr const char* kUsage =
     "Usage: kycurl [options...] <URL>...\n"
     "       kycurl --urlencode TEXT | --help [group] | --version\n";
@@ -21,9 +18,12 @@ constexpr const char* kOverview =
     "Sends each URL's request on one session of libKyLibCurl and writes each reply\n"
     "body to standard output as it arrives. Options curl has mean what they do there.\n";
 
-constexpr const char* kGroupList =
-    "Groups: http post upload output connection tls verbose routing misc, and the\n"
-    "topics exit and write-out. '--help <group>' shows one, '--help all' everything.\n";
+std::string GroupList() {
+    std::string text = "Groups:";
+    for (const char* group : kOptionGroups) text += std::string(" ") + group;
+    return text +
+           ", and the\ntopics exit and write-out. '--help <group>' shows one, '--help all' everything.\n";
+}
 
 constexpr const char* kExitTopic =
     "Exit status (curl's):\n"
@@ -79,7 +79,7 @@ std::string ImportantOptions() {
 
 std::string AllTopics() {
     std::string text = std::string(kUsage) + "\n" + kOverview;
-    for (const char* group : kGroups) text += std::string("\n") + group + ":\n" + GroupOptions(group);
+    for (const char* group : kOptionGroups) text += std::string("\n") + group + ":\n" + GroupOptions(group);
     return text + "\n" + kWriteOutTopic + "\n" + kExitTopic;
 }
 
@@ -87,7 +87,7 @@ std::string AllTopics() {
 
 bool IsHelpTopic(const std::string& topic) {
     if (topic == "all" || topic == "exit" || topic == "write-out") return true;
-    for (const char* group : kGroups) {
+    for (const char* group : kOptionGroups) {
         if (topic == group) return true;
     }
     return false;
@@ -96,7 +96,7 @@ bool IsHelpTopic(const std::string& topic) {
 std::string HelpText(const std::string& topic) {
     if (topic.empty()) {
         return std::string(kUsage) + "\n" + kOverview + "\nMost used:\n" + ImportantOptions() + "\n" +
-               kGroupList;
+               GroupList();
     }
     if (topic == "all") return AllTopics();
     if (topic == "exit") return kExitTopic;

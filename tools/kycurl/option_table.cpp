@@ -202,20 +202,19 @@ bool ApplyUrlEncode(Options& o, const std::string& v, std::string&) {
     return true;
 }
 
-constexpr const char* kHttp = "http";
-constexpr const char* kPost = "post";
-constexpr const char* kUpload = "upload";
-constexpr const char* kOutput = "output";
-constexpr const char* kConnection = "connection";
-constexpr const char* kTls = "tls";
-constexpr const char* kVerbose = "verbose";
-constexpr const char* kRouting = "routing";
-constexpr const char* kMisc = "misc";
+constexpr const char* kHttp = kOptionGroups[0];
+constexpr const char* kPost = kOptionGroups[1];
+constexpr const char* kUpload = kOptionGroups[2];
+constexpr const char* kOutput = kOptionGroups[3];
+constexpr const char* kConnection = kOptionGroups[4];
+constexpr const char* kTls = kOptionGroups[5];
+constexpr const char* kVerbose = kOptionGroups[6];
+constexpr const char* kRouting = kOptionGroups[7];
+constexpr const char* kMisc = kOptionGroups[8];
 
 const OptionSpec kOptions[] = {
     {'X', "request", "<method>", kHttp, true, "GET, POST, PUT, DELETE, HEAD or PATCH", ApplyMethod},
-    {'H', "header", "<header>", kHttp, true, "Header 'Name: value', @file: lines (repeatable)",
-     ApplyHeader},
+    {'H', "header", "<header>", kHttp, true, "Header 'Name: value', @file: lines (repeatable)", ApplyHeader},
     {'u', "user", "<user:password>", kHttp, true, "Server user and password", ApplyUser},
     {'A', "user-agent", "<name>", kHttp, false, "User-Agent to send (default kycurl/<version>)",
      ApplyUserAgent},

@@ -10,6 +10,10 @@
 
 namespace kycurl {
 
+// The groups of the options, in the order --help shows them; OptionSpec::group is one of these.
+inline constexpr const char* kOptionGroups[] = {"http", "post",    "upload",  "output", "connection",
+                                                "tls",  "verbose", "routing", "misc"};
+
 using ApplyOption = bool (*)(Options&, const std::string& value, std::string& error);
 
 struct OptionSpec {
