@@ -4,11 +4,8 @@
 #include "kylibcurl.h"
 #include "platform/curl_result.h"
 #include "platform/file_objects.h"
-#include "request/dispatch_tag.h"
 #include "request/failure_log.h"
-#include "request/method_option.h"
-#include "request/method_table.h"
-#include "request/result_classification.h"
+#include "request/request_steps.h"
 #include "request/routed_request.h"
 #include "session/caller_read_function.h"
 #include "session/perform_step.h"
@@ -157,4 +154,34 @@ bool KYLibCurl::KYLibCurlSendHttpReqInternal(_http_req_type_ type, const char* u
                                              const char* clientName, bool useDynamicTppm) {
     kylibcurl::detail::DispatchCall call(*this, url, data, len, logFailure, clientName, useDynamicTppm);
     return kylibcurl::detail::Dispatch(call, type, freeHeaderList);
+}
+
+// The entry points: each hands its request to the one dispatcher, with the switches it fixes.
+bool KYLibCurl::KYLibCurlSendHttpReqLog(_http_req_type_ type, const std::string& url, const void* data,
+                                        size_t len, bool freeHeaderList, bool logFailure,
+                                        const char* clientName) {
+    return KYLibCurlSendHttpReqInternal(type, url.c_str(), data, len, freeHeaderList, logFailure, clientName,
+                                        false);
+}
+
+bool KYLibCurl::KYLibCurlSendHttpReqLog(_http_req_type_ type, const char* url, const void* data, size_t len,
+                                        bool freeHeaderList, bool logFailure, const char* clientName) {
+    return KYLibCurlSendHttpReqInternal(type, url, data, len, freeHeaderList, logFailure, clientName, false);
+}
+
+bool KYLibCurl::KYLibCurlSendHttpReq(_http_req_type_ type, const std::string& url, const void* data,
+                                     size_t len, bool freeHeaderList, const char* clientName) {
+    return KYLibCurlSendHttpReqInternal(type, url.c_str(), data, len, freeHeaderList, true, clientName,
+                                        false);
+}
+
+bool KYLibCurl::KYLibCurlSendHttpReq(_http_req_type_ type, const char* url, const void* data, size_t len,
+                                     bool freeHeaderList, const char* clientName) {
+    return KYLibCurlSendHttpReqInternal(type, url, data, len, freeHeaderList, true, clientName, false);
+}
+
+bool KYLibCurl::KYLibCurlSendHttpReq2(_http_req_type_ type, const char* url, const void* data, size_t len,
+                                      bool freeHeaderList, const char* clientName, bool useDynamicTppm) {
+    return KYLibCurlSendHttpReqInternal(type, url, data, len, freeHeaderList, true, clientName,
+                                        useDynamicTppm);
 }

@@ -11,7 +11,7 @@
 #include "diag/url_redaction.h"
 #include "platform/curl_result.h"
 #include "platform/file_objects.h"
-#include "request/dispatch_tag.h"
+#include "request/request_steps.h"
 
 namespace kylibcurl::detail {
 

@@ -8,7 +8,7 @@
 #include "kylibcurl.h"
 #include "platform/curl_result.h"
 #include "platform/file_objects.h"
-#include "request/dispatch_tag.h"
+#include "request/request_steps.h"
 #include "tppm/tppm_cache.h"
 #include "tppm/url_split.h"
 
