@@ -4,7 +4,7 @@
 
 #include <curl/curl.h>
 
-#include "platform/file_objects.h"
+#include "platform/globals.h"
 
 namespace kylibcurl::detail {
 

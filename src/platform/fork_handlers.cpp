@@ -3,7 +3,7 @@
 #include <pthread.h>
 
 #include "kylibcurl.h"
-#include "platform/file_objects.h"
+#include "platform/globals.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include "CurlWrapper.h"
 #include "kylibcurl.h"
 #include "platform/curl_result.h"
-#include "platform/file_objects.h"
+#include "platform/globals.h"
 #include "request/failure_log.h"
 #include "request/request_steps.h"
 #include "request/routed_request.h"

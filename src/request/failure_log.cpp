@@ -10,7 +10,7 @@
 #include "diag/sent_credentials.h"
 #include "diag/url_redaction.h"
 #include "platform/curl_result.h"
-#include "platform/file_objects.h"
+#include "platform/globals.h"
 #include "request/request_steps.h"
 
 namespace kylibcurl::detail {

@@ -5,7 +5,7 @@
 #include "CurlWrapper.h"
 #include "kylibcurl.h"
 #include "platform/curl_result.h"
-#include "platform/file_objects.h"
+#include "platform/globals.h"
 
 namespace kylibcurl::detail {
 

@@ -7,7 +7,7 @@
 #include "diag/url_redaction.h"
 #include "kylibcurl.h"
 #include "platform/curl_result.h"
-#include "platform/file_objects.h"
+#include "platform/globals.h"
 #include "request/request_steps.h"
 #include "tppm/tppm_cache.h"
 #include "tppm/url_split.h"

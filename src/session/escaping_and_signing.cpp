@@ -4,7 +4,7 @@
 
 #include "CurlWrapper.h"
 #include "kylibcurl.h"
-#include "platform/file_objects.h"
+#include "platform/globals.h"
 
 void KYLibCurl::KYLibCurlUrlEscape(const std::string& in, std::string& out) {
     constexpr char kTag[] = "KYLibCurl::KYLibCurlUrlEscape";

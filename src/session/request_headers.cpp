@@ -4,7 +4,7 @@
 #include "CurlWrapper.h"
 #include "kylibcurl.h"
 #include "platform/curl_result.h"
-#include "platform/file_objects.h"
+#include "platform/globals.h"
 
 using kylibcurl::detail::CurlErrorText;
 using kylibcurl::detail::CurlSucceeded;

@@ -1,7 +1,7 @@
 #include "CurlWrapper.h"
 #include "kylibcurl.h"
 #include "platform/curl_result.h"
-#include "platform/file_objects.h"
+#include "platform/globals.h"
 #include "session/perform_step.h"
 
 using kylibcurl::detail::CurlSucceeded;

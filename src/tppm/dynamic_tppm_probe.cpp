@@ -1,7 +1,7 @@
 #include <string>
 
 #include "kylibcurl.h"
-#include "platform/file_objects.h"
+#include "platform/globals.h"
 #include "tppm/tppm_cache.h"
 
 using kylibcurl::detail::ForgetTunnel;

@@ -6,7 +6,7 @@
 #include "diag/log_text.h"
 #include "diag/url_redaction.h"
 #include "kylibcurl.h"
-#include "platform/file_objects.h"
+#include "platform/globals.h"
 #include "platform/scoped_lock.h"
 #include "tppm/url_split.h"
 

@@ -5,7 +5,7 @@
 #include "diag/log_text.h"
 #include "diag/url_redaction.h"
 #include "kylibcurl.h"
-#include "platform/file_objects.h"
+#include "platform/globals.h"
 #include "tppm/gone_tunnel.h"
 #include "tppm/tppm_cache.h"
 #include "tppm/tppm_resolution.h"

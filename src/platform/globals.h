@@ -1,8 +1,8 @@
-// The library's file-level objects. They are all defined in file_objects.cpp, in one translation unit,
+// The library's file-level objects. They are all defined in globals.cpp, in one translation unit,
 // so that they are built in the order KYLibCurlGlobal::m_mutex, g_handlerLock, m_dbg and destroyed in
 // reverse; the tunnel cache, a function-local static built later, is destroyed before all three.
-#ifndef KYLIBCURL_PLATFORM_FILE_OBJECTS_H
-#define KYLIBCURL_PLATFORM_FILE_OBJECTS_H
+#ifndef KYLIBCURL_PLATFORM_GLOBALS_H
+#define KYLIBCURL_PLATFORM_GLOBALS_H
 
 #include "EvDebug.h"
 #include "platform/fx_critical_section.h"

@@ -1,4 +1,4 @@
-#include "platform/file_objects.h"
+#include "platform/globals.h"
 
 #include "kylibcurl.h"
 #include "platform/fork_handlers.h"
