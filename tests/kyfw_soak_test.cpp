@@ -206,9 +206,12 @@ constexpr int kManyDestinations = 2000;
 constexpr rlim_t kDescriptorLimit = 1024;
 constexpr long kFewTunnels = 16;
 constexpr long kShortTunnelIdleMs = 200;
-// Beyond the warm-up level and a listener per live tunnel: the connections the session keeps alive for
-// reuse (at most five), each holding three descriptors when routed (its own and the relay's two).
-constexpr size_t kKeptConnectionDescriptors = 5 * 3;
+// The connections the session keeps alive for reuse. Each one kept through a tunnel keeps the tunnel busy,
+// so that it cannot be given back: the session keeps fewer than the tunnels allowed.
+constexpr int kKeptConnections = 5;
+// Beyond the warm-up level and a listener per live tunnel: the kept connections, each holding three
+// descriptors when routed (its own and the relay's two).
+constexpr size_t kKeptConnectionDescriptors = kKeptConnections * 3;
 
 enum ManyResult {
     kAllServed = 0,
@@ -232,6 +235,7 @@ int AskManyDestinationsOnce(const kytest::TestServer& server) {
     KYLibCurl session;
     if (!session.KYLibCurlInit()) return kNoSession;
     session.KYLibCurlSetAdditionalOptionsIntValue(CURLOPT_TIMEOUT, 20);
+    session.KYLibCurlSetAdditionalOptionsIntValue(CURLOPT_MAXCONNECTS, kKeptConnections);
     const std::string direct = server.url("/bytes/16");
     auto routed = [&](const std::string& client) {
         const std::string url = "http://" + client + ":" + std::to_string(server.port()) + "/bytes/16";
