@@ -206,9 +206,11 @@ constexpr int kManyDestinations = 2000;
 constexpr rlim_t kDescriptorLimit = 1024;
 constexpr long kFewTunnels = 16;
 constexpr long kShortTunnelIdleMs = 200;
+// The connections the session keeps alive for reuse. Each one kept through a tunnel keeps the tunnel busy,
+// so that it cannot be given back: the session keeps fewer than the tunnels allowed.
 constexpr int kKeptConnections = 5;
-// Beyond the warm-up level and a listener per live tunnel: the connections the session keeps alive for
-// reuse, each holding three descriptors when routed (its own and the relay's two).
+// Beyond the warm-up level and a listener per live tunnel: the kept connections, each holding three
+// descriptors when routed (its own and the relay's two).
 constexpr size_t kKeptConnectionDescriptors = kKeptConnections * 3;
 
 enum ManyResult {
@@ -233,8 +235,6 @@ int AskManyDestinationsOnce(const kytest::TestServer& server) {
     KYLibCurl session;
     if (!session.KYLibCurlInit()) return kNoSession;
     session.KYLibCurlSetAdditionalOptionsIntValue(CURLOPT_TIMEOUT, 20);
-    // A kept connection holds its tunnel busy: with more kept than the cap on tunnels, every tunnel would be
-    // busy and the next set-up would fail, as it must. libcurl's own default of five keeps room.
     session.KYLibCurlSetAdditionalOptionsIntValue(CURLOPT_MAXCONNECTS, kKeptConnections);
     const std::string direct = server.url("/bytes/16");
     auto routed = [&](const std::string& client) {

@@ -11,8 +11,11 @@
 #include <thread>
 #include <vector>
 
+#include "KyFwControl.h"
 #include "kylibcurl.h"
+#include "support/fresh_firewall.h"
 #include "support/log_capture.h"
+#include "support/relay_kit.h"
 #include "support/session_test_support.h"
 #include "support/test_server.h"
 #include "support/tls_identity.h"
@@ -141,10 +144,16 @@ const TrustCase kTrustCases[] = {
 INSTANTIATE_TEST_SUITE_P(SharedConnections, TlsSettings, ::testing::ValuesIn(kTrustCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
-// Turning sharing off ends the kept connections as soon as no session holds the share: a session made
-// after turning it on again connects anew. A session that still holds the share when it is turned off
-// keeps using it, and the share ends with that session.
-TEST(SharedConnections, TurningSharingOffEndsTheShareWithItsLastSession) {
+// A write callback that turns sharing off while its session's transfer holds a share.
+size_t TurnSharingOff(void*, size_t size, size_t count, void*) {
+    KYLibCurlGlobal::ShareConnections(false);
+    return size * count;
+}
+
+// Turning sharing off ends the kept connections: those of the shares in the pool at once, that of a share
+// lent to a transfer when the transfer gives it back. A session made after turning it on again connects
+// anew. A session that joined before still borrows a share for each request, which ends after it.
+TEST(SharedConnections, TurningSharingOffEndsTheKeptConnections) {
     TestServer server;
     ASSERT_TRUE(GetWithNewSession(server, Trust::None));
     KYLibCurlGlobal::ShareConnections(false);
@@ -153,17 +162,28 @@ TEST(SharedConnections, TurningSharingOffEndsTheShareWithItsLastSession) {
     EXPECT_EQ(server.connectionCount(), 2u);
 
     {
+        SharingFor onAgainAfterTheTransfer(true);
+        KYLibCurl session;
+        ASSERT_TRUE(session.KYLibCurlInit(nullptr, false, false, TurnSharingOff));
+        ASSERT_TRUE(Fetch(session, server.url("/")));  // the second session's connection, ended after
+        EXPECT_EQ(server.connectionCount(), 2u);
+    }
+    ASSERT_TRUE(GetWithNewSession(server, Trust::None));
+    EXPECT_EQ(server.connectionCount(), 3u);
+
+    {
         SharingFor onAgainAfterTheHolder(true);
         KYLibCurl holder;
         ASSERT_TRUE(holder.KYLibCurlInit());
         KYLibCurlGlobal::ShareConnections(false);
         ASSERT_TRUE(GetWithNewSession(server, Trust::None));  // alone: a connection of its own
-        EXPECT_EQ(server.connectionCount(), 3u);
-        ASSERT_TRUE(Fetch(holder, server.url("/")));  // still shares the second session's connection
-        EXPECT_EQ(server.connectionCount(), 3u);
-    }  // the holder ends while sharing is off, and the share with it
+        EXPECT_EQ(server.connectionCount(), 4u);
+        ASSERT_TRUE(Fetch(holder, server.url("/")));  // a new share: the pool was emptied
+        ASSERT_TRUE(Fetch(holder, server.url("/")));  // and another: the first ended after its request
+        EXPECT_EQ(server.connectionCount(), 6u);
+    }
     ASSERT_TRUE(GetWithNewSession(server, Trust::None));
-    EXPECT_EQ(server.connectionCount(), 4u);
+    EXPECT_EQ(server.connectionCount(), 7u);
 }
 
 // Two sessions with the cookie engine on share one connection, and still not their cookies.
@@ -186,7 +206,7 @@ TEST(SharedConnections, CookiesStayWithTheirSession) {
 
 // Eight threads make a session for every request while two keep theirs. However the threads meet, no more
 // requests are in flight than threads, so that many connections serve them all, kept for the sessions
-// that come next. Run under the sanitizers, this is also the test of the share's locking.
+// that come next. Run under the sanitizers, this is also the test of the pool's locking.
 TEST(SharedConnections, ThreadsMakingSessionsPerCallReuseAsManyConnectionsAsThreads) {
     SharingFor sharing(true);
     TestServer server(TestServer::Scheme::Https);
@@ -217,34 +237,77 @@ TEST(SharedConnections, ThreadsMakingSessionsPerCallReuseAsManyConnectionsAsThre
     EXPECT_LE(server.connectionCount(), static_cast<size_t>(kPerCallThreads + kKeptThreads));
 }
 
+// Eight threads make a session for every request, straight to the server and through a tunnel in turn. A
+// share serves one transfer at a time, so no more shares are lent than threads, and each keeps at most one
+// connection of each kind for the sessions that come next. Turning sharing off closes them all, and with
+// them the relayed connections.
+TEST(SharedConnections, ThreadsMakingSessionsPerCallDirectAndRoutedReuseTwoConnectionsAThread) {
+    SharingFor sharing(true);
+    TestServer server;
+    kytest::FreshFirewall firewall;
+    kyfw::setRoute("shared-routed", kyfw::Route::Tunnel);
+    const std::string client = "*shared-routed*0*0";
+    constexpr int kThreads = 8;
+    constexpr int kRequests = 20;
+    std::atomic<int> failures{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < kRequests; ++i) {
+                const std::string url = server.url("/bytes/" + std::to_string(100 + t * kRequests + i));
+                KYLibCurl session;
+                const bool routed = (t + i) % 2 == 0;
+                const bool sent = session.KYLibCurlInit() &&
+                                  (routed ? session.KYLibCurlSendHttpReq2(HTTP_REQ_GET, url.c_str(), nullptr,
+                                                                          0, true, client.c_str(), false)
+                                          : session.KYLibCurlSendHttpReq(HTTP_REQ_GET, url.c_str(), nullptr,
+                                                                         0, true, nullptr));
+                if (!sent || session.m_httpRespCode != 200) ++failures;
+            }
+        });
+    for (std::thread& thread : threads) thread.join();
+
+    EXPECT_EQ(failures.load(), 0);
+    EXPECT_EQ(server.requestCount(), static_cast<size_t>(kThreads * kRequests));
+    EXPECT_LE(server.connectionCount(), static_cast<size_t>(2 * kThreads));
+    EXPECT_GE(kyfw::liveConnectionCount(), 1u);  // kept routed connections hold their relayed ones
+    KYLibCurlGlobal::ShareConnections(false);
+    EXPECT_TRUE(relaytest::Eventually([] { return kyfw::liveConnectionCount() == 0; }));
+}
+
 // A forked child must not use the parent's kept TLS connection: both ends of it would then write into one
-// TLS stream. The child's sessions start with a share of their own, and the parent's connection still
-// serves the parent afterwards.
+// TLS stream. The child's sessions, the one it inherited among them, take shares of the child's own, and
+// the parent's connection still serves the parent afterwards.
 TEST(SharedConnections, ForkedChildStartsWithAnEmptyShare) {
 #if defined(__SANITIZE_ADDRESS__)
     GTEST_SKIP() << "the sanitizer's allocator can be inherited locked across fork()";
 #endif
     SharingFor sharing(true);
     TestServer server(TestServer::Scheme::Https);
-    ASSERT_TRUE(GetWithNewSession(server, Trust::CaFile));
+    KYLibCurl inherited;
+    ASSERT_TRUE(InitWithTrust(inherited, Trust::CaFile, server, {}));
+    ASSERT_TRUE(Fetch(inherited, server.url("/")));
     ASSERT_EQ(server.connectionCount(), 1u);
 
     const pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
         alarm(60);
-        const bool first = GetWithNewSession(server, Trust::CaFile);
+        const bool first = Fetch(inherited, server.url("/"));
         const bool second = GetWithNewSession(server, Trust::CaFile);
-        _exit(first && second ? 0 : 1);
+        const bool third = GetWithNewSession(server, Trust::CaFile);
+        _exit(first && second && third ? 0 : 1);
     }
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);
     ASSERT_TRUE(WIFEXITED(status)) << status;
     EXPECT_EQ(WEXITSTATUS(status), 0);
-    EXPECT_EQ(server.connectionCount(), 2u);  // the child's two sessions shared a connection of its own
+    // The session the child inherited and its two new ones shared a connection of the child's own.
+    EXPECT_EQ(server.connectionCount(), 2u);
 
+    ASSERT_TRUE(Fetch(inherited, server.url("/")));
     ASSERT_TRUE(GetWithNewSession(server, Trust::CaFile));
-    EXPECT_EQ(server.requestCount(), 4u);
+    EXPECT_EQ(server.requestCount(), 6u);
     EXPECT_EQ(server.connectionCount(), 2u);
 }
 

@@ -4,6 +4,7 @@
 #include "kylibcurl.h"
 #include "session/reply_buffer.h"
 #include "session/reply_lines_end.h"
+#include "session/shared_connections.h"
 #include "session/transfer_record.h"
 
 namespace kylibcurl::detail {
@@ -11,6 +12,7 @@ namespace kylibcurl::detail {
 PerformOutcome PerformOnce(KYLibCurl& session) {
     PerformOutcome outcome{CURLE_OK, false};
     {
+        const SharedConnectionsScope shared(session.m_curlHandle);
         const TransferScope transfer(session);
         outcome.result = CurlWrapper::gCurlWrapper.Curl_easy_perform(session.m_curlHandle);
         const TransferRecord& record = transfer.record();

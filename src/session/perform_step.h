@@ -22,8 +22,8 @@ struct PerformOutcome {
     }
 };
 
-// Performs the session's transfer once, with the record its reply callbacks keep, and trims the reply
-// buffer after it.
+// Performs the session's transfer once, with a share of connections lent from the process's pool if the
+// session shares and the record its reply callbacks keep, and trims the reply buffer after it.
 PerformOutcome PerformOnce(KYLibCurl& session);
 
 }  // namespace kylibcurl::detail

@@ -61,7 +61,7 @@ bool KYLibCurl::KYLibCurlInit(const char* contentTypeHdr, bool skipPeerVerify, b
         KYLibCurlDeInit();
         return false;
     }
-    // Sharing only saves connections and handshakes: a handle that cannot take the share works alone.
+    // Each perform of the handle then borrows a share of connections from the process's pool.
     JoinSharedConnections(m_curlHandle);
 
     if (contentTypeHdr) {

@@ -6,9 +6,8 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
-#include <memory>
 #include <mutex>
-#include <unordered_set>
+#include <unordered_map>
 #include <vector>
 
 #include "CurlWrapper.h"
@@ -16,185 +15,271 @@
 #include "platform/curl_result.h"
 
 using kylibcurl::detail::CurlSucceeded;
+using kylibcurl::detail::PooledShare;
+
+namespace kylibcurl::detail {
+
+// One libcurl share and the data locks it hands libcurl. Only one thread uses it at a time, so the locks
+// are never contended; libcurl takes them all the same.
+struct PooledShare {
+    CURLSH* curl = nullptr;
+    unsigned generation = 0;  // the process it was made in: a forked child never uses its parent's shares
+    std::array<std::mutex, CURL_LOCK_DATA_LAST> locks;
+};
+
+}  // namespace kylibcurl::detail
 
 namespace {
 
-// libcurl closes the oldest idle connection of a shared cache once the cache holds more than the limit of
-// the handle that gives one back, and its own default (5) would close connections as fast as eight
-// threads hand them back. The limit follows the sessions that hold the share, as libcurl's multi
-// interface sizes its cache for the handles it holds.
+// libcurl closes the oldest idle connection of a share's cache once the cache holds more than the limit
+// of the handle that gives one back, and its own default (5) would close connections to the sixth
+// server a thread talks to. The limit follows the sessions that share, as libcurl's multi interface sizes
+// its cache for the handles it holds.
 constexpr long kMinKeptConnections = 16;
 constexpr long kKeptConnectionsPerSession = 4;
 
-const char kTag[] = "KYLibCurl::KYLibCurlInit";
+const char kInitTag[] = "KYLibCurl::KYLibCurlInit";
+const char kShareTag[] = "KYLibCurl::SharedConnections";
 
 std::atomic<bool> g_sharingOn{true};
-// Set once the share's owner is gone (the library unloads or the process exits): sessions made later, by
-// other objects' destructors, work alone.
-std::atomic<bool> g_ownerGone{false};
-std::atomic<bool> g_ownerBuilt{false};
-// The shares of parent processes, which sessions a child inherited may still hold. Never freed, and so
-// still reachable, not leaked, when the child ends.
-std::vector<CURLSH*>* g_inheritedShares = nullptr;
+std::atomic<bool> g_poolBuilt{false};
+// Set under g_poolLock once the pool is gone (the library unloads or the process exits): sessions made or
+// performing later, in other objects' destructors or other threads, work alone.
+std::atomic<bool> g_poolGone{false};
+// Guards the pool. Constant-initialised and never destroyed, so a thread that gives a share back while the
+// process exits still finds it.
+std::mutex g_poolLock;
+// Shares that are never cleaned up: a parent's, which its forked child must not close (closing a TLS
+// connection writes to it), and one given back after the pool ended. Never freed, and so still reachable,
+// not leaked, when the process ends.
+std::vector<PooledShare*>* g_abandoned = nullptr;
 
-// The transfer facade has no share operations, so the share itself is made and cleaned up with libcurl's
+void AbandonLocked(PooledShare* share) {
+    if (!g_abandoned) g_abandoned = new std::vector<PooledShare*>;
+    g_abandoned->push_back(share);
+}
+
+void LockData(CURL*, curl_lock_data data, curl_lock_access, void* share) {
+    static_cast<PooledShare*>(share)->locks[data].lock();
+}
+
+void UnlockData(CURL*, curl_lock_data data, void* share) {
+    static_cast<PooledShare*>(share)->locks[data].unlock();
+}
+
+// The transfer facade has no share operations, so shares are made and cleaned up with libcurl's
 // curl_share_* calls directly: the one place the library calls libcurl past the facade. Handles still
-// take it through the facade's Curl_easy_setopt.
-class ConnectionShare {
+// take them through the facade's Curl_easy_setopt.
+bool Configure(PooledShare& share) {
+    static const curl_lock_data kShared[] = {CURL_LOCK_DATA_CONNECT, CURL_LOCK_DATA_SSL_SESSION,
+                                             CURL_LOCK_DATA_DNS};
+    CURLSHcode res = curl_share_setopt(share.curl, CURLSHOPT_USERDATA, static_cast<void*>(&share));
+    if (res == CURLSHE_OK) res = curl_share_setopt(share.curl, CURLSHOPT_LOCKFUNC, LockData);
+    if (res == CURLSHE_OK) res = curl_share_setopt(share.curl, CURLSHOPT_UNLOCKFUNC, UnlockData);
+    for (curl_lock_data data : kShared) {
+        if (res == CURLSHE_OK) res = curl_share_setopt(share.curl, CURLSHOPT_SHARE, data);
+    }
+    if (res == CURLSHE_OK) return true;
+    m_dbg.DebugLvl(kShareTag, -1, "curl_share_setopt failed err:[%s]", curl_share_strerror(res));
+    return false;
+}
+
+PooledShare* MakeShare(unsigned generation) {
+    auto* share = new PooledShare;
+    share->generation = generation;
+    share->curl = curl_share_init();
+    if (!share->curl) {
+        m_dbg.DebugLvl(kShareTag, -1, "curl_share_init returned error");
+        delete share;
+        return nullptr;
+    }
+    if (Configure(*share)) return share;
+    curl_share_cleanup(share->curl);
+    delete share;
+    return nullptr;
+}
+
+// Closes the share's kept connections and empties its caches. libcurl refuses while a handle still holds
+// the share; it is then left alone.
+void EndShare(PooledShare* share) {
+    if (curl_share_cleanup(share->curl) == CURLSHE_OK) {
+        delete share;
+        return;
+    }
+    std::lock_guard<std::mutex> guard(g_poolLock);
+    AbandonLocked(share);
+}
+
+void EndShares(const std::vector<PooledShare*>& shares) {
+    for (PooledShare* share : shares) EndShare(share);
+}
+
+class SharePool {
   public:
-    // Built on the first session that joins, after libcurl's initialisation: its destructor is then
+    // Built by the first session that joins, after libcurl's initialisation: its destructor is then
     // registered after the TLS library's exit handler and runs before it, while the TLS library can still
     // close the kept connections.
-    static ConnectionShare& Instance() {
-        static ConnectionShare share;
-        return share;
+    static SharePool& Instance() {
+        static SharePool pool;
+        return pool;
     }
 
-    bool Join(void* handle) {
-        std::lock_guard<std::mutex> guard(m_registryLock);
-        if (!m_share && !Create()) return false;
-        if (!CurlSucceeded(CurlWrapper::gCurlWrapper.Curl_easy_setopt(handle, CURLOPT_SHARE,
-                                                                      static_cast<void*>(m_share)),
-                           kTag, "failed to set curl option:[CURLOPT_SHARE] err:[%s]"))
-            return false;
-        m_holders.insert(handle);
-        const long limit =
-            std::max(kMinKeptConnections, kKeptConnectionsPerSession * static_cast<long>(m_holders.size()));
-        // A handle that keeps libcurl's default limit still shares; the failure is only logged.
-        CurlSucceeded(CurlWrapper::gCurlWrapper.Curl_easy_setopt(handle, CURLOPT_MAXCONNECTS, limit), kTag,
-                      "failed to set curl option:[CURLOPT_MAXCONNECTS] err:[%s]");
-        return true;
+    long Join(void* handle) {
+        std::lock_guard<std::mutex> guard(g_poolLock);
+        if (g_poolGone.load(std::memory_order_relaxed)) return 0;
+        ++m_holders[handle].joins;
+        ++m_joins;
+        return std::max(kMinKeptConnections, kKeptConnectionsPerSession * m_joins);
     }
 
     void Leave(void* handle) {
-        std::lock_guard<std::mutex> guard(m_registryLock);
+        std::lock_guard<std::mutex> guard(g_poolLock);
+        if (g_poolGone.load(std::memory_order_relaxed)) return;
         auto holder = m_holders.find(handle);
-        if (holder != m_holders.end()) m_holders.erase(holder);
-        if (!g_sharingOn.load(std::memory_order_relaxed)) EndUnusedShareLocked();
+        if (holder == m_holders.end()) return;
+        --m_joins;
+        if (--holder->second.joins == 0) m_holders.erase(holder);
     }
 
-    void EndUnusedShare() {
-        std::lock_guard<std::mutex> guard(m_registryLock);
-        EndUnusedShareLocked();
+    // The share most recently given back, or a new one; null when handle did not join or already
+    // holds one (a perform on the same handle from inside its own transfer, which libcurl refuses).
+    PooledShare* Lend(void* handle) {
+        std::lock_guard<std::mutex> guard(g_poolLock);
+        if (g_poolGone.load(std::memory_order_relaxed)) return nullptr;
+        auto holder = m_holders.find(handle);
+        if (holder == m_holders.end() || holder->second.holding) return nullptr;
+        PooledShare* share = nullptr;
+        if (m_idle.empty()) {
+            share = MakeShare(m_generation);
+        } else {
+            share = m_idle.back();
+            m_idle.pop_back();
+        }
+        holder->second.holding = share != nullptr;
+        return share;
+    }
+
+    // Keeps the share for the next perform, unless sharing was turned off meanwhile (it is then cleaned
+    // up), or it belongs to a parent process or outlived the pool (it is then left alone).
+    void GiveBack(void* handle, PooledShare* share) {
+        {
+            std::lock_guard<std::mutex> guard(g_poolLock);
+            if (g_poolGone.load(std::memory_order_relaxed)) {
+                AbandonLocked(share);
+                return;
+            }
+            auto holder = m_holders.find(handle);
+            if (holder != m_holders.end()) holder->second.holding = false;
+            if (share->generation != m_generation) {
+                AbandonLocked(share);
+                return;
+            }
+            if (g_sharingOn.load(std::memory_order_relaxed)) {
+                m_idle.push_back(share);
+                return;
+            }
+        }
+        EndShare(share);
+    }
+
+    void EndIdleShares() {
+        std::vector<PooledShare*> idle;
+        {
+            std::lock_guard<std::mutex> guard(g_poolLock);
+            if (g_poolGone.load(std::memory_order_relaxed)) return;
+            idle.swap(m_idle);
+        }
+        EndShares(idle);
     }
 
   private:
-    ConnectionShare() {
-        // Whatever thread forks, the child finds the share's state settled: every lock is taken around
-        // fork(), the connection cache before the DNS cache, as libcurl nests them.
-        pthread_atfork([] { Instance().LockAll(); }, [] { Instance().UnlockAll(); },
+    SharePool() {
+        // Whatever thread forks, the child finds the pool settled: its lock is held around fork().
+        pthread_atfork([] { g_poolLock.lock(); }, [] { g_poolLock.unlock(); },
                        [] { Instance().StartEmptyInChild(); });
-        g_ownerBuilt.store(true, std::memory_order_release);
+        g_poolBuilt.store(true, std::memory_order_release);
     }
 
-    // With sessions still alive the share stays (libcurl refuses to clean up a share in use), and so do
-    // its locks, which those sessions' handles still take.
-    ~ConnectionShare() {
-        g_ownerGone.store(true, std::memory_order_release);
-        std::lock_guard<std::mutex> guard(m_registryLock);
-        if (m_share && curl_share_cleanup(m_share) == CURLSHE_OK) m_share = nullptr;
-        if (m_share) m_locks.release();
-    }
-
-    using DataLocks = std::array<std::mutex, CURL_LOCK_DATA_LAST>;
-
-    // Closes the kept connections and empties the caches once no handle holds the share any more; the
-    // next session that joins makes a new one.
-    void EndUnusedShareLocked() {
-        if (m_share && m_holders.empty() && curl_share_cleanup(m_share) == CURLSHE_OK) m_share = nullptr;
-    }
-
-    bool Create() {
-        CURLSH* share = curl_share_init();
-        if (!share) {
-            m_dbg.DebugLvl(kTag, -1, "curl_share_init returned error");
-            return false;
+    // Shares still lent are left alone: the threads that hold them give them back to no pool.
+    ~SharePool() {
+        std::vector<PooledShare*> idle;
+        {
+            std::lock_guard<std::mutex> guard(g_poolLock);
+            g_poolGone.store(true, std::memory_order_relaxed);
+            idle.swap(m_idle);
         }
-        if (!Configure(share)) {
-            curl_share_cleanup(share);
-            return false;
-        }
-        m_share = share;
-        return true;
+        EndShares(idle);
     }
 
-    bool Configure(CURLSH* share) {
-        static const curl_lock_data kShared[] = {CURL_LOCK_DATA_CONNECT, CURL_LOCK_DATA_SSL_SESSION,
-                                                 CURL_LOCK_DATA_DNS};
-        CURLSHcode res = curl_share_setopt(share, CURLSHOPT_USERDATA, static_cast<void*>(m_locks.get()));
-        if (res == CURLSHE_OK) res = curl_share_setopt(share, CURLSHOPT_LOCKFUNC, LockData);
-        if (res == CURLSHE_OK) res = curl_share_setopt(share, CURLSHOPT_UNLOCKFUNC, UnlockData);
-        for (curl_lock_data data : kShared) {
-            if (res == CURLSHE_OK) res = curl_share_setopt(share, CURLSHOPT_SHARE, data);
-        }
-        if (res == CURLSHE_OK) return true;
-        m_dbg.DebugLvl(kTag, -1, "curl_share_setopt failed err:[%s]", curl_share_strerror(res));
-        return false;
-    }
-
-    static void LockData(CURL*, curl_lock_data data, curl_lock_access, void* locks) {
-        (*static_cast<DataLocks*>(locks))[data].lock();
-    }
-
-    static void UnlockData(CURL*, curl_lock_data data, void* locks) {
-        (*static_cast<DataLocks*>(locks))[data].unlock();
-    }
-
-    // The order in which the fork handlers take the data locks: libcurl holds the connection cache's
-    // while it takes the DNS cache's, and takes the others alone.
-    static constexpr curl_lock_data kForkOrder[] = {
-        CURL_LOCK_DATA_CONNECT, CURL_LOCK_DATA_DNS,  CURL_LOCK_DATA_SSL_SESSION, CURL_LOCK_DATA_COOKIE,
-        CURL_LOCK_DATA_PSL,     CURL_LOCK_DATA_HSTS, CURL_LOCK_DATA_SHARE};
-
-    void LockAll() {
-        m_registryLock.lock();
-        for (curl_lock_data data : kForkOrder) (*m_locks)[data].lock();
-    }
-
-    void UnlockAll() {
-        for (curl_lock_data data : kForkOrder) (*m_locks)[data].unlock();
-        m_registryLock.unlock();
-    }
-
-    // The kept connections are the parent's: the child must neither use them for its new sessions nor
-    // close them (closing a TLS connection writes to it). The parent's share stays as it is, for the
-    // sessions the child inherited, and new sessions of the child get a share of their own.
+    // The idle shares hold the parent's connections: the child must neither use them nor close them. A
+    // share lent across fork (the forking thread was performing) is abandoned when it comes back. The
+    // sessions the child inherited still share, from the child's own shares.
     void StartEmptyInChild() {
-        if (m_share) {
-            if (!g_inheritedShares) g_inheritedShares = new std::vector<CURLSH*>;
-            g_inheritedShares->push_back(m_share);
-        }
-        m_share = nullptr;
-        m_holders.clear();
-        UnlockAll();
+        for (PooledShare* share : m_idle) AbandonLocked(share);
+        m_idle.clear();
+        ++m_generation;
+        g_poolLock.unlock();
     }
 
-    std::mutex m_registryLock;  // guards everything below; taken before any data lock
-    std::unique_ptr<DataLocks> m_locks = std::make_unique<DataLocks>();
-    CURLSH* m_share = nullptr;
-    std::unordered_multiset<void*> m_holders;  // handles that took m_share, until they were cleaned up
+    struct Holder {
+        long joins = 0;        // a handle freed and made again at the same address may join twice
+        bool holding = false;  // performing with a lent share
+    };
+
+    std::unordered_map<void*, Holder> m_holders;  // handles that joined, until they were cleaned up
+    long m_joins = 0;
+    std::vector<PooledShare*> m_idle;  // the most recently given back last
+    unsigned m_generation = 0;
 };
+
+bool PoolUsable() {
+    return g_poolBuilt.load(std::memory_order_acquire) && !g_poolGone.load(std::memory_order_acquire);
+}
 
 }  // namespace
 
 void KYLibCurlGlobal::ShareConnections(bool on) {
     g_sharingOn.store(on, std::memory_order_relaxed);
-    if (on || !g_ownerBuilt.load(std::memory_order_acquire) || g_ownerGone.load(std::memory_order_acquire))
-        return;
-    ConnectionShare::Instance().EndUnusedShare();
+    if (on || !PoolUsable()) return;
+    SharePool::Instance().EndIdleShares();
 }
 
 namespace kylibcurl::detail {
 
-bool JoinSharedConnections(void* handle) {
-    if (!g_sharingOn.load(std::memory_order_relaxed) || g_ownerGone.load(std::memory_order_acquire))
-        return true;
-    return ConnectionShare::Instance().Join(handle);
+void JoinSharedConnections(void* handle) {
+    if (!g_sharingOn.load(std::memory_order_relaxed) || g_poolGone.load(std::memory_order_acquire)) return;
+    const long limit = SharePool::Instance().Join(handle);
+    // A handle that keeps libcurl's default limit still shares; the failure is only logged.
+    if (limit > 0)
+        CurlSucceeded(CurlWrapper::gCurlWrapper.Curl_easy_setopt(handle, CURLOPT_MAXCONNECTS, limit),
+                      kInitTag, "failed to set curl option:[CURLOPT_MAXCONNECTS] err:[%s]");
 }
 
 void LeaveSharedConnections(void* handle) {
-    if (!g_ownerBuilt.load(std::memory_order_acquire) || g_ownerGone.load(std::memory_order_acquire)) return;
-    ConnectionShare::Instance().Leave(handle);
+    if (PoolUsable()) SharePool::Instance().Leave(handle);
+}
+
+SharedConnectionsScope::SharedConnectionsScope(void* handle) : m_handle(handle), m_share(nullptr) {
+    if (!PoolUsable()) return;
+    PooledShare* share = SharePool::Instance().Lend(handle);
+    if (!share) return;
+    if (!CurlSucceeded(CurlWrapper::gCurlWrapper.Curl_easy_setopt(handle, CURLOPT_SHARE,
+                                                                  static_cast<void*>(share->curl)),
+                       kShareTag, "failed to set curl option:[CURLOPT_SHARE] err:[%s]")) {
+        SharePool::Instance().GiveBack(handle, share);
+        return;
+    }
+    m_share = share;
+}
+
+// libcurl has put the transfer's connection back into the share's cache by the time the perform returns;
+// detaching only drops the handle's pointers to the share's caches.
+SharedConnectionsScope::~SharedConnectionsScope() {
+    if (!m_share) return;
+    CurlSucceeded(
+        CurlWrapper::gCurlWrapper.Curl_easy_setopt(m_handle, CURLOPT_SHARE, static_cast<void*>(nullptr)),
+        kShareTag, "failed to set curl option:[CURLOPT_SHARE] err:[%s]");
+    SharePool::Instance().GiveBack(m_handle, m_share);
 }
 
 }  // namespace kylibcurl::detail

@@ -1,18 +1,37 @@
-// The process's one libcurl share: the connection cache, TLS sessions and the DNS cache of every session
-// (never cookies), so that a session made for one call reuses what the sessions before it left.
+// The process's pool of libcurl shares: connection caches, TLS sessions and DNS caches that the sessions
+// of the process take turns with (never cookies), so that a session made for one call reuses what the
+// sessions before it left. libcurl's connection cache must not be used by concurrent threads, so a share
+// is lent to one perform at a time and given back after it.
 #ifndef KYLIBCURL_SESSION_SHARED_CONNECTIONS_H
 #define KYLIBCURL_SESSION_SHARED_CONNECTIONS_H
 
 namespace kylibcurl::detail {
 
-// Puts the share on a new handle, with the limit of kept connections that goes with the sessions now
-// holding it; nothing happens while KYLibCurlGlobal::ShareConnections(false) holds. False, after one log
-// line, when the share could not be made or set: the handle then works alone, as an unshared one does.
-bool JoinSharedConnections(void* handle);
+// Notes a new handle as one that borrows a share for each of its performs, and sets the limit of kept
+// connections that goes with the sessions now sharing; nothing happens while
+// KYLibCurlGlobal::ShareConnections(false) holds.
+void JoinSharedConnections(void* handle);
 
-// Forgets handle as a holder of the share; called once the handle was cleaned up (handle is only a key).
-// While sharing is off, the share ends with the last handle that held it.
+// Forgets handle as a sharing one; called once the handle was cleaned up (handle is only a key).
 void LeaveSharedConnections(void* handle);
+
+struct PooledShare;
+
+// Lends handle a share from the pool for the life of the object, if the handle joined, and gives it back
+// after: the most recently given back first, as it holds the freshest connections. A handle that gets
+// none (it did not join, it is already performing on this thread, or no share could be made) performs
+// alone. A share set on the handle directly is replaced by the lent one, and the handle holds none after.
+class SharedConnectionsScope {
+  public:
+    explicit SharedConnectionsScope(void* handle);
+    ~SharedConnectionsScope();
+    SharedConnectionsScope(const SharedConnectionsScope&) = delete;
+    SharedConnectionsScope& operator=(const SharedConnectionsScope&) = delete;
+
+  private:
+    void* m_handle;
+    PooledShare* m_share;
+};
 
 }  // namespace kylibcurl::detail
 
