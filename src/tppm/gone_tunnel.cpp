@@ -36,13 +36,17 @@ int PrefixPort(const std::string& prefix) {
     return *end == '\0' && port > 0 && port <= 65535 ? static_cast<int>(port) : 0;
 }
 
+// Looked up while the library loads, before any thread of the process can use it: a lookup made on first use
+// could be under way in another thread at fork(), and the child would wait for it for ever.
+const TunnelStateCall g_tunnelState = FindTunnelStateCall();
+
 }  // namespace
 
 namespace kylibcurl::detail {
 
 void DropGoneTunnel(KYLibCurl& session, const std::string& url, const std::string& tunnelName, int port,
                     std::string& prefix) {
-    static const TunnelStateCall tunnelState = FindTunnelStateCall();
+    const TunnelStateCall tunnelState = g_tunnelState;
     if (!tunnelState || prefix.empty()) return;
     const int localPort = PrefixPort(prefix);
     if (localPort == 0 || tunnelState(localPort, tunnelName.c_str(), port) != KYFW_TUNNEL_GONE) return;
