@@ -148,13 +148,20 @@ RelayFlow::Io RelayFlow::fill(int source) {
             m_sourceDrained = static_cast<size_t>(n) < room && !m_sourceHangup;
             return Io::Progress;
         }
-        if (n == 0) {
-            m_sourceEnded = true;
-            return Io::Progress;
-        }
-        if (errno == EINTR) continue;
-        return wouldBlock(errno) ? Io::Blocked : Io::Failed;
+        Io outcome;
+        if (noBytesRead(n, outcome)) return outcome;
     }
+}
+
+bool RelayFlow::noBytesRead(ssize_t n, Io& outcome) {
+    if (n == 0) {
+        m_sourceEnded = true;
+        outcome = Io::Progress;
+        return true;
+    }
+    if (errno == EINTR) return false;
+    outcome = wouldBlock(errno) ? Io::Blocked : Io::Failed;
+    return true;
 }
 
 RelayFlow::Io RelayFlow::flushPipe(int sink) {
@@ -180,12 +187,8 @@ RelayFlow::Io RelayFlow::fillPipe(int source) {
             m_lastRead += static_cast<size_t>(n);
             return Io::Progress;
         }
-        if (n == 0) {
-            m_sourceEnded = true;
-            return Io::Progress;
-        }
-        if (errno == EINTR) continue;
-        return wouldBlock(errno) ? Io::Blocked : Io::Failed;
+        Io outcome;
+        if (noBytesRead(n, outcome)) return outcome;
     }
 }
 

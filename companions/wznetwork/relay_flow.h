@@ -6,6 +6,8 @@
 #ifndef WZNETWORK_RELAY_FLOW_H
 #define WZNETWORK_RELAY_FLOW_H
 
+#include <sys/types.h>
+
 #include <cstddef>
 
 #include "buffer_pool.h"
@@ -48,6 +50,9 @@ class RelayFlow {
     Io flushPipe(int sink);
     Io fillPipe(int source);
     Io fill(int source);
+    // What a read of n <= 0 bytes means: the source ended (Progress), nothing now (Blocked) or a failure;
+    // false, with no outcome, after an interruption, when the read is tried again.
+    bool noBytesRead(ssize_t n, Io& outcome);
     Io peekWithoutBuffer(int source);
     bool makeRoom();
     bool buffered() const { return m_head < m_tail || m_piped > 0; }
