@@ -6,9 +6,8 @@
 #include <chrono>
 #include <thread>
 
-// The class is internal to the library (not exported), so this test builds its own copy of it.
+// The class is internal to the library (not exported): this test links the library's objects of it.
 #include "kylibcurl.h"
-#include "session/ky_critical_section.cpp"  // NOLINT(bugprone-suspicious-include)
 
 namespace {
 
