@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cctype>
 
+#include "platform/optional_call.h"
+
 namespace kylibcurl::detail {
 
 namespace {
@@ -70,5 +72,25 @@ std::string BoundedTextWithout(const char* text, size_t length, const std::vecto
     AppendCutMark(shown, length - pos);
     return shown;
 }
+
+namespace {
+
+using LevelQuery = int (*)();
+
+// The logger's contract is DebugLvl, Debug and its constructor; a logger may also tell its threshold
+// through a static EvDebug::Level(). It is looked up by name among the objects this library was loaded
+// with (its own dependencies first, also when it was loaded on its own with dlopen), so that the library
+// still loads beside a logger that has no such call.
+LevelQuery FindLevelQuery() {
+    return reinterpret_cast<LevelQuery>(
+        FindCallBeside(reinterpret_cast<void*>(&FindLevelQuery), "_ZN7EvDebug5LevelEv"));
+}
+
+// Found while the library loads, before any thread of the caller's can log through it.
+const LevelQuery g_levelQuery = FindLevelQuery();
+
+}  // namespace
+
+bool LoggerDropsLevel(int level) { return g_levelQuery && level > g_levelQuery(); }
 
 }  // namespace kylibcurl::detail

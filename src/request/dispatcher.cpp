@@ -7,8 +7,8 @@
 #include "request/failure_log.h"
 #include "request/request_steps.h"
 #include "request/routed_request.h"
-#include "session/side_tables.h"
 #include "session/reply.h"
+#include "session/side_tables.h"
 
 namespace kylibcurl::detail {
 namespace {

@@ -5,10 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "diag/body_credentials.h"
+#include "diag/credential_hiding.h"
 #include "diag/log_text.h"
-#include "diag/sent_credentials.h"
-#include "diag/url_redaction.h"
 #include "platform/curl_result.h"
 #include "platform/globals.h"
 #include "request/request_steps.h"

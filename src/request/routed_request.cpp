@@ -3,8 +3,8 @@
 #include <string>
 
 #include "CurlWrapper.h"
+#include "diag/credential_hiding.h"
 #include "diag/log_text.h"
-#include "diag/url_redaction.h"
 #include "kylibcurl.h"
 #include "platform/curl_result.h"
 #include "platform/globals.h"

@@ -1,16 +1,23 @@
 #include "tppm/tppm_cache.h"
 
+#include <dlfcn.h>
+
+#include <cstdlib>
 #include <map>
 #include <string>
+#include <utility>
 
+#include "KyFwClient.h"
+#include "diag/credential_hiding.h"
 #include "diag/log_text.h"
-#include "diag/url_redaction.h"
 #include "kylibcurl.h"
 #include "platform/globals.h"
+#include "platform/optional_call.h"
 #include "platform/scoped_lock.h"
 #include "tppm/url_split.h"
 
 using kylibcurl::detail::BoundedText;
+using kylibcurl::detail::FindCallBeside;
 using kylibcurl::detail::LoggedUrl;
 using kylibcurl::detail::LogSafely;
 using kylibcurl::detail::ScopedLock;
@@ -94,11 +101,60 @@ bool KYLibCurl::TppmUrlMapInfo(std::string url, std::string& value, TPPM_CACHE_O
     return true;
 }
 
+// A URL without "://" leaves every out-parameter as the caller had it.
+bool KYLibCurl::GetUrlKey(std::string url, std::string& key, int& port, size_t& pathPos,
+                          std::string& prefix) {
+    kylibcurl::detail::UrlParts parts = kylibcurl::detail::SplitUrl(url);
+    if (!parts.valid) return false;
+    key = std::move(parts.key);
+    port = parts.port;
+    pathPos = parts.pathPos;
+    prefix = std::move(parts.prefix);
+    return true;
+}
+
+namespace {
+
+using TunnelStateCall = int (*)(int, const char*, int);
+
+// Looked up by name in the library that holds the firewall client, so that this library still loads and
+// works beside a firewall client without the call.
+TunnelStateCall FindTunnelStateCall() {
+    void* found = FindCallBeside(reinterpret_cast<void*>(&KyFwClient::setupTPPM), "KyFwTunnelState");
+    if (!found) found = dlsym(RTLD_DEFAULT, "KyFwTunnelState");
+    return reinterpret_cast<TunnelStateCall>(found);
+}
+
+// The port at the end of a prefix "<scheme>127.0.0.1:<port>"; 0 when it ends otherwise.
+int PrefixPort(const std::string& prefix) {
+    const size_t colon = prefix.rfind(':');
+    if (colon == std::string::npos || colon + 1 == prefix.size()) return 0;
+    char* end = nullptr;
+    const long port = strtol(prefix.c_str() + colon + 1, &end, 10);
+    return *end == '\0' && port > 0 && port <= 65535 ? static_cast<int>(port) : 0;
+}
+
+// Looked up while the library loads, before any thread of the process can use it: a lookup made on first use
+// could be under way in another thread at fork(), and the child would wait for it for ever.
+const TunnelStateCall g_tunnelState = FindTunnelStateCall();
+
+}  // namespace
+
 namespace kylibcurl::detail {
 
 void ForgetTunnel(KYLibCurl& session, const std::string& url) {
     std::string unused;  // a remove does not read the value
     session.TppmUrlMapInfo(url, unused, KYLibCurl::TPPM_CACHE_REMOVE);
+}
+
+void DropGoneTunnel(KYLibCurl& session, const std::string& url, const std::string& tunnelName, int port,
+                    std::string& prefix) {
+    const TunnelStateCall tunnelState = g_tunnelState;
+    if (!tunnelState || prefix.empty()) return;
+    const int localPort = PrefixPort(prefix);
+    if (localPort == 0 || tunnelState(localPort, tunnelName.c_str(), port) != KYFW_TUNNEL_GONE) return;
+    ForgetTunnel(session, url);
+    prefix.clear();
 }
 
 }  // namespace kylibcurl::detail

@@ -1,4 +1,5 @@
-// What the library does with the tunnel cache beyond KYLibCurl::TppmUrlMapInfo itself.
+// What the library does with the tunnel cache beyond KYLibCurl::TppmUrlMapInfo itself: operations on a URL
+// already split, and forgetting tunnels that are stale or given back.
 #ifndef KYLIBCURL_TPPM_TPPM_CACHE_H
 #define KYLIBCURL_TPPM_TPPM_CACHE_H
 
@@ -16,6 +17,12 @@ void TunnelCacheOperation(const std::string& url, const UrlParts& parts, std::st
 // Drops the tunnel prefix cached for url's key (host:port), writing the cache's removal line, so that the
 // next resolution for that key sets up a fresh tunnel.
 void ForgetTunnel(KYLibCurl& session, const std::string& url);
+
+// Drops url's cached prefix, and clears prefix, when the firewall client reports that the tunnel behind it
+// was given back or now leads to another destination than tunnelName at port: its port may since have
+// been taken by any listener. A firewall client that cannot tell leaves the entry as it is.
+void DropGoneTunnel(KYLibCurl& session, const std::string& url, const std::string& tunnelName, int port,
+                    std::string& prefix);
 
 }  // namespace kylibcurl::detail
 

@@ -1,18 +1,19 @@
+#include "tppm/tppm_resolution.h"
+
 #include <string>
 
 #include "FXString.h"
 #include "KyFwClient.h"
+#include "diag/credential_hiding.h"
 #include "diag/log_text.h"
-#include "diag/url_redaction.h"
 #include "kylibcurl.h"
 #include "platform/globals.h"
-#include "tppm/gone_tunnel.h"
 #include "tppm/tppm_cache.h"
-#include "tppm/tppm_resolution.h"
 #include "tppm/url_split.h"
 
 using kylibcurl::detail::BoundedText;
 using kylibcurl::detail::DropGoneTunnel;
+using kylibcurl::detail::ForgetTunnel;
 using kylibcurl::detail::HostOf;
 using kylibcurl::detail::IsHttpsPrefix;
 using kylibcurl::detail::LoggedUrl;
@@ -142,4 +143,30 @@ bool ResolveTppmUrl(KYLibCurl& session, const std::string& clientName, const std
 bool KYLibCurl::getTPPMUrl(const std::string& clientName, const std::string& url, std::string& outUrl,
                            bool useDynamicTppm) {
     return kylibcurl::detail::ResolveTppmUrl(*this, clientName, url, outUrl, useDynamicTppm, nullptr);
+}
+
+// Finds out with real requests whether the client answers by the dynamic TPPM route (tried first when
+// useDynamicTppm is true on entry) or by the ordinary routed path. useDynamicTppm reports the route
+// that answered, and keeps its value when neither did.
+bool KYLibCurl::KYLibCurlDynamiceTppmCheck(const std::string& url, const std::string& clientName,
+                                           bool& useDynamicTppm) {
+    constexpr char kTag[] = "KYLibCurlDynamiceTppmCheck";
+    bool answered = false;
+    const char* const body = "";
+
+    // A dynamic attempt must set up a fresh tunnel, not reuse one that may be stale.
+    ForgetTunnel(*this, url);
+
+    if (useDynamicTppm &&
+        KYLibCurlSendHttpReq2(HTTP_REQ_POST, url.c_str(), body, 0, false, clientName.c_str(), true)) {
+        answered = true;
+        // The probe's tunnel is not left behind for later requests.
+        ForgetTunnel(*this, url);
+    } else if (KYLibCurlSendHttpReq(HTTP_REQ_POST, url.c_str(), body, 0, false, clientName.c_str())) {
+        useDynamicTppm = false;
+        answered = true;
+    }
+
+    m_dbg.DebugLvl(kTag, 4, "useDynamicTppm [%s]", useDynamicTppm ? "true" : "false");
+    return answered;
 }
