@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <cstdlib>
 #include <mutex>
 #include <unordered_map>
 #include <vector>
@@ -41,8 +42,11 @@ constexpr long kKeptConnectionsPerSession = 4;
 const char kInitTag[] = "KYLibCurl::KYLibCurlInit";
 const char kShareTag[] = "KYLibCurl::SharedConnections";
 
+class SharePool;
+
 std::atomic<bool> g_sharingOn{true};
-std::atomic<bool> g_poolBuilt{false};
+// The process's pool, once built; never freed.
+std::atomic<SharePool*> g_pool{nullptr};
 // Set under g_poolLock once the pool is gone (the library unloads or the process exits): sessions made or
 // performing later, in other objects' destructors or other threads, work alone.
 std::atomic<bool> g_poolGone{false};
@@ -116,12 +120,29 @@ void EndShares(const std::vector<PooledShare*>& shares) {
 
 class SharePool {
   public:
-    // Built by the first session that joins, after libcurl's initialisation: its destructor is then
-    // registered after the TLS library's exit handler and runs before it, while the TLS library can still
-    // close the kept connections.
+    // Built by the first session that joins, after libcurl's initialisation, so that its end is registered
+    // after the TLS library's exit handler and runs before it, while the TLS library can still close the
+    // kept connections. Built under g_poolLock, which fork() never finds held: a child never inherits a
+    // pool half built.
     static SharePool& Instance() {
-        static SharePool pool;
-        return pool;
+        SharePool* pool = g_pool.load(std::memory_order_acquire);
+        if (pool) return *pool;
+        std::lock_guard<std::mutex> guard(g_poolLock);
+        pool = g_pool.load(std::memory_order_relaxed);
+        if (pool) return *pool;
+        pool = new SharePool;
+        g_pool.store(pool, std::memory_order_release);
+        atexit(EndAtExit);
+        return *pool;
+    }
+
+    // The idle shares hold the parent's connections: the child must neither use them nor close them. A
+    // share lent across fork (the forking thread was performing) is abandoned when it comes back. The
+    // sessions the child inherited still share, from the child's own shares.
+    void StartEmptyInChild() {
+        for (PooledShare* share : m_idle) AbandonLocked(share);
+        m_idle.clear();
+        ++m_generation;
     }
 
     long Join(void* handle) {
@@ -193,32 +214,19 @@ class SharePool {
     }
 
   private:
-    SharePool() {
-        // Whatever thread forks, the child finds the pool settled: its lock is held around fork().
-        pthread_atfork([] { g_poolLock.lock(); }, [] { g_poolLock.unlock(); },
-                       [] { Instance().StartEmptyInChild(); });
-        g_poolBuilt.store(true, std::memory_order_release);
-    }
+    SharePool() = default;
 
-    // Shares still lent are left alone: the threads that hold them give them back to no pool.
-    ~SharePool() {
+    // The pool itself stays, reachable, for threads that still give shares back while the process exits;
+    // shares still lent are left alone: those threads give them back to no pool.
+    static void EndAtExit() {
+        SharePool* pool = g_pool.load(std::memory_order_acquire);
         std::vector<PooledShare*> idle;
         {
             std::lock_guard<std::mutex> guard(g_poolLock);
             g_poolGone.store(true, std::memory_order_relaxed);
-            idle.swap(m_idle);
+            idle.swap(pool->m_idle);
         }
         EndShares(idle);
-    }
-
-    // The idle shares hold the parent's connections: the child must neither use them nor close them. A
-    // share lent across fork (the forking thread was performing) is abandoned when it comes back. The
-    // sessions the child inherited still share, from the child's own shares.
-    void StartEmptyInChild() {
-        for (PooledShare* share : m_idle) AbandonLocked(share);
-        m_idle.clear();
-        ++m_generation;
-        g_poolLock.unlock();
     }
 
     struct Holder {
@@ -233,8 +241,22 @@ class SharePool {
 };
 
 bool PoolUsable() {
-    return g_poolBuilt.load(std::memory_order_acquire) && !g_poolGone.load(std::memory_order_acquire);
+    return g_pool.load(std::memory_order_acquire) && !g_poolGone.load(std::memory_order_acquire);
 }
+
+// Whatever thread forks, the child finds the pool settled, or not yet built: its lock is held around
+// fork(). Registered while the library loads.
+void StartPoolInChild() {
+    if (SharePool* pool = g_pool.load(std::memory_order_relaxed)) pool->StartEmptyInChild();
+    g_poolLock.unlock();
+}
+
+struct PoolForkHandlers {
+    PoolForkHandlers() {
+        pthread_atfork([] { g_poolLock.lock(); }, [] { g_poolLock.unlock(); }, StartPoolInChild);
+    }
+};
+const PoolForkHandlers g_poolForkHandlers;
 
 }  // namespace
 
