@@ -160,6 +160,10 @@ TEST_F(TunnelGiveBack, TunnelStateTellsGivenBackAndReusedPortsFromLiveOnes) {
     ASSERT_TRUE(kyfw::closeTunnel(closed));
     const int current = OpenTunnel("*state-b*0*0", echo.port());
     ASSERT_NE(current, 0);
+    Limit(0, 2, 200);
+    const int reopened = OpenTunnel("*state-a*0*0", echo.port());
+    ASSERT_NE(reopened, 0);
+    EXPECT_NE(reopened, live);
 
     struct Row {
         int localPort;
@@ -174,6 +178,7 @@ TEST_F(TunnelGiveBack, TunnelStateTellsGivenBackAndReusedPortsFromLiveOnes) {
         {current, "*state-a*0*0", echo.port(), KYFW_TUNNEL_GONE},      // another destination's
         {current, "*state-b*0*0", echo.port() + 1, KYFW_TUNNEL_GONE},  // another port's
         {live, "*state-a*0*0", echo.port(), KYFW_TUNNEL_GONE},         // given back
+        {reopened, "*state-a*0*0", echo.port(), KYFW_TUNNEL_LIVE},     // its destination's new one
         {closed, "*state-closed*0*0", echo.port(), KYFW_TUNNEL_UNKNOWN},
         {1, "*state-a*0*0", echo.port(), KYFW_TUNNEL_UNKNOWN},
         {current, nullptr, echo.port(), KYFW_TUNNEL_GONE},

@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "KyFwClient.h"
 #include "KyFwControl.h"
 #include "support/fresh_firewall.h"
 #include "support/relay_kit.h"
@@ -63,6 +64,8 @@ TEST_F(TunnelReuse, ClosedTunnelIsReplacedByAWorkingOne) {
     const int replacement = OpenTunnel("*replaced*0*0", echo.port());
     ASSERT_NE(replacement, 0);
     EXPECT_EQ(OpenTunnel("*replaced*0*0", echo.port()), replacement);
+    EXPECT_EQ(KyFwTunnelState(port, "*replaced*0*0", echo.port()), KYFW_TUNNEL_UNKNOWN);
+    EXPECT_EQ(KyFwTunnelState(replacement, "*replaced*0*0", echo.port()), KYFW_TUNNEL_LIVE);
     kytest::Socket client = kytest::ConnectTo(replacement);
     ASSERT_TRUE(client.valid());
     EXPECT_TRUE(relaytest::RoundTrip(client.fd(), "again"));

@@ -405,7 +405,6 @@ void TunnelRelay::closeTunnelLocked(TunnelMap::iterator tunnel, TunnelPorts::Fat
     while (!connections.empty()) closeConnectionLocked(connections.front(), RelayConnection::Outcome::Failed);
     unwatchLocked(tunnel->second.listener.get());
     m_ports.release(static_cast<int>(tunnel->first), fate, RelayClock::now());
-    m_tunnelByKey.erase(tunnel->second.key);
     m_tunnels.erase(tunnel);
 }
 

@@ -51,7 +51,10 @@ class TunnelRelay {
 
   private:
     struct Tunnel {
-        std::string key;
+        // Host names compare without regard to case: callers pass the client table's form of the host.
+        bool leadsTo(const std::string& toHost, const std::string& toTarget, int toPort) const {
+            return port == toPort && host == toHost && targetAddress == toTarget;
+        }
         std::string host;
         std::string targetAddress;
         int port = 0;
@@ -67,7 +70,7 @@ class TunnelRelay {
         size_t queuedAtNote = 0;
         RelayClock::time_point queueNotedAt;
     };
-    // By local port.
+    // By local port, their one index: a destination's tunnel is found by a walk over them.
     using TunnelMap = std::map<uint64_t, Tunnel>;
 
     TunnelRelay() = default;
@@ -127,7 +130,6 @@ class TunnelRelay {
     BufferPool m_pool;
     PipePool m_pipes;
     TunnelMap m_tunnels;
-    std::map<std::string, uint64_t> m_tunnelByKey;
     TunnelPorts m_ports;
     // Kept open to be closed when descriptors run out: the one needed to accept and reset a connection
     // that has waited too long in a paused listener's queue.
