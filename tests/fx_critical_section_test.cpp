@@ -5,7 +5,7 @@
 #include <thread>
 #include <vector>
 
-// The lock is internal to the library (not exported): the test links its objects (kylibcurl_lock).
+// The lock is internal to the library (not exported): the test links its objects (kylibcurl_internals).
 #include "platform/fx_critical_section.h"
 #include "support/other_thread.h"
 
