@@ -24,9 +24,7 @@ namespace {
 // on.
 char g_traceTextOnly = 1;
 
-using kylibcurl::detail::kTraceInfoPrefix;
-using kylibcurl::detail::TraceDataLabel;
-using kylibcurl::detail::WriteAll;
+using namespace kylibcurl::detail;
 
 constexpr const char* kTraceFileName = "log.txt";
 

@@ -110,13 +110,7 @@ PerformOutcome PerformOnce(KYLibCurl& session) {
 
 }  // namespace kylibcurl::detail
 
-using kylibcurl::detail::CurlSucceeded;
-using kylibcurl::detail::CurrentTransfer;
-using kylibcurl::detail::MakeReplyRoom;
-using kylibcurl::detail::PerformOnce;
-using kylibcurl::detail::PerformOutcome;
-using kylibcurl::detail::ReplyLinesEnd;
-using kylibcurl::detail::TransferRecord;
+using namespace kylibcurl::detail;
 
 namespace {
 

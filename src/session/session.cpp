@@ -14,11 +14,7 @@
 #include "session/shared_connections.h"
 #include "session/side_tables.h"
 
-using kylibcurl::detail::CurlErrorText;
-using kylibcurl::detail::CurlSucceeded;
-using kylibcurl::detail::JoinSharedConnections;
-using kylibcurl::detail::LeaveSharedConnections;
-using kylibcurl::detail::RawOptionSucceeded;
+using namespace kylibcurl::detail;
 
 namespace {
 

@@ -16,14 +16,7 @@
 #include "platform/scoped_lock.h"
 #include "tppm/url_split.h"
 
-using kylibcurl::detail::BoundedText;
-using kylibcurl::detail::FindCallBeside;
-using kylibcurl::detail::LoggedUrl;
-using kylibcurl::detail::LogSafely;
-using kylibcurl::detail::ScopedLock;
-using kylibcurl::detail::SplitUrl;
-using kylibcurl::detail::UrlParts;
-using kylibcurl::detail::UrlPartWithoutSecrets;
+using namespace kylibcurl::detail;
 
 namespace {
 

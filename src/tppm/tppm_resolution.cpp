@@ -11,16 +11,7 @@
 #include "tppm/tppm_cache.h"
 #include "tppm/url_split.h"
 
-using kylibcurl::detail::BoundedText;
-using kylibcurl::detail::DropGoneTunnel;
-using kylibcurl::detail::ForgetTunnel;
-using kylibcurl::detail::HostOf;
-using kylibcurl::detail::IsHttpsPrefix;
-using kylibcurl::detail::LoggedUrl;
-using kylibcurl::detail::LogSafely;
-using kylibcurl::detail::SplitUrl;
-using kylibcurl::detail::TunnelCacheOperation;
-using kylibcurl::detail::UrlParts;
+using namespace kylibcurl::detail;
 
 namespace {
 
