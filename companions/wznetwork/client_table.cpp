@@ -1,22 +1,16 @@
 #include "client_table.h"
 
-#include <pthread.h>
-
 #include <cstdlib>
 
 namespace kyfw {
 
-// The table's lock is held across fork(), so a child never inherits it locked by a thread it lacks.
-ClientTable& ClientTable::instance() {
-    static ClientTable* table = [] {
-        auto* created = new ClientTable;
-        auto lock = [] { instance().m_mutex.lock(); };
-        auto unlock = [] { instance().m_mutex.unlock(); };
-        pthread_atfork(lock, unlock, unlock);
-        return created;
-    }();
-    return *table;
-}
+namespace {
+
+const ForkSafeInstance<ClientTable> g_table;
+
+}  // namespace
+
+ClientTable& ClientTable::instance() { return ForkSafeInstance<ClientTable>::get(); }
 
 void ClientTable::loadOnce() {
     if (m_loaded) return;

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "client_table_file.h"
+#include "fork_safe_instance.h"
 
 namespace kyfw {
 
@@ -22,8 +23,13 @@ class ClientTable {
     void reset();
 
   private:
+    friend class ForkSafeInstance<ClientTable>;
     ClientTable() = default;
     void loadOnce();
+    // The table's lock is held across fork(), so a child never inherits it locked by a thread it lacks.
+    void lockForFork() { m_mutex.lock(); }
+    void unlockAfterFork() { m_mutex.unlock(); }
+    void afterForkInChild() { m_mutex.unlock(); }
 
     std::mutex m_mutex;
     bool m_loaded = false;

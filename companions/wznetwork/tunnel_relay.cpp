@@ -23,16 +23,11 @@ struct RelayStopper {
 
 std::string systemProblem(const char* step) { return std::string(step) + ": " + strerror(errno); }
 
+const ForkSafeInstance<TunnelRelay> g_relay;
+
 }  // namespace
 
-TunnelRelay& TunnelRelay::instance() {
-    static TunnelRelay* relay = [] {
-        auto* created = new TunnelRelay;
-        registerForkHandlers();
-        return created;
-    }();
-    return *relay;
-}
+TunnelRelay& TunnelRelay::instance() { return ForkSafeInstance<TunnelRelay>::get(); }
 
 int TunnelRelay::openTunnel(const std::string& host, const std::string& target, int port,
                             std::string& problem) {
@@ -223,12 +218,6 @@ void TunnelRelay::wakeLocked() {
     uint64_t one = 1;
     // A failed write means the counter is already set, which wakes the thread as well.
     [[maybe_unused]] ssize_t written = write(m_wake.get(), &one, sizeof one);
-}
-
-// The relay's lock is held across fork(), so the child's copy of the relay is in a settled state.
-void TunnelRelay::registerForkHandlers() {
-    pthread_atfork([] { instance().m_mutex.lock(); }, [] { instance().m_mutex.unlock(); },
-                   [] { instance().afterForkInChild(); });
 }
 
 // Only the forking thread lives on in the child: the relay's thread is gone, and every descriptor of the

@@ -18,6 +18,7 @@
 #include "KyFwClient.h"
 #include "KyFwControl.h"
 #include "buffer_pool.h"
+#include "fork_safe_instance.h"
 #include "relay_connection.h"
 #include "socket_ops.h"
 #include "tunnel_ports.h"
@@ -73,8 +74,11 @@ class TunnelRelay {
     // By local port, their one index: a destination's tunnel is found by a walk over them.
     using TunnelMap = std::map<uint64_t, Tunnel>;
 
+    friend class ForkSafeInstance<TunnelRelay>;
     TunnelRelay() = default;
-    static void registerForkHandlers();
+    // The relay's lock is held across fork(), so the child's copy of the relay is in a settled state.
+    void lockForFork() { m_mutex.lock(); }
+    void unlockAfterFork() { m_mutex.unlock(); }
     void afterForkInChild();
 
     bool startLocked(std::string& problem);
