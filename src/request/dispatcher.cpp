@@ -108,7 +108,7 @@ bool JudgeTransfer(DispatchCall& call, const PerformOutcome& outcome) {
 
 bool PerformTransfer(DispatchCall& call) {
     for (int reconnects = 0;; ++reconnects) {
-        const PerformOutcome outcome = PerformOnce(call.session);
+        const PerformOutcome outcome = PerformOnce(call.session, IsRouted(call) && call.route.tunnelled());
         // A tolerated write error passes at once; the status that arrived is still this request's.
         if (outcome.WriteErrorTolerated()) {
             ReadStatus(call);

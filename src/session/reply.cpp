@@ -92,10 +92,10 @@ void TrimReplyBuffer(KYLibCurl& session) {
     if (void* trimmed = realloc(session.m_respData, used)) session.m_respData = static_cast<char*>(trimmed);
 }
 
-PerformOutcome PerformOnce(KYLibCurl& session) {
+PerformOutcome PerformOnce(KYLibCurl& session, bool throughTunnel) {
     PerformOutcome outcome{CURLE_OK, false};
     {
-        const SharedConnectionsScope shared(session.m_curlHandle);
+        const SharedConnectionsScope shared(session.m_curlHandle, throughTunnel);
         const TransferScope transfer(session);
         outcome.result = CurlWrapper::gCurlWrapper.Curl_easy_perform(session.m_curlHandle);
         const TransferRecord& record = transfer.record();
@@ -229,7 +229,7 @@ bool KYLibCurl::KYCurlSetUrl(const char* url) {
 // A tolerated write error is judged by the status like a transfer that ended well.
 bool KYLibCurl::KYCurlPostSubmitForm() {
     constexpr char kTag[] = "KYLibCurl::KYCurlPostSubmitForm";
-    const PerformOutcome outcome = PerformOnce(*this);
+    const PerformOutcome outcome = PerformOnce(*this, false);
     if (!outcome.WriteErrorTolerated() &&
         !CurlSucceeded(outcome.result, kTag, "curl_easy_perform failed err:[%s]"))
         return false;

@@ -73,8 +73,9 @@ struct PerformOutcome {
 };
 
 // Performs the session's transfer once, with a share of connections lent from the process's pool if the
-// session shares and the record its reply callbacks keep, and trims the reply buffer after it.
-PerformOutcome PerformOnce(KYLibCurl& session);
+// session shares (one for transfers through tunnels when throughTunnel) and the record its reply
+// callbacks keep, and trims the reply buffer after it.
+PerformOutcome PerformOnce(KYLibCurl& session, bool throughTunnel);
 
 }  // namespace kylibcurl::detail
 

@@ -25,6 +25,7 @@ namespace kylibcurl::detail {
 struct PooledShare {
     CURLSH* curl = nullptr;
     unsigned generation = 0;  // the process it was made in: a forked child never uses its parent's shares
+    bool sharesNames = true;  // holds a DNS cache; shares lent to transfers through tunnels hold none
     std::array<std::mutex, CURL_LOCK_DATA_LAST> locks;
 };
 
@@ -74,23 +75,30 @@ void UnlockData(CURL*, curl_lock_data data, void* share) {
 // The transfer facade has no share operations, so shares are made and cleaned up with libcurl's
 // curl_share_* calls directly: the one place the library calls libcurl past the facade. Handles still
 // take them through the facade's Curl_easy_setopt.
+//
+// libcurl walks a transfer's whole DNS cache at the end of every transfer to drop stale entries. A tunnel
+// is reached at a numeric loopback address that needs no resolving, but each tunnel's port is an entry of
+// its own, kept for a minute: in a shared cache, tunnels set up and given back in turn would make every
+// transfer of the process walk them all. Transfers through tunnels share connections and TLS sessions
+// only.
 bool Configure(PooledShare& share) {
     static const curl_lock_data kShared[] = {CURL_LOCK_DATA_CONNECT, CURL_LOCK_DATA_SSL_SESSION,
                                              CURL_LOCK_DATA_DNS};
+    const size_t sharedCount = share.sharesNames ? 3 : 2;
     CURLSHcode res = curl_share_setopt(share.curl, CURLSHOPT_USERDATA, static_cast<void*>(&share));
     if (res == CURLSHE_OK) res = curl_share_setopt(share.curl, CURLSHOPT_LOCKFUNC, LockData);
     if (res == CURLSHE_OK) res = curl_share_setopt(share.curl, CURLSHOPT_UNLOCKFUNC, UnlockData);
-    for (curl_lock_data data : kShared) {
-        if (res == CURLSHE_OK) res = curl_share_setopt(share.curl, CURLSHOPT_SHARE, data);
-    }
+    for (size_t i = 0; i < sharedCount && res == CURLSHE_OK; ++i)
+        res = curl_share_setopt(share.curl, CURLSHOPT_SHARE, kShared[i]);
     if (res == CURLSHE_OK) return true;
     m_dbg.DebugLvl(kShareTag, -1, "curl_share_setopt failed err:[%s]", curl_share_strerror(res));
     return false;
 }
 
-PooledShare* MakeShare(unsigned generation) {
+PooledShare* MakeShare(unsigned generation, bool sharesNames) {
     auto* share = new PooledShare;
     share->generation = generation;
+    share->sharesNames = sharesNames;
     share->curl = curl_share_init();
     if (!share->curl) {
         m_dbg.DebugLvl(kShareTag, -1, "curl_share_init returned error");
@@ -140,8 +148,10 @@ class SharePool {
     // share lent across fork (the forking thread was performing) is abandoned when it comes back. The
     // sessions the child inherited still share, from the child's own shares.
     void StartEmptyInChild() {
-        for (PooledShare* share : m_idle) AbandonLocked(share);
-        m_idle.clear();
+        for (std::vector<PooledShare*>& idle : m_idle) {
+            for (PooledShare* share : idle) AbandonLocked(share);
+            idle.clear();
+        }
         ++m_generation;
     }
 
@@ -164,17 +174,18 @@ class SharePool {
 
     // The share most recently given back, or a new one; null when handle did not join or already
     // holds one (a perform on the same handle from inside its own transfer, which libcurl refuses).
-    PooledShare* Lend(void* handle) {
+    PooledShare* Lend(void* handle, bool throughTunnel) {
         std::lock_guard<std::mutex> guard(g_poolLock);
         if (g_poolGone.load(std::memory_order_relaxed)) return nullptr;
         auto holder = m_holders.find(handle);
         if (holder == m_holders.end() || holder->second.holding) return nullptr;
+        std::vector<PooledShare*>& idle = m_idle[throughTunnel];
         PooledShare* share = nullptr;
-        if (m_idle.empty()) {
-            share = MakeShare(m_generation);
+        if (idle.empty()) {
+            share = MakeShare(m_generation, !throughTunnel);
         } else {
-            share = m_idle.back();
-            m_idle.pop_back();
+            share = idle.back();
+            idle.pop_back();
         }
         holder->second.holding = share != nullptr;
         return share;
@@ -196,7 +207,7 @@ class SharePool {
                 return;
             }
             if (g_sharingOn.load(std::memory_order_relaxed)) {
-                m_idle.push_back(share);
+                m_idle[!share->sharesNames].push_back(share);
                 return;
             }
         }
@@ -208,7 +219,7 @@ class SharePool {
         {
             std::lock_guard<std::mutex> guard(g_poolLock);
             if (g_poolGone.load(std::memory_order_relaxed)) return;
-            idle.swap(m_idle);
+            idle = TakeIdleLocked();
         }
         EndShares(idle);
     }
@@ -224,9 +235,18 @@ class SharePool {
         {
             std::lock_guard<std::mutex> guard(g_poolLock);
             g_poolGone.store(true, std::memory_order_relaxed);
-            idle.swap(pool->m_idle);
+            idle = pool->TakeIdleLocked();
         }
         EndShares(idle);
+    }
+
+    std::vector<PooledShare*> TakeIdleLocked() {
+        std::vector<PooledShare*> taken;
+        for (std::vector<PooledShare*>& idle : m_idle) {
+            taken.insert(taken.end(), idle.begin(), idle.end());
+            idle.clear();
+        }
+        return taken;
     }
 
     struct Holder {
@@ -236,7 +256,9 @@ class SharePool {
 
     std::unordered_map<void*, Holder> m_holders;  // handles that joined, until they were cleaned up
     long m_joins = 0;
-    std::vector<PooledShare*> m_idle;  // the most recently given back last
+    // Idle shares, the most recently given back last: [0] for direct transfers, [1] for transfers through
+    // tunnels.
+    std::array<std::vector<PooledShare*>, 2> m_idle;
     unsigned m_generation = 0;
 };
 
@@ -281,9 +303,10 @@ void LeaveSharedConnections(void* handle) {
     if (PoolUsable()) SharePool::Instance().Leave(handle);
 }
 
-SharedConnectionsScope::SharedConnectionsScope(void* handle) : m_handle(handle), m_share(nullptr) {
+SharedConnectionsScope::SharedConnectionsScope(void* handle, bool throughTunnel)
+    : m_handle(handle), m_share(nullptr) {
     if (!PoolUsable()) return;
-    PooledShare* share = SharePool::Instance().Lend(handle);
+    PooledShare* share = SharePool::Instance().Lend(handle, throughTunnel);
     if (!share) return;
     if (!CurlSucceeded(CurlWrapper::gCurlWrapper.Curl_easy_setopt(handle, CURLOPT_SHARE,
                                                                   static_cast<void*>(share->curl)),

@@ -21,9 +21,10 @@ struct PooledShare;
 // after: the most recently given back first, as it holds the freshest connections. A handle that gets
 // none (it did not join, it is already performing on this thread, or no share could be made) performs
 // alone. A share set on the handle directly is replaced by the lent one, and the handle holds none after.
+// A transfer through a tunnel (throughTunnel) borrows a share without a DNS cache.
 class SharedConnectionsScope {
   public:
-    explicit SharedConnectionsScope(void* handle);
+    SharedConnectionsScope(void* handle, bool throughTunnel);
     ~SharedConnectionsScope();
     SharedConnectionsScope(const SharedConnectionsScope&) = delete;
     SharedConnectionsScope& operator=(const SharedConnectionsScope&) = delete;
