@@ -12,7 +12,10 @@
 #include <vector>
 
 #include "KyFwControl.h"
+#include "support/echo_server.h"
+#include "support/eventually.h"
 #include "support/fresh_firewall.h"
+#include "support/process_kit.h"
 #include "support/relay_kit.h"
 #include "support/socket_kit.h"
 
@@ -35,7 +38,7 @@ int UseARelayOfItsOwn(int echoPort) {
 
 class RelayFork : public testing::Test {
   protected:
-    relaytest::Target echo;
+    kytest::EchoServer echo;
     kytest::FreshFirewall firewall;
 };
 
@@ -72,7 +75,7 @@ TEST_F(RelayFork, ChildHoldsNoCopiesThatKeepTheParentsSocketsOpen) {
     EXPECT_EQ(relaytest::EndOfStream(relayed.fd()), ECONNRESET);
     EXPECT_FALSE(ConnectTo(tunnel).valid());
     EXPECT_EQ(errno, ECONNREFUSED);
-    EXPECT_TRUE(relaytest::Eventually([this] { return echo.resets() == 1; }));
+    EXPECT_TRUE(kytest::Eventually([this] { return echo.resets() == 1; }));
     close(goAhead[1]);
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);
@@ -105,7 +108,7 @@ TEST_F(RelayFork, ChildrenForkedWhileTheRelayIsBusyNeverDeadlock) {
     const int port = echo.port();
     constexpr int kChildren = 12;
     for (int i = 0; i < kChildren; ++i) {
-        EXPECT_EQ(relaytest::RunInChild([port] { return UseARelayOfItsOwn(port); }), kFine) << "child " << i;
+        EXPECT_EQ(kytest::RunInChild([port] { return UseARelayOfItsOwn(port); }), kFine) << "child " << i;
     }
     done = true;
     traffic.join();

@@ -13,9 +13,9 @@
 
 #include "KyFwControl.h"
 #include "kylibcurl.h"
+#include "support/eventually.h"
 #include "support/fresh_firewall.h"
 #include "support/log_capture.h"
-#include "support/relay_kit.h"
 #include "support/session_test_support.h"
 #include "support/test_server.h"
 #include "support/tls_identity.h"
@@ -272,7 +272,7 @@ TEST(SharedConnections, ThreadsMakingSessionsPerCallDirectAndRoutedReuseTwoConne
     EXPECT_LE(server.connectionCount(), static_cast<size_t>(2 * kThreads));
     EXPECT_GE(kyfw::liveConnectionCount(), 1u);  // kept routed connections hold their relayed ones
     KYLibCurlGlobal::ShareConnections(false);
-    EXPECT_TRUE(relaytest::Eventually([] { return kyfw::liveConnectionCount() == 0; }));
+    EXPECT_TRUE(kytest::Eventually([] { return kyfw::liveConnectionCount() == 0; }));
 }
 
 // A forked child must not use the parent's kept TLS connection: both ends of it would then write into one
