@@ -90,11 +90,9 @@ TEST_F(RelayFork, ChildHoldsNoCopiesThatKeepTheParentsSocketsOpen) {
 // The relay's lock is taken and released all the time while connections are served; a child forked at
 // any moment must find it free.
 TEST_F(RelayFork, ChildrenForkedWhileTheRelayIsBusyNeverDeadlock) {
-#ifdef __SANITIZE_ADDRESS__
-    // This AddressSanitizer's allocator is not fork-safe: a child forked while another thread allocates
-    // inherits the allocator's lock held, and its relay thread waits on it for ever.
-    GTEST_SKIP() << "the sanitizer's allocator can be inherited locked across fork()";
-#endif
+    // The child's relay thread would wait for ever on an allocator lock inherited held.
+    if (!kytest::kForkSafeAllocator)
+        GTEST_SKIP() << "the sanitizer's allocator can be inherited locked across fork()";
     const int tunnel = relaytest::OpenTunnel("*busy-parent*0*0", echo.port());
     std::atomic<bool> done{false};
     std::atomic<int> failures{0};

@@ -16,6 +16,7 @@
 #include "support/eventually.h"
 #include "support/fresh_firewall.h"
 #include "support/log_capture.h"
+#include "support/process_kit.h"
 #include "support/session_test_support.h"
 #include "support/test_server.h"
 #include "support/tls_identity.h"
@@ -279,9 +280,8 @@ TEST(SharedConnections, ThreadsMakingSessionsPerCallDirectAndRoutedReuseTwoConne
 // TLS stream. The child's sessions, the one it inherited among them, take shares of the child's own, and
 // the parent's connection still serves the parent afterwards.
 TEST(SharedConnections, ForkedChildStartsWithAnEmptyShare) {
-#if defined(__SANITIZE_ADDRESS__)
-    GTEST_SKIP() << "the sanitizer's allocator can be inherited locked across fork()";
-#endif
+    if (!kytest::kForkSafeAllocator)
+        GTEST_SKIP() << "the sanitizer's allocator can be inherited locked across fork()";
     SharingFor sharing(true);
     TestServer server(TestServer::Scheme::Https);
     KYLibCurl inherited;
