@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "support/log_capture.h"
+#include "support/process_kit.h"
 
 namespace {
 
@@ -203,13 +204,18 @@ TEST(BuildArtifacts, ImportsFromTheCompanionsOnlyWhatTheirContractsName) {
 }
 
 // A sanitizer build's library needs the sanitizer's run-time loaded first, so its consumers get the flags.
-#if defined(__SANITIZE_ADDRESS__)
-const std::string kConsumerFlags = "-fsanitize=address,undefined";
-#elif defined(__SANITIZE_THREAD__)
-const std::string kConsumerFlags = "-fsanitize=thread";
-#else
-const std::string kConsumerFlags;
-#endif
+std::string SanitizerFlags() {
+    switch (kytest::kSanitizer) {
+        case kytest::Sanitizer::Address:
+            return "-fsanitize=address,undefined";
+        case kytest::Sanitizer::Thread:
+            return "-fsanitize=thread";
+        case kytest::Sanitizer::None:
+            break;
+    }
+    return "";
+}
+const std::string kConsumerFlags = SanitizerFlags();
 
 TEST(BuildArtifacts, InstalledTreeServesCMakeAndPkgConfigConsumers) {
     kytest::TempDir dir;

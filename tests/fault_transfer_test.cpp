@@ -3,13 +3,7 @@
 // session (and the route) serve the next request. Leaks are the AddressSanitizer run's to find: each test
 // runs in a process of its own, checked when it exits.
 #include <gtest/gtest.h>
-#include <linux/sockios.h>
-#include <poll.h>
-#include <sys/ioctl.h>
-#include <sys/socket.h>
 
-#include <atomic>
-#include <chrono>
 #include <functional>
 #include <string>
 #include <thread>
@@ -20,82 +14,22 @@
 #include "support/fresh_firewall.h"
 #include "support/log_capture.h"
 #include "support/reply_body.h"
-#include "support/socket_kit.h"
+#include "support/scripted_server.h"
 #include "support/test_server.h"
 #include "support/tppm_test_helpers.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 using kytest::Body;
 using kytest::Pattern;
 
-// Answers one request with a 200 head announcing twice the body it then sends, waits until the client's
-// side has taken every byte, and resets the connection: the connection drops in the middle of the body.
-class MidBodyResetServer {
-  public:
-    explicit MidBodyResetServer(size_t sent) : m_sent(sent), m_listener(kytest::BindLoopback(m_port, 4)) {
-        m_thread = std::thread([this] { Serve(); });
-    }
-    ~MidBodyResetServer() {
-        m_stop = true;
-        m_thread.join();
-    }
-    std::string url() const { return "http://127.0.0.1:" + std::to_string(m_port) + "/large"; }
-    bool served() const { return m_served; }
-
-  private:
-    // Waits up to ten seconds for a connection; false on stop or time-out.
-    bool WaitForClient() {
-        const auto deadline = Clock::now() + std::chrono::seconds(10);
-        while (!m_stop && Clock::now() < deadline) {
-            pollfd ready{m_listener.fd(), POLLIN, 0};
-            if (poll(&ready, 1, 50) > 0) return true;
-        }
-        return false;
-    }
-
-    static bool ReadHead(int fd) {
-        std::string head;
-        char chunk[4096];
-        while (head.find("\r\n\r\n") == std::string::npos) {
-            const ssize_t got = recv(fd, chunk, sizeof chunk, 0);
-            if (got <= 0) return false;
-            head.append(chunk, static_cast<size_t>(got));
-        }
-        return true;
-    }
-
-    // True once the peer's side has acknowledged every byte sent.
-    bool WaitUntilTaken(int fd) {
-        const auto deadline = Clock::now() + std::chrono::seconds(10);
-        int unsent = 1;
-        while (!m_stop && Clock::now() < deadline && ioctl(fd, SIOCOUTQ, &unsent) == 0 && unsent > 0)
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        return unsent == 0;
-    }
-
-    void Serve() {
-        if (!WaitForClient()) return;
-        kytest::Socket connection(accept4(m_listener.fd(), nullptr, nullptr, SOCK_CLOEXEC));
-        if (!connection.valid()) return;
-        kytest::BoundIo(connection.fd());
-        const std::string head =
-            "HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\nContent-Length: " +
-            std::to_string(2 * m_sent) + "\r\n\r\n";
-        m_served = ReadHead(connection.fd()) && kytest::SendAll(connection.fd(), head + Pattern(m_sent)) &&
-                   WaitUntilTaken(connection.fd());
-        connection.reset();
-    }
-
-    size_t m_sent;
-    int m_port = 0;
-    kytest::Socket m_listener;
-    std::atomic<bool> m_stop{false};
-    std::atomic<bool> m_served{false};
-    std::thread m_thread;
-};
+// A 200 head announcing twice the body that follows it, then a reset once the client's side has taken
+// every byte: the connection drops in the middle of the body.
+kytest::ScriptedAnswer ResetInTheMiddleOfTheBody(size_t sent) {
+    return kytest::ScriptedAnswer::Reset(
+        "HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\nContent-Length: " +
+        std::to_string(2 * sent) + "\r\n\r\n" + Pattern(sent));
+}
 
 class TransferFault : public ::testing::Test {
   protected:
@@ -119,10 +53,11 @@ class TransferFault : public ::testing::Test {
 
 TEST_F(TransferFault, ConnectionResetInTheMiddleOfALargeBodyGives601AndTheSessionStaysUsable) {
     const size_t sent = 4 << 20;
-    MidBodyResetServer dropping(sent);
+    kytest::ScriptedServer dropping({ResetInTheMiddleOfTheBody(sent)});
 
-    EXPECT_FALSE(session.KYLibCurlSendHttpReq(HTTP_REQ_GET, dropping.url(), nullptr, 0, true, nullptr));
-    EXPECT_TRUE(dropping.served());
+    EXPECT_FALSE(
+        session.KYLibCurlSendHttpReq(HTTP_REQ_GET, dropping.url("/large"), nullptr, 0, true, nullptr));
+    EXPECT_EQ(dropping.deliveredCount(), 1u);
     EXPECT_EQ(session.m_httpRespCode, HTTP_RESP_CONNECT_FAILED);
     const std::string kept = Body(session);
     EXPECT_LE(kept.size(), sent);

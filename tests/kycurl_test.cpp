@@ -837,7 +837,7 @@ TEST_F(KycurlTest, BodyFromAFileIsHeldOnce) {
         ASSERT_EQ(r.exitStatus, 0) << c.option << ": " << r.err;
         EXPECT_EQ(server.lastRequest().body.size(), c.sent) << c.option;
         server.clearRequests();
-#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+#if !KYTEST_SANITIZED
         EXPECT_LT(r.peakResidentKiB - tiny.peakResidentKiB, static_cast<long>(c.sent / 1024 * 5 / 4))
             << c.option;
 #endif

@@ -9,6 +9,8 @@
 #include <unistd.h>
 
 #include "KyFwControl.h"
+#include "support/echo_server.h"
+#include "support/eventually.h"
 #include "support/relay_kit.h"
 #include "support/socket_kit.h"
 
@@ -53,7 +55,7 @@ TEST(RelayAllocation, BufferThatCannotBeHadCutsItsConnectionOnly) {
     ASSERT_NE(__atomic_load_n(&g_nextMmap, __ATOMIC_ACQUIRE), nullptr);
     // A fresh process: no buffer is kept for reuse yet, so every buffer the relay takes is mapped.
     ASSERT_EQ(kyfw::relayBufferBytes(), 0u);
-    relaytest::Target echo;
+    kytest::EchoServer echo;
     const int tunnel = relaytest::OpenTunnel("*starved*0*0", echo.port());
 
     armFailures(true);
@@ -64,7 +66,7 @@ TEST(RelayAllocation, BufferThatCannotBeHadCutsItsConnectionOnly) {
     EXPECT_GT(failedForStarved, 0);
     // A connection that sends nothing needs no buffer: it lives on through failed attempts to get one.
     kytest::Socket quiet = kytest::ConnectTo(tunnel);
-    EXPECT_TRUE(relaytest::Eventually([failedForStarved] { return injected() > failedForStarved; }));
+    EXPECT_TRUE(kytest::Eventually([failedForStarved] { return injected() > failedForStarved; }));
     armFailures(false);
 
     EXPECT_TRUE(relaytest::RoundTrip(quiet.fd(), "still here"));
@@ -72,8 +74,8 @@ TEST(RelayAllocation, BufferThatCannotBeHadCutsItsConnectionOnly) {
     EXPECT_TRUE(relaytest::RoundTrip(later.fd(), "served"));
     later.close();
     quiet.close();
-    EXPECT_TRUE(relaytest::Eventually([] { return kyfw::liveConnectionCount() == 0; }));
-    EXPECT_TRUE(relaytest::Eventually([&echo] { return echo.resets() == 1; })) << echo.resets();
+    EXPECT_TRUE(kytest::Eventually([] { return kyfw::liveConnectionCount() == 0; }));
+    EXPECT_TRUE(kytest::Eventually([&echo] { return echo.resets() == 1; })) << echo.resets();
 }
 
 }  // namespace

@@ -12,6 +12,8 @@
 #include <vector>
 
 #include "KyFwControl.h"
+#include "support/echo_server.h"
+#include "support/eventually.h"
 #include "support/fresh_firewall.h"
 #include "support/relay_kit.h"
 #include "support/socket_kit.h"
@@ -19,8 +21,8 @@
 namespace {
 
 using kytest::ConnectTo;
+using kytest::Eventually;
 using kytest::Socket;
-using relaytest::Eventually;
 using relaytest::OpenTunnel;
 using relaytest::RoundTrip;
 
@@ -68,7 +70,7 @@ TEST_F(RelayBounds, TargetThatNeverAnswersTheHandshakeIsGivenUp) {
 
 TEST_F(RelayBounds, ConnectionOnWhichNothingMovesIsReset) {
     Limit(10000, 1000, 8192);
-    relaytest::Target echo;
+    kytest::EchoServer echo;
     const int tunnel = OpenTunnel("*idle*0*0", echo.port());
     Socket busy = ConnectTo(tunnel);
     Socket idle = ConnectTo(tunnel);
@@ -86,7 +88,7 @@ TEST_F(RelayBounds, ConnectionOnWhichNothingMovesIsReset) {
 
 TEST_F(RelayBounds, ConnectionsBeyondTheCapAreRefused) {
     Limit(10000, 600000, 3);
-    relaytest::Target echo;
+    kytest::EchoServer echo;
     const int tunnel = OpenTunnel("*capped*0*0", echo.port());
     std::vector<Socket> admitted;
     for (int i = 0; i < 3; ++i) {
@@ -118,7 +120,7 @@ TEST_F(RelayBounds, BuffersAreGivenBackWhenTheirConnectionsClose) {
 }
 
 void RelayBounds::HoldAndRelease(const char* name, size_t keptBuffersAtMost) {
-    relaytest::Target holder(relaytest::Target::Mode::Hold);
+    kytest::EchoServer holder(kytest::EchoServer::Mode::Hold);
     const int tunnel = OpenTunnel(name, holder.port());
     constexpr size_t kConnections = 40;
     std::vector<Socket> clients;

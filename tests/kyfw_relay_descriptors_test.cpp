@@ -12,6 +12,8 @@
 #include <vector>
 
 #include "KyFwControl.h"
+#include "support/echo_server.h"
+#include "support/process_kit.h"
 #include "support/relay_kit.h"
 #include "support/socket_kit.h"
 
@@ -36,7 +38,7 @@ int ServeMoreConnectionsThanDescriptors(int echoPort) {
     // for the target.
     constexpr int kSpare = 20;
     constexpr int kClients = 12;
-    const rlim_t limit = relaytest::OpenDescriptors() + kSpare;
+    const rlim_t limit = kytest::OpenDescriptors() + kSpare;
     const rlimit low{limit, limit};
     if (setrlimit(RLIMIT_NOFILE, &low) != 0) return kNoLimit;
     // Every client socket exists before the first connects: the relay starts accepting at once, and
@@ -66,7 +68,7 @@ int ResetAConnectionQueuedPastTheConnectTimeOut(int echoPort) {
     const int tunnel = relaytest::OpenTunnel("*starved*0*0", echoPort);
     if (tunnel == 0) return kNoTunnel;
     constexpr int kSpare = 16;
-    const rlim_t limit = relaytest::OpenDescriptors() + kSpare;
+    const rlim_t limit = kytest::OpenDescriptors() + kSpare;
     const rlimit low{limit, limit};
     if (setrlimit(RLIMIT_NOFILE, &low) != 0) return kNoLimit;
     kytest::Socket queued = kytest::TcpSocket();
@@ -88,16 +90,16 @@ int ResetAConnectionQueuedPastTheConnectTimeOut(int echoPort) {
 }
 
 TEST(RelayDescriptors, AConnectionQueuedPastTheConnectTimeOutIsResetNotLeftWaiting) {
-    relaytest::Target echo;
+    kytest::EchoServer echo;
     const int port = echo.port();
-    EXPECT_EQ(relaytest::RunInChild([port] { return ResetAConnectionQueuedPastTheConnectTimeOut(port); }),
+    EXPECT_EQ(kytest::RunInChild([port] { return ResetAConnectionQueuedPastTheConnectTimeOut(port); }),
               kServed);
 }
 
 TEST(RelayDescriptors, QueuedConnectionsAreServedOnceDescriptorsFreeUp) {
-    relaytest::Target echo;
+    kytest::EchoServer echo;
     const int port = echo.port();
-    EXPECT_EQ(relaytest::RunInChild([port] { return ServeMoreConnectionsThanDescriptors(port); }), kServed);
+    EXPECT_EQ(kytest::RunInChild([port] { return ServeMoreConnectionsThanDescriptors(port); }), kServed);
 }
 
 }  // namespace

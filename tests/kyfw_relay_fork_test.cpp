@@ -12,7 +12,10 @@
 #include <vector>
 
 #include "KyFwControl.h"
+#include "support/echo_server.h"
+#include "support/eventually.h"
 #include "support/fresh_firewall.h"
+#include "support/process_kit.h"
 #include "support/relay_kit.h"
 #include "support/socket_kit.h"
 
@@ -35,7 +38,7 @@ int UseARelayOfItsOwn(int echoPort) {
 
 class RelayFork : public testing::Test {
   protected:
-    relaytest::Target echo;
+    kytest::EchoServer echo;
     kytest::FreshFirewall firewall;
 };
 
@@ -72,7 +75,7 @@ TEST_F(RelayFork, ChildHoldsNoCopiesThatKeepTheParentsSocketsOpen) {
     EXPECT_EQ(relaytest::EndOfStream(relayed.fd()), ECONNRESET);
     EXPECT_FALSE(ConnectTo(tunnel).valid());
     EXPECT_EQ(errno, ECONNREFUSED);
-    EXPECT_TRUE(relaytest::Eventually([this] { return echo.resets() == 1; }));
+    EXPECT_TRUE(kytest::Eventually([this] { return echo.resets() == 1; }));
     close(goAhead[1]);
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);
@@ -87,11 +90,9 @@ TEST_F(RelayFork, ChildHoldsNoCopiesThatKeepTheParentsSocketsOpen) {
 // The relay's lock is taken and released all the time while connections are served; a child forked at
 // any moment must find it free.
 TEST_F(RelayFork, ChildrenForkedWhileTheRelayIsBusyNeverDeadlock) {
-#ifdef __SANITIZE_ADDRESS__
-    // This AddressSanitizer's allocator is not fork-safe: a child forked while another thread allocates
-    // inherits the allocator's lock held, and its relay thread waits on it for ever.
-    GTEST_SKIP() << "the sanitizer's allocator can be inherited locked across fork()";
-#endif
+    // The child's relay thread would wait for ever on an allocator lock inherited held.
+    if (!kytest::kForkSafeAllocator)
+        GTEST_SKIP() << "the sanitizer's allocator can be inherited locked across fork()";
     const int tunnel = relaytest::OpenTunnel("*busy-parent*0*0", echo.port());
     std::atomic<bool> done{false};
     std::atomic<int> failures{0};
@@ -105,7 +106,7 @@ TEST_F(RelayFork, ChildrenForkedWhileTheRelayIsBusyNeverDeadlock) {
     const int port = echo.port();
     constexpr int kChildren = 12;
     for (int i = 0; i < kChildren; ++i) {
-        EXPECT_EQ(relaytest::RunInChild([port] { return UseARelayOfItsOwn(port); }), kFine) << "child " << i;
+        EXPECT_EQ(kytest::RunInChild([port] { return UseARelayOfItsOwn(port); }), kFine) << "child " << i;
     }
     done = true;
     traffic.join();

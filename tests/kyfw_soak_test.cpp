@@ -18,6 +18,7 @@
 
 #include "KyFwControl.h"
 #include "kylibcurl.h"
+#include "support/eventually.h"
 #include "support/fresh_firewall.h"
 #include "support/log_capture.h"
 #include "support/process_kit.h"
@@ -148,9 +149,9 @@ class RelaySoak : public testing::Test {
     // relay's and the servers' threads for them wind down. Sharing is on again for the next run.
     Levels Settle(size_t threadsAtMost) {
         KYLibCurlGlobal::ShareConnections(false);
-        relaytest::Eventually([] { return kyfw::liveConnectionCount() == 0; });
-        relaytest::Eventually([threadsAtMost] { return Threads() <= threadsAtMost; });
-        const Levels levels{relaytest::OpenDescriptors(), Threads(), HeapInUse()};
+        kytest::Eventually([] { return kyfw::liveConnectionCount() == 0; });
+        kytest::Eventually([threadsAtMost] { return Threads() <= threadsAtMost; });
+        const Levels levels{kytest::OpenDescriptors(), Threads(), HeapInUse()};
         KYLibCurlGlobal::ShareConnections(true);
         return levels;
     }
@@ -248,7 +249,7 @@ int AskManyDestinationsOnce(const kytest::TestServer& server) {
                session.m_httpRespCode == 200;
     };
     if (!directly() || !routed("warm-up")) return kDestinationUnserved;
-    const size_t warm = relaytest::OpenDescriptors();
+    const size_t warm = kytest::OpenDescriptors();
 
     for (int i = 0; i < kManyDestinations; ++i) {
         if (!routed("many-" + std::to_string(i))) {
@@ -261,7 +262,7 @@ int AskManyDestinationsOnce(const kytest::TestServer& server) {
     if (!routed("fresh")) return kFreshRoutedUnserved;
 
     const size_t tunnels = kyfw::liveTunnelCount();
-    const size_t after = relaytest::OpenDescriptors();
+    const size_t after = kytest::OpenDescriptors();
     fprintf(stderr, "many destinations: %zu tunnels live, descriptors %zu -> %zu\n", tunnels, warm, after);
     if (tunnels > static_cast<size_t>(kFewTunnels)) return kTooManyTunnels;
     if (after > warm + kFewTunnels + kKeptConnectionDescriptors) return kTooManyDescriptors;
@@ -273,7 +274,7 @@ TEST(RelaySoakManyDestinations, EachAskedOnceUnderALowDescriptorLimit) {
     kytest::FreshFirewall firewall;
     kytest::TestServer server;
     kyfw::setRoute("", kyfw::Route::Tunnel);
-    EXPECT_EQ(relaytest::RunInChild([&server] { return AskManyDestinationsOnce(server); }), kAllServed);
+    EXPECT_EQ(kytest::RunInChild([&server] { return AskManyDestinationsOnce(server); }), kAllServed);
 }
 
 }  // namespace

@@ -14,6 +14,8 @@
 #include "KyFwClient.h"
 #include "KyFwControl.h"
 #include "kylibcurl.h"
+#include "support/echo_server.h"
+#include "support/eventually.h"
 #include "support/fresh_firewall.h"
 #include "support/log_capture.h"
 #include "support/relay_kit.h"
@@ -24,8 +26,8 @@
 namespace {
 
 using kytest::ConnectTo;
+using kytest::Eventually;
 using kytest::Socket;
-using relaytest::Eventually;
 using relaytest::OpenTunnel;
 using relaytest::RoundTrip;
 
@@ -58,7 +60,7 @@ class TunnelGiveBack : public testing::Test {
         kyfw::setRelayLimits(limits);
     }
 
-    relaytest::Target echo;
+    kytest::EchoServer echo;
     kytest::FreshFirewall firewall;
 };
 

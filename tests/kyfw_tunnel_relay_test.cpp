@@ -13,6 +13,7 @@
 #include "KyFwClient.h"
 #include "KyFwControl.h"
 #include "support/echo_server.h"
+#include "support/eventually.h"
 #include "support/fresh_firewall.h"
 #include "support/refused_port.h"
 #include "support/relay_kit.h"
@@ -22,11 +23,11 @@ namespace {
 
 using kytest::ConnectTo;
 using kytest::EchoServer;
+using kytest::Eventually;
 using kytest::ReceiveExactly;
 using kytest::SendAll;
 using kytest::Socket;
 using relaytest::EndOfStream;
-using relaytest::Eventually;
 
 int openTunnel(const char* name, int port) {
     KyFwError err;
@@ -149,7 +150,7 @@ void TransferSixteenMebibytes(const char* host) {
 // Bulk connections wait while quick ones are served, and the quick ones that become ready during a bulk
 // share are served before the next: no readiness may be lost on the way, in either scheduling.
 TEST_F(KyFwTunnelRelay, PingsAndBulkStreamsInterleaveIntact) {
-    relaytest::Target echo;
+    EchoServer echo;
     for (long latencyFirst : {1L, 0L}) {
         SCOPED_TRACE(latencyFirst ? "latency first" : "in order");
         kyfw::RelayLimits limits;

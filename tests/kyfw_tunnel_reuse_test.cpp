@@ -16,6 +16,8 @@
 
 #include "KyFwClient.h"
 #include "KyFwControl.h"
+#include "support/echo_server.h"
+#include "support/eventually.h"
 #include "support/fresh_firewall.h"
 #include "support/relay_kit.h"
 #include "support/socket_kit.h"
@@ -58,7 +60,7 @@ TEST_F(TunnelReuse, SameDestinationGetsTheLiveTunnelOthersTheirOwn) {
 }
 
 TEST_F(TunnelReuse, ClosedTunnelIsReplacedByAWorkingOne) {
-    relaytest::Target echo;
+    kytest::EchoServer echo;
     const int port = OpenTunnel("*replaced*0*0", echo.port());
     ASSERT_TRUE(kyfw::closeTunnel(port));
     const int replacement = OpenTunnel("*replaced*0*0", echo.port());
@@ -93,13 +95,13 @@ int ListenerOf(int port) {
 }
 
 TEST_F(TunnelReuse, TunnelWhoseListenerFailedIsReplaced) {
-    relaytest::Target echo;
+    kytest::EchoServer echo;
     const int port = OpenTunnel("*failing*0*0", echo.port());
     const int listener = ListenerOf(port);
     ASSERT_GE(listener, 0);
     // A listening socket shut down stops listening: accept() fails on it from then on.
     ASSERT_EQ(shutdown(listener, SHUT_RDWR), 0);
-    EXPECT_TRUE(relaytest::Eventually([] { return kyfw::liveTunnelCount() == 0; }));
+    EXPECT_TRUE(kytest::Eventually([] { return kyfw::liveTunnelCount() == 0; }));
     const int replacement = OpenTunnel("*failing*0*0", echo.port());
     ASSERT_NE(replacement, 0);
     kytest::Socket client = kytest::ConnectTo(replacement);

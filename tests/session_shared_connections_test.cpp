@@ -13,9 +13,10 @@
 
 #include "KyFwControl.h"
 #include "kylibcurl.h"
+#include "support/eventually.h"
 #include "support/fresh_firewall.h"
 #include "support/log_capture.h"
-#include "support/relay_kit.h"
+#include "support/process_kit.h"
 #include "support/session_test_support.h"
 #include "support/test_server.h"
 #include "support/tls_identity.h"
@@ -272,16 +273,15 @@ TEST(SharedConnections, ThreadsMakingSessionsPerCallDirectAndRoutedReuseTwoConne
     EXPECT_LE(server.connectionCount(), static_cast<size_t>(2 * kThreads));
     EXPECT_GE(kyfw::liveConnectionCount(), 1u);  // kept routed connections hold their relayed ones
     KYLibCurlGlobal::ShareConnections(false);
-    EXPECT_TRUE(relaytest::Eventually([] { return kyfw::liveConnectionCount() == 0; }));
+    EXPECT_TRUE(kytest::Eventually([] { return kyfw::liveConnectionCount() == 0; }));
 }
 
 // A forked child must not use the parent's kept TLS connection: both ends of it would then write into one
 // TLS stream. The child's sessions, the one it inherited among them, take shares of the child's own, and
 // the parent's connection still serves the parent afterwards.
 TEST(SharedConnections, ForkedChildStartsWithAnEmptyShare) {
-#if defined(__SANITIZE_ADDRESS__)
-    GTEST_SKIP() << "the sanitizer's allocator can be inherited locked across fork()";
-#endif
+    if (!kytest::kForkSafeAllocator)
+        GTEST_SKIP() << "the sanitizer's allocator can be inherited locked across fork()";
     SharingFor sharing(true);
     TestServer server(TestServer::Scheme::Https);
     KYLibCurl inherited;

@@ -32,11 +32,8 @@ const char kBusyClient[] = "fork-busy";
 class TppmFork : public ::testing::Test {
   protected:
     void SetUp() override {
-#ifdef __SANITIZE_ADDRESS__
-        // This AddressSanitizer's allocator is not fork-safe: a child forked while another thread allocates
-        // inherits the allocator's lock held, whatever the library does.
-        GTEST_SKIP() << "the sanitizer's allocator can be inherited locked across fork()";
-#endif
+        if (!kytest::kForkSafeAllocator)
+            GTEST_SKIP() << "the sanitizer's allocator can be inherited locked across fork()";
         kyfw::setRoute(kChildClient, kyfw::Route::Tunnel, "127.0.0.1");
         kyfw::setRoute(kBusyClient, kyfw::Route::Tunnel, "127.0.0.1");
     }

@@ -11,6 +11,7 @@
 
 #include "KyFwControl.h"
 #include "kylibcurl.h"
+#include "support/eventually.h"
 #include "support/fresh_firewall.h"
 #include "support/log_capture.h"
 #include "support/test_server.h"
@@ -184,9 +185,8 @@ TEST_F(TppmThreads, CacheEndsConsistentAndKeptConnectionsEndAtTheIdleTimeOut) {
     kyfw::RelayLimits limits = kyfw::relayLimits();
     limits.idleTimeoutMs = 200;
     kyfw::setRelayLimits(limits);
-    for (int wait = 0; wait < 500 && kyfw::liveConnectionCount() != 0; ++wait)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    EXPECT_EQ(kyfw::liveConnectionCount(), 0u);
+    EXPECT_TRUE(kytest::Eventually([] { return kyfw::liveConnectionCount() == 0; }))
+        << kyfw::liveConnectionCount();
     kyfw::resetRelayLimits();
 }
 

@@ -108,10 +108,8 @@ void AddConcurrentBulkRow(const SuiteOptions& options, int echoPort, Report& rep
     bool ok = true;
     auto rate = [&ok](int port) -> Measurement {
         return [&ok, port] {
-            const int64_t elapsed = RunStreams(port, kConcurrentTransfers, kTransferBytes);
-            ok = ok && elapsed > 0;
-            return 2.0 * kConcurrentTransfers * kTransferBytes * 1e9 /
-                   static_cast<double>(std::max<int64_t>(elapsed, 1));
+            return StreamRate(2.0 * kConcurrentTransfers * kTransferBytes,
+                              RunStreams(port, kConcurrentTransfers, kTransferBytes), ok);
         };
     };
     auto rates = RotateRounds(options.Rounds(3), {rate(tunnel), rate(echoPort)});

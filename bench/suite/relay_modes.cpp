@@ -59,25 +59,22 @@ double RelayThreadSeconds() {
     return seconds;
 }
 
-// Switches one of the relay's ways of working (splice, latencyFirst) for the connections that follow.
-void SetMode(long kyfw::RelayLimits::*mode, bool on) {
+// Switches one of the relay's ways of working (splice, latencyFirst) for the connections that follow;
+// on -1 (a direct contender) leaves the relay as it is.
+void SetMode(long kyfw::RelayLimits::*mode, int on) {
+    if (on < 0) return;
     kyfw::RelayLimits limits = kyfw::relayLimits();
-    limits.*mode = on ? 1 : 0;
+    limits.*mode = on;
     kyfw::setRelayLimits(limits);
 }
 
 // One-byte pings to pingPort, in batches over fresh connections, for as long as kBulkStreams streams of
-// bulkBytes each run to bulkPort and back; the pings' round trips and the streams' rate.
-struct PingsBesideBulk {
-    int bulkPort;
-    int pingPort;
-    size_t bulkBytes;
-    int latencyFirst;  // -1: direct
-    std::vector<int64_t>* pings;
-    bool* ok;
-
-    double operator()() const {
-        if (latencyFirst >= 0) SetMode(&kyfw::RelayLimits::latencyFirst, latencyFirst == 1);
+// bulkBytes each run to bulkPort and back; the pings' round trips go to pings, the streams' rate is the
+// measure. latencyFirst -1: direct.
+Measurement PingsBesideBulk(int bulkPort, int pingPort, size_t bulkBytes, int latencyFirst,
+                            std::vector<int64_t>* pings, bool* ok) {
+    return [=] {
+        SetMode(&kyfw::RelayLimits::latencyFirst, latencyFirst);
         std::atomic<bool> done{false};
         int64_t elapsed = 0;
         std::thread bulk([&] {
@@ -90,11 +87,9 @@ struct PingsBesideBulk {
             pings->insert(pings->end(), batch.begin(), batch.end());
         }
         bulk.join();
-        *ok = *ok && elapsed > 0;
-        return static_cast<double>(kBulkStreams * bulkBytes) * 1e9 /
-               static_cast<double>(std::max<int64_t>(elapsed, 1));
-    }
-};
+        return StreamRate(static_cast<double>(kBulkStreams * bulkBytes), elapsed, *ok);
+    };
+}
 
 double Percentile(std::vector<int64_t> times, double share) {
     if (times.empty()) return NAN;
@@ -111,26 +106,20 @@ void AddPingRow(const std::string& figure, const std::vector<int64_t>& routed,
 }
 
 // One contender: count streams of bytes each through port, sent and read back; bytes read back per
-// second. Through a tunnel, the relay's CPU per GiB it moved (both ways) is added to cpuPerGiB.
-struct Streams {
-    int port;
-    size_t count;
-    size_t bytes;
-    int splice;  // -1: direct
-    std::vector<double>* cpuPerGiB;
-    bool* ok;
-
-    double operator()() const {
-        if (splice >= 0) SetMode(&kyfw::RelayLimits::splice, splice == 1);
+// second. Through a tunnel, the relay's CPU per GiB it moved (both ways) is added to cpuPerGiB. splice -1:
+// direct.
+Measurement Streams(int port, size_t count, size_t bytes, int splice, std::vector<double>* cpuPerGiB,
+                    bool* ok) {
+    return [=] {
+        SetMode(&kyfw::RelayLimits::splice, splice);
         const double cpuBefore = RelayThreadSeconds();
         const int64_t elapsed = RunStreams(port, count, bytes);
         const double cpu = RelayThreadSeconds() - cpuBefore;
-        *ok = *ok && elapsed > 0;
         const double moved = 2.0 * static_cast<double>(count * bytes);
         if (cpuPerGiB) cpuPerGiB->push_back(cpu / (moved / kGiB));
-        return static_cast<double>(count * bytes) * 1e9 / static_cast<double>(std::max<int64_t>(elapsed, 1));
-    }
-};
+        return StreamRate(static_cast<double>(count * bytes), elapsed, *ok);
+    };
+}
 
 std::string SecondsPerGiB(double seconds) { return Fixed(seconds, 3) + " s/GiB"; }
 
@@ -160,13 +149,13 @@ void AddRelaySpliceRows(const SuiteOptions& options, int echoPort, Report& repor
     std::vector<double> splicedCpu;
     std::vector<double> copiedCpu;
     const size_t oneBytes = options.quick ? kOneStreamBytes / 8 : kOneStreamBytes;
-    auto one = RotateRounds(options.Rounds(3), {Streams{tunnel, 1, oneBytes, 1, &splicedCpu, &ok},
-                                                Streams{tunnel, 1, oneBytes, 0, &copiedCpu, &ok},
-                                                Streams{echoPort, 1, oneBytes, -1, nullptr, &ok}});
+    auto one = RotateRounds(options.Rounds(3), {Streams(tunnel, 1, oneBytes, 1, &splicedCpu, &ok),
+                                                Streams(tunnel, 1, oneBytes, 0, &copiedCpu, &ok),
+                                                Streams(echoPort, 1, oneBytes, -1, nullptr, &ok)});
     auto many = RotateRounds(options.Rounds(3),
-                             {Streams{tunnel, kManyStreams, kManyStreamBytes, 1, nullptr, &ok},
-                              Streams{tunnel, kManyStreams, kManyStreamBytes, 0, nullptr, &ok},
-                              Streams{echoPort, kManyStreams, kManyStreamBytes, -1, nullptr, &ok}});
+                             {Streams(tunnel, kManyStreams, kManyStreamBytes, 1, nullptr, &ok),
+                              Streams(tunnel, kManyStreams, kManyStreamBytes, 0, nullptr, &ok),
+                              Streams(echoPort, kManyStreams, kManyStreamBytes, -1, nullptr, &ok)});
     kyfw::setRelayLimits(before);
     if (!ok) {
         report.Unavailable("spliced against copied", "a stream failed");
@@ -194,9 +183,9 @@ void AddLatencyFirstRows(const SuiteOptions& options, int echoPort, Report& repo
     std::vector<int64_t> direct;
     const size_t bytes = options.quick ? kBulkBytes / 4 : kBulkBytes;
     auto rates =
-        RotateRounds(options.Rounds(3), {PingsBesideBulk{bulkTunnel, pingTunnel, bytes, 1, &first, &ok},
-                                         PingsBesideBulk{bulkTunnel, pingTunnel, bytes, 0, &inOrder, &ok},
-                                         PingsBesideBulk{echoPort, echoPort, bytes, -1, &direct, &ok}});
+        RotateRounds(options.Rounds(3), {PingsBesideBulk(bulkTunnel, pingTunnel, bytes, 1, &first, &ok),
+                                         PingsBesideBulk(bulkTunnel, pingTunnel, bytes, 0, &inOrder, &ok),
+                                         PingsBesideBulk(echoPort, echoPort, bytes, -1, &direct, &ok)});
     kyfw::setRelayLimits(before);
     if (!ok || first.empty() || inOrder.empty() || direct.empty()) {
         report.Unavailable("latency first", "a ping or a stream failed");

@@ -82,6 +82,11 @@ int64_t RunStreams(int port, size_t count, size_t bytes, const std::atomic<bool>
     return ok ? elapsed : -1;
 }
 
+double StreamRate(double bytes, int64_t elapsed, bool& ok) {
+    ok = ok && elapsed > 0;
+    return bytes * 1e9 / static_cast<double>(std::max<int64_t>(elapsed, 1));
+}
+
 std::vector<int64_t> RunPings(int port, size_t count) {
     std::vector<int64_t> times;
     int fd = ConnectLoopback(port);

@@ -16,6 +16,9 @@ namespace kybench {
 // connection failed or short of the bytes.
 int64_t RunStreams(int port, size_t count, size_t bytes, const std::atomic<bool>* stop = nullptr);
 
+// bytes per second over a RunStreams run that took elapsed nanoseconds; a failed run clears ok.
+double StreamRate(double bytes, int64_t elapsed, bool& ok);
+
 // count one-byte round trips over one connection to port; the round-trip times in nanoseconds, or an
 // empty list when the connection failed.
 std::vector<int64_t> RunPings(int port, size_t count);

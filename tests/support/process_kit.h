@@ -26,6 +26,21 @@ extern "C" size_t __sanitizer_get_current_allocated_bytes();
 
 namespace kytest {
 
+enum class Sanitizer { None, Address, Thread };
+
+// The sanitizer this build runs under.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr Sanitizer kSanitizer = Sanitizer::Address;
+#elif defined(__SANITIZE_THREAD__)
+constexpr Sanitizer kSanitizer = Sanitizer::Thread;
+#else
+constexpr Sanitizer kSanitizer = Sanitizer::None;
+#endif
+
+// AddressSanitizer's allocator is not fork-safe: a child forked while another thread allocates inherits
+// the allocator's lock held, whatever the code under test does.
+constexpr bool kForkSafeAllocator = kSanitizer != Sanitizer::Address;
+
 // Bytes of heap the program holds now (freed blocks held back by a sanitizer not counted).
 inline size_t HeapInUse() {
 #if KYTEST_SANITIZED

@@ -9,7 +9,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <list>
@@ -17,6 +16,7 @@
 #include <thread>
 
 #include "support/connection.h"
+#include "support/eventually.h"
 #include "support/socket_kit.h"
 
 namespace kytest {
@@ -25,14 +25,17 @@ namespace {
 
 constexpr int kPollSliceMs = 50;
 
-// Waits until the peer has acknowledged every byte written, so that a reset cannot overtake them; at
-// most ten seconds, or until the server stops.
-void WaitUntilTaken(int fd, const std::atomic<bool>& stopping) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    int unsent = 0;
-    while (!stopping.load() && std::chrono::steady_clock::now() < deadline &&
-           ioctl(fd, SIOCOUTQ, &unsent) == 0 && unsent > 0)
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+// True once the peer has acknowledged every byte written, so that a reset cannot overtake them; false
+// when that does not come within the wait's bound, the queue cannot be read, or the server stops.
+bool WaitUntilTaken(int fd, const std::atomic<bool>& stopping) {
+    bool taken = false;
+    Eventually([&] {
+        int unsent = 0;
+        const bool known = ioctl(fd, SIOCOUTQ, &unsent) == 0;
+        taken = known && unsent == 0;
+        return taken || !known || stopping.load();
+    });
+    return taken;
 }
 
 }  // namespace
@@ -47,6 +50,7 @@ struct ScriptedServer::Impl {
     std::list<std::thread> connections;
     std::list<int> openFds;
     size_t accepted = 0;
+    std::atomic<size_t> delivered{0};
 
     void acceptLoop();
     void serve(int fd, const ScriptedAnswer& answer);
@@ -75,15 +79,17 @@ void ScriptedServer::Impl::serve(int fd, const ScriptedAnswer& answer) {
         while (request.find("\r\n\r\n") == std::string::npos && connection.readSome(request)) {
         }
         if (answer.onRequest) answer.onRequest();
-        const size_t awaited = request.find("\r\n\r\n") + 4 + answer.awaitBody;
-        connection.writeAll(answer.bytes);
+        const size_t headEnd = request.find("\r\n\r\n");
+        const size_t awaited = headEnd + 4 + answer.awaitBody;
+        const bool sent = connection.writeAll(answer.bytes) && headEnd != std::string::npos;
         while (answer.awaitBody != 0 && request.size() < awaited && connection.readSome(request)) {
         }
         if (answer.kind == ScriptedAnswer::Kind::Reset) {
-            WaitUntilTaken(fd, stopping);
+            if (WaitUntilTaken(fd, stopping) && sent) ++delivered;
             linger reset{1, 0};  // a zero linger time makes close() send RST
             ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
         } else {
+            if (sent) ++delivered;
             ::shutdown(fd, SHUT_WR);
             std::string ignored;
             while (connection.readSome(ignored)) ignored.clear();
@@ -128,6 +134,8 @@ size_t ScriptedServer::connectionCount() const {
     std::lock_guard<std::mutex> lock(m_impl->mutex);
     return m_impl->accepted;
 }
+
+size_t ScriptedServer::deliveredCount() const { return m_impl->delivered; }
 
 std::string ReplyWithHeaders(const std::string& headerLines, const std::string& body) {
     return "HTTP/1.1 200 OK\r\n" + headerLines + "Content-Length: " + std::to_string(body.size()) +

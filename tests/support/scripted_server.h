@@ -46,6 +46,9 @@ class ScriptedServer {
     int port() const;
     std::string url(const std::string& path = "/") const;  // "http://127.0.0.1:<port><path>"
     size_t connectionCount() const;
+    // Connections whose request head arrived and whose answer went out in full before the server's end
+    // (before a reset: every byte acknowledged by the client).
+    size_t deliveredCount() const;
 
   private:
     struct Impl;
