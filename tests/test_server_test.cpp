@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdint>
 #include <cstdlib>
 #include <fstream>
@@ -17,6 +18,7 @@
 #include "EvDebug.h"
 #include "support/bytes_pattern.h"
 #include "support/log_capture.h"
+#include "support/process_kit.h"
 #include "support/refused_port.h"
 #include "support/socket_kit.h"
 #include "support/test_server.h"
@@ -357,6 +359,21 @@ TEST(TestServerTest, LogCaptureSetsRestoresAndParsesTheLoggerFile) {
         ASSERT_EQ(0, ::stat(temp.file("sub/f").c_str(), &info));
     }
     EXPECT_NE(0, ::stat(dir.c_str(), &info));
+}
+
+// A child that hangs where its alarm cannot end it (here: the alarm blocked) is killed by the parent.
+TEST(TestServerTest, ChildThatIgnoresItsAlarmIsKilled) {
+    const int status = kytest::RunInChild(
+        [] {
+            sigset_t alarmOnly;
+            sigemptyset(&alarmOnly);
+            sigaddset(&alarmOnly, SIGALRM);
+            sigprocmask(SIG_BLOCK, &alarmOnly, nullptr);
+            for (int i = 0; i < 600; ++i) sleep(1);
+            return 0;
+        },
+        {0, 1});
+    EXPECT_EQ(status, 128 + SIGKILL);
 }
 
 }  // namespace

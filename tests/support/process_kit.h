@@ -9,10 +9,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <fstream>
 #include <functional>
 #include <string>
+
+#include "support/eventually.h"
 
 // 1 in a build under AddressSanitizer or ThreadSanitizer, whose own mappings and allocator change what a
 // test may count on (address-space caps, heap figures, speed).
@@ -90,7 +93,8 @@ struct ChildLimits {
 };
 
 // Runs body in a forked child, which ends with body's result; gives the child's exit status, or 128 + the
-// signal that ended it, or -1 when no child could be made. Only the child runs under the limits.
+// signal that ended it, or -1 when no child could be made. Only the child runs under the limits. A child
+// stuck before its alarm is set (in a fork handler) is killed by the parent a few seconds after it.
 inline int RunInChild(const std::function<int()>& body, ChildLimits limits = {}) {
     fflush(nullptr);
     const pid_t child = fork();
@@ -105,7 +109,11 @@ inline int RunInChild(const std::function<int()>& body, ChildLimits limits = {})
         _exit(body());
     }
     int status = 0;
-    if (waitpid(child, &status, 0) != child) return -1;
+    const auto ended = [&] { return waitpid(child, &status, WNOHANG) == child; };
+    if (!Eventually(ended, std::chrono::seconds(limits.seconds + 5))) {
+        kill(child, SIGKILL);
+        if (waitpid(child, &status, 0) != child) return -1;
+    }
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
