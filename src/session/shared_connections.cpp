@@ -15,7 +15,6 @@
 #include "kylibcurl.h"
 #include "platform/curl_result.h"
 
-using kylibcurl::detail::CurlSucceeded;
 using kylibcurl::detail::PooledShare;
 
 namespace kylibcurl::detail {
