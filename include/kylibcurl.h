@@ -78,12 +78,12 @@ class KYLIBCURL_API KYLibCurlGlobal {
     // The sessions of the process share a pool of connection caches, TLS session caches and DNS caches
     // (never cookies): a session made for one call reuses the connection and the TLS session the sessions
     // before it left, where libcurl's own rules allow (same scheme, host and port, same TLS settings).
-    // Transfers through tunnels share no DNS cache. libcurl's connection cache must not be used by concurrent threads, so each transfer borrows one of
-    // the pool's caches for itself and gives it back when it ends. ShareConnections(false) turns this off
-    // for the sessions initialised after the call, each of which then keeps its own connections and ends
-    // them with its handle; the pool's connections end at once, or, where a transfer is using them, when it
-    // ends. True turns sharing on again (the default). A process that wants it off calls it once, beside
-    // Init, before its first session.
+    // Transfers through tunnels share no DNS cache. libcurl's connection cache must not be used by
+    // concurrent threads, so each transfer borrows one of the pool's caches for itself and gives it back
+    // when it ends. ShareConnections(false) turns this off for the sessions initialised after the call,
+    // each of which then keeps its own connections and ends them with its handle; the pool's connections
+    // end at once, or, where a transfer is using them, when it ends. True turns sharing on again (the
+    // default). A process that wants it off calls it once, beside Init, before its first session.
     static void ShareConnections(bool on);
 };
 
