@@ -3,6 +3,9 @@
 #include <pthread.h>
 
 #include "kylibcurl.h"
+#include "session/shared_connections.h"
+
+using namespace kylibcurl::detail;
 
 bool KYLibCurlGlobal::m_global_init = false;
 int KYLibCurlGlobal::refCounter = 0;
@@ -14,24 +17,27 @@ EvDebug m_dbg(nullptr);
 
 namespace {
 
-// The library never holds one of its locks while it waits for the other, but it logs while it holds
-// either: both are taken before the logger's locks, whose handlers, registered when the logger's library
-// loaded, run after these. A blocking enter takes the initialisation lock; its result is not one the lock
-// promises.
+// The library never holds one of its locks while it waits for another, but it logs while it holds any:
+// all are taken, always in this order, before the locks of the logger and the firewall client, whose
+// handlers, registered when their libraries loaded, run after these. A blocking enter takes the
+// initialisation lock; its result is not one the lock promises.
 void takeLocksBeforeFork() {
     KYLibCurlGlobal::m_mutex.enter(true);
     g_handlerLock.Lock();
+    LockSharePoolForFork();
 }
 
 void releaseLocksInParent() {
+    UnlockSharePoolAfterFork();
     g_handlerLock.Unlock();
     KYLibCurlGlobal::m_mutex.leave();
 }
 
-// Both locks are recursive, and a recursive mutex remembers its holder by the kernel's thread id, which
-// the forking thread no longer has in the child: it cannot release them there, so the child builds them
-// afresh.
+// The initialisation and tunnel cache locks are recursive, and a recursive mutex remembers its holder by
+// the kernel's thread id, which the forking thread no longer has in the child: it cannot release them
+// there, so the child builds them afresh.
 void renewLocksInChild() {
+    StartSharePoolInChild();
     g_handlerLock.RenewInChild();
     KYLibCurlGlobal::m_mutex.renewInChild();
 }

@@ -1,9 +1,10 @@
 // The library's file-level objects. They are all defined in globals.cpp, in one translation unit,
 // so that they are built in the order KYLibCurlGlobal::m_mutex, g_handlerLock, m_dbg and destroyed in
 // reverse; the tunnel cache, a function-local static built later, is destroyed before all three. While
-// the library is loaded, the initialisation lock and the tunnel cache lock are held across fork(), so that
-// the parent's state is settled when the child is made, and the child gets both locks free: only the
-// forking thread lives on there, and a lock held by any other thread would be held for ever.
+// the library is loaded, the initialisation lock, the tunnel cache lock and the share pool's lock are held
+// across fork(), so that the parent's state is settled when the child is made, and the child gets all
+// three free: only the forking thread lives on there, and a lock held by any other thread would be held
+// for ever.
 #ifndef KYLIBCURL_PLATFORM_GLOBALS_H
 #define KYLIBCURL_PLATFORM_GLOBALS_H
 

@@ -1,7 +1,6 @@
 #include "session/shared_connections.h"
 
 #include <curl/curl.h>
-#include <pthread.h>
 
 #include <algorithm>
 #include <array>
@@ -265,20 +264,6 @@ bool PoolUsable() {
     return g_pool.load(std::memory_order_acquire) && !g_poolGone.load(std::memory_order_acquire);
 }
 
-// Whatever thread forks, the child finds the pool settled, or not yet built: its lock is held around
-// fork(). Registered while the library loads.
-void StartPoolInChild() {
-    if (SharePool* pool = g_pool.load(std::memory_order_relaxed)) pool->StartEmptyInChild();
-    g_poolLock.unlock();
-}
-
-struct PoolForkHandlers {
-    PoolForkHandlers() {
-        pthread_atfork([] { g_poolLock.lock(); }, [] { g_poolLock.unlock(); }, StartPoolInChild);
-    }
-};
-const PoolForkHandlers g_poolForkHandlers;
-
 }  // namespace
 
 void KYLibCurlGlobal::ShareConnections(bool on) {
@@ -288,6 +273,15 @@ void KYLibCurlGlobal::ShareConnections(bool on) {
 }
 
 namespace kylibcurl::detail {
+
+void LockSharePoolForFork() { g_poolLock.lock(); }
+
+void UnlockSharePoolAfterFork() { g_poolLock.unlock(); }
+
+void StartSharePoolInChild() {
+    if (SharePool* pool = g_pool.load(std::memory_order_relaxed)) pool->StartEmptyInChild();
+    g_poolLock.unlock();
+}
 
 void JoinSharedConnections(void* handle) {
     if (!g_sharingOn.load(std::memory_order_relaxed) || g_poolGone.load(std::memory_order_acquire)) return;

@@ -17,6 +17,13 @@ void LeaveSharedConnections(void* handle);
 
 struct PooledShare;
 
+// The pool across fork(): its lock is held around fork(), so the child finds the pool settled, or not yet
+// built; the child starts with no share of its parent's. Called from the library's fork handlers, after
+// its other locks are taken.
+void LockSharePoolForFork();
+void UnlockSharePoolAfterFork();
+void StartSharePoolInChild();
+
 // Lends handle a share from the pool for the life of the object, if the handle joined, and gives it back
 // after: the most recently given back first, as it holds the freshest connections. A handle that gets
 // none (it did not join, it is already performing on this thread, or no share could be made) performs
