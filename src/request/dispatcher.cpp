@@ -45,6 +45,8 @@ struct DispatchCall {
 // and the failure lines say so, instead of reaching the tunnel resolution, which takes strings.
 bool IsRouted(const DispatchCall& call) { return call.clientName && call.url; }
 
+bool ThroughTunnel(const DispatchCall& call) { return IsRouted(call) && call.route.tunnelled(); }
+
 bool SetRequestUrl(DispatchCall& call) {
     if (!IsRouted(call)) return call.session.KYCurlSetUrl(call.url);
     return call.route.Resolve(call.clientName, call.url, call.useDynamicTppm);
@@ -81,7 +83,7 @@ bool BodyCanBeSentAgain(const DispatchCall& call, CURLcode result) {
 
 // A stale tunnel is replaced on either route; a URL reached directly is never retried.
 bool ShouldReconnect(const DispatchCall& call, CURLcode result, int reconnects) {
-    return reconnects < kMaxReconnects && IsRouted(call) && call.route.tunnelled() &&
+    return reconnects < kMaxReconnects && ThroughTunnel(call) &&
            TunnelLooksStale(call.session.m_curlHandle, result) && BodyCanBeSentAgain(call, result);
 }
 
@@ -108,7 +110,7 @@ bool JudgeTransfer(DispatchCall& call, const PerformOutcome& outcome) {
 
 bool PerformTransfer(DispatchCall& call) {
     for (int reconnects = 0;; ++reconnects) {
-        const PerformOutcome outcome = PerformOnce(call.session, IsRouted(call) && call.route.tunnelled());
+        const PerformOutcome outcome = PerformOnce(call.session, ThroughTunnel(call));
         // A tolerated write error passes at once; the status that arrived is still this request's.
         if (outcome.WriteErrorTolerated()) {
             ReadStatus(call);

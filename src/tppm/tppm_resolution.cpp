@@ -2,7 +2,6 @@
 
 #include <string>
 
-#include "FXString.h"
 #include "KyFwClient.h"
 #include "diag/credential_hiding.h"
 #include "diag/log_text.h"
@@ -61,7 +60,7 @@ bool TunnelPrefix(KYLibCurl& session, const std::string& tunnelName, const std::
         });
         return false;
     }
-    prefixOut = parts.prefix + "127.0.0.1" + ":" + FXString::Format("%d", tunnelPort);
+    prefixOut = parts.prefix + "127.0.0.1:" + std::to_string(tunnelPort);
     TunnelCacheOperation(url, parts, prefixOut, KYLibCurl::TPPM_CACHE_ADD);
     return true;
 }
