@@ -313,7 +313,8 @@ void TunnelRelay::serveLaterLocked(QueuedConnections& later, bool latencyFirst) 
         }
         connection.touch(m_now, m_turn);
         settleLocked(connection, connection.serveDeferred());
-        if (latencyFirst) serveQuickLocked(later);
+        // After the last share the next turn's wait looks for them anyway.
+        if (latencyFirst && !later.empty()) serveQuickLocked(later);
     }
 }
 

@@ -101,7 +101,13 @@ void TunnelPorts::forgetLive() {
 void TunnelPorts::follow(const RelayLimits& limits, Clock::time_point now) {
     int first = limits.firstPort;
     int last = limits.lastPort;
-    if (first <= 0 || last < first || last > kHighestPort) systemRange(first, last);
+    if (first <= 0 || last < first || last > kHighestPort) {
+        // The system's range is read once: not per tunnel, and a later change of it does not wipe the
+        // records of the ports handed out.
+        if (m_systemLast < 0) systemRange(m_systemFirst, m_systemLast);
+        first = m_systemFirst;
+        last = m_systemLast;
+    }
     if (first == m_first && last == m_last) return;
     m_first = first;
     m_last = last;

@@ -42,6 +42,8 @@ class TunnelPorts {
 
     int m_first = 0;
     int m_last = -1;
+    int m_systemFirst = 0;
+    int m_systemLast = -1;  // the system's ephemeral range, once read
     size_t m_next = 0;
     std::vector<Fate> m_fate;
     std::vector<Clock::time_point> m_releasedAt;
