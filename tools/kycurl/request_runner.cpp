@@ -1,6 +1,5 @@
 #include "request_runner.h"
 
-#include <strings.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -58,14 +57,6 @@ bool CheckUrl(const std::string& url, std::string& error) {
     curl_url_cleanup(parsed);
     if (code == CURLUE_OK) return true;
     error = curl_url_strerror(code);
-    return false;
-}
-
-bool HasContentEncoding(const KYLibCurl& session) {
-    constexpr char kName[] = "Content-Encoding:";
-    for (const curl_slist* line = session.m_respHeaders; line; line = line->next) {
-        if (strncasecmp(line->data, kName, sizeof kName - 1) == 0) return true;
-    }
     return false;
 }
 
@@ -200,8 +191,9 @@ class CommandRunner {
         m_session.m_errorBuf[0] = '\0';
         m_session.m_httpRespCode = 0;
         bool succeeded = Send(job, body, client);
-        Outcome outcome = JudgeTransfer({succeeded, m_session.m_httpRespCode, ErrorText(m_session),
-                                         client != nullptr, m_o.compressed && HasContentEncoding(m_session)});
+        Outcome outcome = JudgeTransfer(
+            {succeeded, m_session.m_httpRespCode, ErrorText(m_session), client != nullptr,
+             m_o.compressed && m_session.GetHttpResponseHeader("Content-Encoding:") != nullptr});
         bool written = m_writer.Finish(outcome.exitCode == CURLE_OK);
         if (!written) return {CURLE_WRITE_ERROR, m_writer.error(), false};
         if (body && body->failed()) return {CURLE_READ_ERROR, body->error(), false};
