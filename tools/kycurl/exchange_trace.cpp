@@ -27,6 +27,7 @@ void ExchangeTrace::StartRequest(const std::string& url, const char* client) {
     m_routed = client != nullptr;
     m_client = client ? client : "";
     m_announced.clear();
+    m_announcedPort = 0;
 }
 
 int ExchangeTrace::Callback(CURL* handle, curl_infotype type, char* data, size_t size, void* userdata) {
@@ -54,8 +55,14 @@ void ExchangeTrace::AnnounceRoute(CURL* handle) {
     long redirects = 0;
     curl_easy_getinfo(handle, CURLINFO_REDIRECT_COUNT, &redirects);
     if (redirects > 0) return;
+    // Worked out again only when the connection changed: not for every record of one exchange.
+    long port = 0;
+    curl_easy_getinfo(handle, CURLINFO_PRIMARY_PORT, &port);
+    if (!m_announced.empty() && port == m_announcedPort) return;
     const std::string routed = RoutedUrlOf(handle, m_url);
-    if (routed.empty() || m_announced == routed) return;
+    if (routed.empty()) return;
+    m_announcedPort = port;
+    if (m_announced == routed) return;
     m_announced = routed;
     std::string line =
         m_announced == m_url

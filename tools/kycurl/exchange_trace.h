@@ -42,6 +42,7 @@ class ExchangeTrace {
     std::string m_client;
     bool m_routed = false;
     std::string m_announced;
+    long m_announcedPort = 0;  // the connection port m_announced was worked out from
     bool m_midLine = false;    // the last verbose record did not end its line
     bool m_dataShown = false;  // "[N bytes data]" already written for this run of data records
 };
