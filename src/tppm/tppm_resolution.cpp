@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "FXString.h"
 #include "KyFwClient.h"
 #include "diag/credential_hiding.h"
 #include "diag/log_text.h"
@@ -60,7 +61,8 @@ bool TunnelPrefix(KYLibCurl& session, const std::string& tunnelName, const std::
         });
         return false;
     }
-    prefixOut = parts.prefix + "127.0.0.1:" + std::to_string(tunnelPort);
+    // Formatted by the string helpers' Format, one of the calls the companions' contract names.
+    prefixOut = parts.prefix + "127.0.0.1" + ":" + FXString::Format("%d", tunnelPort);
     TunnelCacheOperation(url, parts, prefixOut, KYLibCurl::TPPM_CACHE_ADD);
     return true;
 }
