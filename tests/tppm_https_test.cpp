@@ -1,7 +1,8 @@
 // A routed https request goes through its tunnel, while TLS (server name, certificate check) and the
 // Host line name the destination, as for a direct request. The destination's name is mapped to the
 // tunnel, never resolved: its first label is longer than a name server accepts, so that a request the
-// mapping missed fails at once instead of asking one.
+// mapping missed fails at once instead of asking one. On either scheme, no spelling of the host and no
+// redirect takes a routed request anywhere but through its tunnel.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -10,6 +11,7 @@
 #include "kylibcurl.h"
 #include "support/fresh_firewall.h"
 #include "support/log_capture.h"
+#include "support/scripted_server.h"
 #include "support/test_server.h"
 #include "support/tppm_test_helpers.h"
 
@@ -143,3 +145,83 @@ TEST_F(RoutedHttps, SessionsPerRequestReuseTheirConnectionThroughTheTunnelWhileS
         EXPECT_EQ(server.connectionCount() - before, row.connections) << row.sharing;
     }
 }
+
+namespace {
+
+// The tunnel relays to 127.0.0.1 at the URL's port, where the server listens: a request went through the
+// tunnel when the server's connection came from the relay, straight to the host when it did not.
+class RoutedSpelling : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        // libcurl checks the certificate against the host as it normalised it, which no certificate names
+        // in every spelling; the route is what is tested here.
+        ASSERT_TRUE(session.KYLibCurlInit(nullptr, true));
+        // Each request on a connection of its own, so that each shows where it went.
+        ASSERT_TRUE(session.KYLibCurlSetAdditionalOptionsIntValue(CURLOPT_FORBID_REUSE, 1));
+        kyfw::setRoute("", kyfw::Route::Tunnel);
+    }
+
+    KYLibCurl session;
+    kytest::LogCapture log{7};
+    kytest::FreshFirewall firewall;  // last: reset before SetUp and right after TearDown
+};
+
+// libcurl normalises these hosts before it matches a connection mapping: 127.1 and the rest become
+// 127.0.0.1, a%2elocalhost becomes a.localhost, which libcurl itself resolves to the loopback address.
+TEST_F(RoutedSpelling, EverySpellingOfTheHostGoesThroughTheTunnel) {
+    const kytest::TestServer plain;
+    const kytest::TestServer tls{kytest::TestServer::Scheme::Https};
+    const char* const spellings[] = {"127.1", "0177.0.0.1", "127.000.000.001", "[0:0:0:0:0:ffff:7f00:1]",
+                                     "a%2elocalhost"};
+    for (const kytest::TestServer* server : {&plain, &tls}) {
+        const std::string scheme = server == &tls ? "https://" : "http://";
+        for (const char* spelling : spellings) {
+            for (const bool dynamic : {true, false}) {
+                const std::string url = scheme + spelling + ":" + std::to_string(server->port()) + "/echo";
+                SCOPED_TRACE(url + (dynamic ? " dynamic route" : " ordinary route"));
+                tppmtest::QuietForget(session, url);
+                const size_t relayed = kyfw::relayedConnectionCount();
+                const size_t accepted = server->connectionCount();
+                const size_t requests = server->requestCount();
+
+                EXPECT_TRUE(session.KYLibCurlSendHttpReq2(HTTP_REQ_GET, url.c_str(), nullptr, 0, true,
+                                                          "spelling-client", dynamic));
+
+                EXPECT_EQ(server->requestCount(), requests + 1);
+                EXPECT_EQ(server->connectionCount(), accepted + 1);
+                EXPECT_EQ(kyfw::relayedConnectionCount(), relayed + 1);
+                tppmtest::QuietForget(session, url);
+            }
+        }
+    }
+}
+
+// A redirect the caller lets libcurl follow stays on the tunnel, even one to the address a direct request
+// would reach: the server behind the tunnel answers both, the one at that address sees nothing.
+TEST_F(RoutedSpelling, ARedirectOfARoutedRequestStaysOnTheTunnel) {
+    const kytest::TestServer direct;
+    const std::string redirect = "HTTP/1.1 302 Found\r\nLocation: " + direct.url("/elsewhere") +
+                                 "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+    ASSERT_TRUE(session.KYLibCurlSetAdditionalOptionsIntValue(CURLOPT_FOLLOWLOCATION, 1));
+    for (const bool dynamic : {true, false}) {
+        SCOPED_TRACE(dynamic ? "dynamic route" : "ordinary route");
+        kytest::ScriptedServer far({kytest::ScriptedAnswer::Send(redirect),
+                                    kytest::ScriptedAnswer::Send(kytest::ReplyWithHeaders("", "behind"))});
+        const std::string url = "http://redirect-host:" + std::to_string(far.port()) + "/x";
+        tppmtest::QuietForget(session, url);
+        const size_t relayed = kyfw::relayedConnectionCount();
+
+        EXPECT_TRUE(session.KYLibCurlSendHttpReq2(HTTP_REQ_GET, url.c_str(), nullptr, 0, true,
+                                                  "redirect-client", dynamic));
+
+        size_t length = 0;
+        const char* body = session.GetHttpResponse(length, false);
+        EXPECT_EQ(std::string(body ? body : "", length), "behind");
+        EXPECT_EQ(far.connectionCount(), 2u);
+        EXPECT_EQ(kyfw::relayedConnectionCount(), relayed + 2);
+        EXPECT_EQ(direct.connectionCount(), 0u);
+        tppmtest::QuietForget(session, url);
+    }
+}
+
+}  // namespace

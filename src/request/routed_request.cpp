@@ -16,12 +16,14 @@ namespace kylibcurl::detail {
 
 namespace {
 
-// "host:port:tunnel-host:tunnel-port": connections for the URL's host and port go to the tunnel. The host
-// is matched as written in the URL (brackets of an IPv6 literal included); a tunnel without a port keeps
-// the URL's.
+// "::tunnel-host:tunnel-port": every connection of the transfer goes to the tunnel, whatever host and port
+// it is for. libcurl matches a mapping's host against the host as it normalised it (127.1 and
+// 0177.0.0.1 become 127.0.0.1, percent escapes are decoded, IPv6 literals shortened), so a mapping for
+// the host as written would miss those spellings; the empty host and port match every one, and the
+// target of a redirect too. A tunnel without a port keeps the URL's.
 std::string TunnelMappingFor(const TunnelRoute& route) {
     const bool tunnelHasPort = PortSeparator(route.authority) != std::string::npos;
-    return route.host + ":" + std::to_string(route.port) + ":" + route.authority + (tunnelHasPort ? "" : ":");
+    return "::" + route.authority + (tunnelHasPort ? "" : ":");
 }
 
 // The status line is the first reply byte a transfer counts: no header bytes, no reply at all.
@@ -50,10 +52,14 @@ bool RoutedUrl::Reconnect(const char* clientName, const char* url, bool useDynam
     return Resolve(clientName, url, useDynamicTppm);
 }
 
+// A plain URL through a tunnel names the tunnel already; the mapping keeps the transfer's redirects on it
+// too.
 bool RoutedUrl::Install(const char* url) {
-    if (m_route.tunnelled && m_route.https) return m_session.KYCurlSetUrl(url) && MapToTunnel();
-    RemoveMapping();
-    return m_session.KYCurlSetUrl(m_outUrl.c_str());
+    if (!m_route.tunnelled) {
+        RemoveMapping();
+        return m_session.KYCurlSetUrl(m_outUrl.c_str());
+    }
+    return m_session.KYCurlSetUrl(m_route.https ? url : m_outUrl.c_str()) && MapToTunnel();
 }
 
 bool RoutedUrl::MapToTunnel() {

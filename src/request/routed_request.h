@@ -12,10 +12,11 @@
 namespace kylibcurl::detail {
 
 // The URL a routed request resolved to, as installed on the handle. A plain URL through a tunnel goes out
-// as the TPPM URL itself. An https URL through a tunnel stays the caller's, and a mapping of its host and
-// port to the tunnel carries the connection there, so that TLS (server name, certificate check) and the
-// Host line name the destination as for a direct request. The mapping is the request's own: a reconnect
-// replaces it and the end of the request takes it off the handle.
+// as the TPPM URL itself. An https URL through a tunnel stays the caller's, so that TLS (server name,
+// certificate check) and the Host line name the destination as for a direct request. Either way a mapping
+// of every host and port to the tunnel carries each connection of the transfer there, a redirect's
+// included: a request through a tunnel reaches nothing else. The mapping is the request's own: a
+// reconnect replaces it and the end of the request takes it off the handle.
 class RoutedUrl {
   public:
     explicit RoutedUrl(KYLibCurl& session) : m_session(session) {}

@@ -121,8 +121,7 @@ bool ResolveTppmUrl(KYLibCurl& session, const std::string& clientName, const std
     const std::string tunnel = TunnelAuthority(prefix);
     outUrl = parts.prefix + parts.userInfo + tunnel;
     outUrl.append(url, parts.pathPos, std::string::npos);
-    if (routeOut)
-        *routeOut = TunnelRoute{true, tunnel, IsHttpsPrefix(parts.prefix), HostOf(parts), parts.port};
+    if (routeOut) *routeOut = TunnelRoute{true, tunnel, IsHttpsPrefix(parts.prefix)};
     LogSafely(7, [&] { m_dbg.DebugLvl(kTag, 7, "TPPM url:[%s]", LoggedUrl(outUrl).c_str()); });
     return true;
 }

@@ -14,8 +14,6 @@ struct TunnelRoute {
     bool tunnelled = false;  // through a tunnel; otherwise the URL is the caller's own
     std::string authority;   // the tunnel's host and port as cached ("127.0.0.1:5999"), when tunnelled
     bool https = false;      // the URL's scheme is https
-    std::string host;        // the URL's host as written (an IPv6 literal in its brackets), when tunnelled
-    int port = 0;            // the URL's port, or its scheme's default, when tunnelled
 };
 
 // getTPPMUrl, which it serves. When routeOut is given it tells, on true, which way outUrl goes.

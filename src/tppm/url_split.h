@@ -40,9 +40,6 @@ inline size_t PortSeparator(const std::string& hostPart) {
     return hostPart.find(':', from);
 }
 
-// The host as written in the URL (an IPv6 literal with its brackets), without its port.
-inline std::string HostOf(const UrlParts& parts) { return parts.key.substr(0, PortSeparator(parts.key)); }
-
 inline UrlParts SplitUrl(const std::string& url) {
     UrlParts parts;
     const size_t separator = url.find("://");
