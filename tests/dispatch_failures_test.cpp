@@ -146,11 +146,11 @@ TEST(DispatchWriteError, IsToleratedAndReadsTheStatus) {
                           Err(CURLE_WRITE_ERROR) + "].  Ignoring this error and moving on.",
                   }));
     }
-    // A request that ends before any transfer keeps the status from before.
+    // A request that ends before any transfer shows no status, not the one from before.
     session.m_httpRespCode = 777;
     EXPECT_FALSE(
         session.KYLibCurlSendHttpReq(HTTP_REQ_UNKNOWN, server.url("/bytes/10"), nullptr, 0, true, nullptr));
-    EXPECT_EQ(session.m_httpRespCode, 777);
+    EXPECT_EQ(session.m_httpRespCode, 0);
 }
 
 // Standard input replaced by a pipe that holds a few bytes and then ends, for the life of the object.
@@ -212,7 +212,7 @@ TEST_F(DispatchFailure, NullBodyWithALengthIsRefused) {
             EXPECT_EQ(DispatchMessages(log), (std::vector<std::string>{"-1 refused to send a " + method +
                                                                        " request: no body for len:[23]"}));
             EXPECT_EQ(server.requestCount(), 0u);
-            EXPECT_EQ(session.m_httpRespCode, 777);
+            EXPECT_EQ(session.m_httpRespCode, 0);
         } else {
             EXPECT_EQ(server.lastRequest().method, method);
             EXPECT_EQ(server.lastRequest().body, "");

@@ -144,7 +144,8 @@ TEST_F(TppmReconnect, FailedReresolutionEndsWithoutFailureLines) {
     EXPECT_FALSE(
         session.KYLibCurlSendHttpReq2(HTTP_REQ_GET, url.c_str(), nullptr, 0, true, "reresolve-client", true));
 
-    EXPECT_EQ(session.m_httpRespCode, 333);
+    // No reply of its own: the status from before the call does not stand.
+    EXPECT_EQ(session.m_httpRespCode, 0);
     EXPECT_EQ(server.requestCount(), 0u);
     EXPECT_TRUE(log.containsLine("2", kDispatchTag, ReconnectLine(deadUrl, url)));
     EXPECT_TRUE(log.containsLine(
@@ -217,33 +218,83 @@ struct StaleCase {
     const char* name;
     kytest::ScriptedAnswer first;
     bool dynamic;
+    _http_req_type_ type;
 };
+
+bool ResentOnlyWhenRefused(_http_req_type_ type) { return type == HTTP_REQ_POST || type == HTTP_REQ_PATCH; }
 
 const StaleCase kStaleCases[] = {
-    {"dynamic route, closed without a reply", kytest::ScriptedAnswer::Close(), true},
-    {"dynamic route, reset after the request", kytest::ScriptedAnswer::Reset(), true},
-    {"ordinary route, closed without a reply", kytest::ScriptedAnswer::Close(), false},
-    {"ordinary route, reset after the request", kytest::ScriptedAnswer::Reset(), false},
+    {"PUT, dynamic route, closed without a reply", kytest::ScriptedAnswer::Close(), true, HTTP_REQ_PUT},
+    {"GET, dynamic route, reset after the request", kytest::ScriptedAnswer::Reset(), true, HTTP_REQ_GET},
+    {"DELETE, ordinary route, closed without a reply", kytest::ScriptedAnswer::Close(), false,
+     HTTP_REQ_DELETE},
+    {"PUT, ordinary route, reset after the request", kytest::ScriptedAnswer::Reset(), false, HTTP_REQ_PUT},
+    {"POST, dynamic route, closed without a reply", kytest::ScriptedAnswer::Close(), true, HTTP_REQ_POST},
+    {"POST, ordinary route, reset after the request", kytest::ScriptedAnswer::Reset(), false, HTTP_REQ_POST},
+    {"PATCH, dynamic route, reset after the request", kytest::ScriptedAnswer::Reset(), true, HTTP_REQ_PATCH},
+    {"PATCH, ordinary route, closed without a reply", kytest::ScriptedAnswer::Close(), false, HTTP_REQ_PATCH},
 };
 
-TEST_F(TppmReconnect, ATunnelCutBeforeTheReplyIsStaleOnEitherRoute) {
+// A cut before any reply byte is a stale tunnel on either route, and the request goes out once more
+// through a fresh one; but a POST or PATCH may have arrived before the cut, and fails instead.
+TEST_F(TppmReconnect, ATunnelCutBeforeTheReplyReconnectsUnlessThePostOrPatchMayHaveArrived) {
     kyfw::setRoute("", kyfw::Route::Tunnel);
     for (const StaleCase& c : kStaleCases) {
         SCOPED_TRACE(c.name);
         log.clear();
         kytest::ScriptedServer far(FirstCutThenFresh(c.first));
         const std::string url = UncachedUrl(far);
+        const bool reconnects = !ResentOnlyWhenRefused(c.type);
 
-        ASSERT_TRUE(session.KYLibCurlSendHttpReq2(HTTP_REQ_POST, url.c_str(), "a=1", 3, true, "cut-client",
-                                                  c.dynamic));
+        EXPECT_EQ(session.KYLibCurlSendHttpReq2(c.type, url.c_str(), "a=1", 3, true, "cut-client", c.dynamic),
+                  reconnects);
 
-        EXPECT_EQ(session.m_httpRespCode, 200);
+        EXPECT_EQ(far.connectionCount(), reconnects ? 2u : 1u);
+        EXPECT_EQ(ReconnectLines(), reconnects ? 1u : 0u);
+        EXPECT_EQ(log.contains("failed to send http request"), !reconnects);
         size_t length = 0;
         const char* body = session.GetHttpResponse(length, false);
-        EXPECT_EQ(std::string(body ? body : "", length), "fresh");
-        EXPECT_EQ(far.connectionCount(), 2u);
-        EXPECT_EQ(ReconnectLines(), 1u);
-        EXPECT_FALSE(log.contains("failed to send http request"));
+        EXPECT_EQ(std::string(body ? body : "", length), reconnects ? "fresh" : "");
+        if (reconnects)
+            EXPECT_EQ(session.m_httpRespCode, 200);
+        else
+            EXPECT_NE(session.m_httpRespCode, 200);
+    }
+}
+
+// A server that reads each request whole and then resets the connection, reached over the connection kept
+// from the request before: libcurl sends the request once more by itself, on a new connection, and the
+// reconnect would send it a third time. A POST or PATCH is not sent again after a cut, so it reaches the
+// server twice at most; a PUT still is.
+TEST_F(TppmReconnect, APostOverAKeptConnectionReachesAServerThatResetsTwiceAtMost) {
+    kyfw::setRoute("", kyfw::Route::Tunnel);
+    const std::string port = std::to_string(server.port());
+    const std::string keptUrl = "http://kept-host:" + port + "/echo";
+    const std::string resetUrl = "http://kept-host:" + port + "/reset";
+    for (const _http_req_type_ type : {HTTP_REQ_POST, HTTP_REQ_PATCH, HTTP_REQ_PUT}) {
+        for (const bool dynamic : {true, false}) {
+            SCOPED_TRACE(std::string(KYLibCurl::GetHttpReqTypeString(type)) +
+                         (dynamic ? " dynamic route" : " ordinary route"));
+            tppmtest::QuietForget(session, keptUrl);
+            ASSERT_TRUE(session.KYLibCurlSendHttpReq2(HTTP_REQ_GET, keptUrl.c_str(), nullptr, 0, true,
+                                                      "kept-client", dynamic));
+            server.clearRequests();
+            log.clear();
+
+            EXPECT_FALSE(session.KYLibCurlSendHttpReq2(type, resetUrl.c_str(), "a=1", 3, true, "kept-client",
+                                                       dynamic));
+
+            const size_t deliveries = server.requestCount();
+            if (ResentOnlyWhenRefused(type)) {
+                EXPECT_GE(deliveries, 1u);
+                EXPECT_LE(deliveries, 2u);
+                EXPECT_EQ(ReconnectLines(), 0u);
+            } else {
+                EXPECT_GT(deliveries, 1u);
+                EXPECT_EQ(ReconnectLines(), 1u);
+            }
+            for (const kytest::ReceivedRequest& request : server.requests()) EXPECT_EQ(request.body, "a=1");
+        }
     }
 }
 
@@ -362,6 +413,71 @@ TEST_F(TppmReconnect, ATunnelClosedBetweenTwoDynamicRequestsIsReconnectedOnce) {
         EXPECT_EQ(ReconnectLines(), 1u);
         ASSERT_EQ(server.requestCount(), 1u);
         EXPECT_EQ(server.lastRequest().body, "p=1");
+    }
+}
+
+// A refused connection carried nothing: a POST or PATCH goes out once more through a fresh tunnel, on
+// either route, and reaches the server once.
+TEST_F(TppmReconnect, APostOrPatchRefusedByADeadTunnelIsSentOnceThroughAFreshOne) {
+    kyfw::setRoute("", kyfw::Route::Tunnel);
+    const std::string url = "http://refused-post-host:" + std::to_string(server.port()) + "/echo";
+    for (const _http_req_type_ type : {HTTP_REQ_POST, HTTP_REQ_PATCH}) {
+        for (const bool dynamic : {true, false}) {
+            SCOPED_TRACE(std::string(KYLibCurl::GetHttpReqTypeString(type)) +
+                         (dynamic ? " dynamic route" : " ordinary route"));
+            CacheDeadTunnel("refused-post-client", url);
+            server.clearRequests();
+
+            ASSERT_TRUE(session.KYLibCurlSendHttpReq2(type, url.c_str(), "b=2", 3, true,
+                                                      "refused-post-client", dynamic));
+
+            EXPECT_EQ(ReconnectLines(), 1u);
+            ASSERT_EQ(server.requestCount(), 1u);
+            EXPECT_EQ(server.lastRequest().method, KYLibCurl::GetHttpReqTypeString(type));
+            EXPECT_EQ(server.lastRequest().body, "b=2");
+        }
+    }
+}
+
+// After a routed 200, a request that fails before any reply of its own shows 0, not that 200.
+TEST_F(TppmReconnect, AFailureWithoutAReplyOfItsOwnShowsNoEarlierStatus) {
+    const std::string port = std::to_string(server.port());
+    const std::string url = "http://status-host:" + port + "/echo";
+    const struct {
+        const char* name;
+        void (*arrange)();
+        _http_req_type_ type;
+        std::string url;
+        size_t len;  // a body length without a body
+        bool dynamic;
+    } cases[] = {
+        {"the firewall client cannot tell", [] { kyfw::setRoute("", kyfw::Route::Undecided); }, HTTP_REQ_GET,
+         url, 0, false},
+        {"no tunnel can be set up after the kept one closed",
+         [] {
+             kyfw::closeAllTunnels();
+             kyfw::setRoute("status-client", kyfw::Route::Refuse);
+         },
+         HTTP_REQ_GET, url, 0, true},
+        {"a POST with a length and no body", [] {}, HTTP_REQ_POST, url, 5, true},
+        {"a routed URL without a scheme", [] { kyfw::setRoute("", kyfw::Route::Tunnel); }, HTTP_REQ_GET,
+         "status-host:" + port + "/echo", 0, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        kyfw::resetRoutes();
+        tppmtest::QuietForget(session, url);
+        ASSERT_TRUE(session.KYLibCurlSendHttpReq2(HTTP_REQ_GET, url.c_str(), nullptr, 0, true,
+                                                  "status-client", true));
+        ASSERT_EQ(session.m_httpRespCode, 200);
+        c.arrange();
+        const size_t requests = server.requestCount();
+
+        EXPECT_FALSE(session.KYLibCurlSendHttpReq2(c.type, c.url.c_str(), nullptr, c.len, true,
+                                                   "status-client", c.dynamic));
+
+        EXPECT_EQ(session.m_httpRespCode, 0);
+        EXPECT_EQ(server.requestCount(), requests);
     }
 }
 

@@ -36,9 +36,10 @@ struct DispatchCall {
     bool logFailure;
     const char* clientName;  // null for a direct request
     bool useDynamicTppm;
-    RoutedUrl route;              // unresolved unless routed
-    bool bodyFromReader = false;  // the body comes from the caller's read callback
-    long status = 0;              // the last status read, kept across attempts
+    RoutedUrl route;                     // unresolved unless routed
+    bool bodyFromReader = false;         // the body comes from the caller's read callback
+    bool resentOnlyWhenRefused = false;  // a POST or PATCH
+    long status = 0;                     // the last status read, kept across attempts
 };
 
 // A null URL has nothing to route: it goes the direct way, where the transfer fails for want of a URL
@@ -74,18 +75,39 @@ bool BodyIsMissing(const DispatchCall& call, const RequestMethod& method) {
            !HasCallerReadFunction(call.session);
 }
 
-// A body the caller's read callback gives cannot be read again: a request is sent once more only when
-// none of it can have been read, which a refused connection guarantees. A body from a pointer goes out
-// whole again.
-bool BodyCanBeSentAgain(const DispatchCall& call, CURLcode result) {
-    return !call.bodyFromReader || result == CURLE_COULDNT_CONNECT;
+// A POST or PATCH may act anew each time it arrives.
+bool ResentOnlyWhenRefused(_http_req_type_ type) { return type == HTTP_REQ_POST || type == HTTP_REQ_PATCH; }
+
+// A refused connection carried nothing, so any request may go out again. After a cut the request may have
+// reached the server: a POST or PATCH is not sent again then, and neither is a body the caller's read
+// callback gave, which cannot be read again. Other methods go out once more, a body from a pointer whole.
+bool CanBeSentAgain(const DispatchCall& call, CURLcode result) {
+    return result == CURLE_COULDNT_CONNECT || (!call.bodyFromReader && !call.resentOnlyWhenRefused);
 }
 
 // A stale tunnel is replaced on either route; a URL reached directly is never retried.
 bool ShouldReconnect(const DispatchCall& call, CURLcode result, int reconnects) {
     return reconnects < kMaxReconnects && ThroughTunnel(call) &&
-           TunnelLooksStale(call.session.m_curlHandle, result) && BodyCanBeSentAgain(call, result);
+           TunnelLooksStale(call.session.m_curlHandle, result) && CanBeSentAgain(call, result);
 }
+
+// libcurl sends a request once more by itself when a kept connection it reused turns out dead before any
+// reply byte. A POST or PATCH the reconnect sends again therefore goes out on a connection of its own:
+// with the first attempt's own silent re-send it then reaches the server twice at most.
+class FreshConnection {
+  public:
+    FreshConnection(void* handle, bool active) : m_handle(active ? handle : nullptr) {
+        if (m_handle) CurlWrapper::gCurlWrapper.Curl_easy_setopt(m_handle, CURLOPT_FRESH_CONNECT, 1L);
+    }
+    ~FreshConnection() {
+        if (m_handle) CurlWrapper::gCurlWrapper.Curl_easy_setopt(m_handle, CURLOPT_FRESH_CONNECT, 0L);
+    }
+    FreshConnection(const FreshConnection&) = delete;
+    FreshConnection& operator=(const FreshConnection&) = delete;
+
+  private:
+    void* m_handle;
+};
 
 // The status of the transfer that just ran (0 when no reply arrived) belongs to this request.
 void ReadStatus(DispatchCall& call) {
@@ -110,6 +132,7 @@ bool JudgeTransfer(DispatchCall& call, const PerformOutcome& outcome) {
 
 bool PerformTransfer(DispatchCall& call) {
     for (int reconnects = 0;; ++reconnects) {
+        const FreshConnection fresh(call.session.m_curlHandle, reconnects > 0 && call.resentOnlyWhenRefused);
         const PerformOutcome outcome = PerformOnce(call.session, ThroughTunnel(call));
         // A tolerated write error passes at once; the status that arrived is still this request's.
         if (outcome.WriteErrorTolerated()) {
@@ -129,8 +152,11 @@ bool PerformTransfer(DispatchCall& call) {
 // The steps of one request, in order.
 bool Dispatch(DispatchCall& call, _http_req_type_ type, bool freeHeaderList) {
     KYLibCurl& session = call.session;
+    // A request that fails without a reply of its own shows 0 (or 601/602), never the status before it.
+    session.m_httpRespCode = 0;
     if (freeHeaderList) session.KYLibCurlFreeHttpHeaderList();
     const RequestMethod& method = RequestMethodFor(type);
+    call.resentOnlyWhenRefused = ResentOnlyWhenRefused(type);
     if (BodyIsMissing(call, method)) {
         m_dbg.DebugLvl(kDispatchTag, -1, "refused to send a %s request: no body for len:[%zu]", method.text,
                        call.len);
