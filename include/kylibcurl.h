@@ -202,7 +202,8 @@ class KYLIBCURL_API KYLibCurl {
     // HEAD; GET sends none; in chunked mode the body comes from the read callback instead), and return true
     // when the transfer ended with a status from 200 to 299, or was cut short by a write callback (result
     // 23) after its reply was stored. m_httpRespCode receives the status, or 601/602 for a failed
-    // connection or a time-out. freeHeaderList true releases the request lines, the reply body and the
+    // connection or a time-out; it is 0 from the start of each request, so a request that fails without a
+    // reply of its own never shows an earlier one's status. freeHeaderList true releases the request lines, the reply body and the
     // reply header lines first; false keeps them, and the new reply is appended to what is kept.
     // logFailure false leaves out the two general failure lines (the others are always written). A failure
     // line never shows a credential. clientName null sends directly; otherwise the request is routed to that
@@ -217,7 +218,8 @@ class KYLIBCURL_API KYLibCurl {
     bool KYLibCurlSendHttpReq(_http_req_type_ type, const char* url, const void* data, size_t len,
                               bool freeHeaderList, const char* clientName);
     // As KYLibCurlSendHttpReq; useDynamicTppm true routes through a tunnel without asking the firewall
-    // client, and a stale tunnel is set up afresh and the request sent once more.
+    // client, and a stale tunnel is set up afresh and the request sent once more (a POST or PATCH only
+    // when the tunnel refused the connection).
     bool KYLibCurlSendHttpReq2(_http_req_type_ type, const char* url, const void* data, size_t len,
                                bool freeHeaderList, const char* clientName, bool useDynamicTppm);
     // The one dispatcher every request call leads to.
