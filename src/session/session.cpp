@@ -59,10 +59,7 @@ bool KYLibCurl::KYLibCurlInit(const char* contentTypeHdr, bool skipPeerVerify, b
         return false;
 
     // A session initialised twice would otherwise leak its first handle.
-    if (m_curlHandle) {
-        CurlWrapper::gCurlWrapper.Curl_easy_cleanup(m_curlHandle);
-        LeaveSharedConnections(m_curlHandle);
-    }
+    if (m_curlHandle) CleanUpHandle(m_curlHandle);
     kylibcurl::detail::NoteCallerReadFunction(*this, false);
     m_curlHandle = CurlWrapper::gCurlWrapper.Curl_easy_init();
     if (!m_curlHandle) {
@@ -129,8 +126,7 @@ bool KYLibCurl::KYLibCurlSetAllOptions() {
 void KYLibCurl::KYLibCurlDeInit() {
     KYLibCurlFreeHttpHeaderList();
     if (m_curlHandle) {
-        CurlWrapper::gCurlWrapper.Curl_easy_cleanup(m_curlHandle);
-        LeaveSharedConnections(m_curlHandle);
+        CleanUpHandle(m_curlHandle);
         m_curlHandle = nullptr;
     }
     kylibcurl::detail::NoteCallerReadFunction(*this, false);

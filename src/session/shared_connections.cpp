@@ -56,6 +56,12 @@ std::mutex g_poolLock;
 // connection writes to it), and one given back after the pool ended. Never freed, and so still reachable,
 // not leaked, when the process ends.
 std::vector<PooledShare*>* g_abandoned = nullptr;
+// libcurl 7.88 closes a handle's own connection cache with a handle of its own that takes
+// CURLOPT_NOSIGNAL only from a transfer that used that cache: a handle whose transfers all used a share
+// sets and restores the process's SIGPIPE handler once more as it is cleaned up. Two threads doing that at
+// once could leave the handler ignored for good; one at a time, each puts back what it found. Held across
+// fork() before g_poolLock, and never while g_poolLock is held.
+std::mutex g_cleanupLock;
 
 void AbandonLocked(PooledShare* share) {
     if (!g_abandoned) g_abandoned = new std::vector<PooledShare*>;
@@ -168,6 +174,13 @@ class SharePool {
         if (holder == m_holders.end()) return;
         if (!holder->second.apart) --m_joins;
         if (--holder->second.joins == 0) m_holders.erase(holder);
+    }
+
+    // The handle borrows shares: none of its transfers used its own connection cache.
+    bool Shares(void* handle) {
+        std::lock_guard<std::mutex> guard(g_poolLock);
+        auto holder = m_holders.find(handle);
+        return holder != m_holders.end() && !holder->second.apart;
     }
 
     // From now on the handle borrows no share; it no longer counts among the sessions that share.
@@ -327,13 +340,20 @@ void KYLibCurlGlobal::ShareConnections(bool on) {
 
 namespace kylibcurl::detail {
 
-void LockSharePoolForFork() { g_poolLock.lock(); }
+void LockSharePoolForFork() {
+    g_cleanupLock.lock();
+    g_poolLock.lock();
+}
 
-void UnlockSharePoolAfterFork() { g_poolLock.unlock(); }
+void UnlockSharePoolAfterFork() {
+    g_poolLock.unlock();
+    g_cleanupLock.unlock();
+}
 
 void StartSharePoolInChild() {
     if (SharePool* pool = g_pool.load(std::memory_order_relaxed)) pool->StartEmptyInChild();
     g_poolLock.unlock();
+    g_cleanupLock.unlock();
 }
 
 void JoinSharedConnections(void* handle) {
@@ -347,6 +367,16 @@ void JoinSharedConnections(void* handle) {
 
 void LeaveSharedConnections(void* handle) {
     if (PoolUsable()) SharePool::Instance().Leave(handle);
+}
+
+void CleanUpHandle(void* handle) {
+    if (PoolUsable() && SharePool::Instance().Shares(handle)) {
+        std::lock_guard<std::mutex> oneAtATime(g_cleanupLock);
+        CurlWrapper::gCurlWrapper.Curl_easy_cleanup(handle);
+    } else {
+        CurlWrapper::gCurlWrapper.Curl_easy_cleanup(handle);
+    }
+    LeaveSharedConnections(handle);
 }
 
 void NoteRawOption(void* handle, CURLoption option) {

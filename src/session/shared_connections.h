@@ -17,6 +17,10 @@ void JoinSharedConnections(void* handle);
 // Forgets handle as a sharing one; called once the handle was cleaned up (handle is only a key).
 void LeaveSharedConnections(void* handle);
 
+// Cleans handle up through the facade, then forgets it as a sharing one. The cleanups of sharing handles
+// run one at a time: libcurl still sets the process's SIGPIPE handler around each.
+void CleanUpHandle(void* handle);
+
 // Called after the caller set option on handle through a raw option setter. An option that libcurl does
 // not compare when it hands out a kept connection (a resolve pin, a bound local end, a TLS or socket
 // callback, the caller's own share, ...) keeps the handle out of the pool for the rest of its life: it then
