@@ -11,7 +11,7 @@ namespace kytest {
 
 namespace {
 
-constexpr rlim_t kFileSizeLimit = 64 * 1024;
+constexpr rlim_t kFileSizeLimit = rlim_t{64} * 1024;
 
 }  // namespace
 
