@@ -265,7 +265,7 @@ using Scheme = TestServer::Scheme;
 const UncomparedCase kUncomparedCases[] = {
     {"ResolvePinnedConnectionIsNotLent", Scheme::Http, PinTheName, Nothing, true, false, false, 1, 0},
     {"ResolvePinDoesNotOutliveItsConnection", Scheme::Http, PinTheName, Nothing, true, true, false, 1, 0},
-    {"PinnedSessionKeepsItsOwnConnection", Scheme::Http, PinTheName, PinTheName, true, false, true, 2, 0},
+    {"PinnedSessionsDoNotShareWithEachOther", Scheme::Http, PinTheName, PinTheName, true, false, true, 2, 0},
     {"BoundAddressIsNotLent", Scheme::Http, BindTheAddress, Nothing, false, false, true, 2, 0},
     {"BoundPortIsNotLent", Scheme::Http, BindThePort, Nothing, false, false, true, 2, 0},
     {"UnboundConnectionIsNotBorrowedByABoundSession", Scheme::Http, Nothing, BindThePort, false, false, true,
@@ -277,6 +277,19 @@ const UncomparedCase kUncomparedCases[] = {
 
 INSTANTIATE_TEST_SUITE_P(SharedConnections, UncomparedSettings, ::testing::ValuesIn(kUncomparedCases),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// A session kept out of the pool still keeps its own connection from one request to the next.
+TEST(SharedConnections, ASessionOutOfThePoolReusesItsOwnConnection) {
+    SharingFor sharing(true);
+    TestServer server;
+    KYLibCurl session;
+    ASSERT_TRUE(session.KYLibCurlInit());
+    ASSERT_TRUE(session.KYLibCurlSetAdditionalOptionsStringValue(CURLOPT_INTERFACE, "127.0.0.1"));
+    for (int i = 0; i < 3; ++i) ASSERT_TRUE(Fetch(session, server.url("/"))) << i;
+    ASSERT_TRUE(GetWithNewSession(server, Trust::None));
+    EXPECT_EQ(server.requestCount(), 4u);
+    EXPECT_EQ(server.connectionCount(), 2u);
+}
 
 // A caller's own share (of cookies here) stays on its sessions' handles for every transfer: the pool's
 // does not take its place, so the caller's sessions keep each other's cookies.
