@@ -255,7 +255,9 @@ TEST_P(UncomparedSettings, ASessionGetsFromThePoolOnlyWhatItWouldHaveMadeAlone) 
     ASSERT_TRUE(GetWithSetting(settings, row.first, url, row.firstCloses));
     EXPECT_EQ(GetWithSetting(settings, row.second, url, false), row.secondSucceeds);
     EXPECT_EQ(server.requestCount(), row.secondSucceeds ? 2u : 1u);
-    EXPECT_EQ(server.connectionCount(), row.connections);
+    // A connection given up before its handshake may be accepted after the request returned.
+    EXPECT_TRUE(kytest::Eventually([&] { return server.connectionCount() == row.connections; }))
+        << server.connectionCount();
     EXPECT_EQ(settings.tlsCalls, row.tlsCalls);
 }
 
