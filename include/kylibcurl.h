@@ -128,7 +128,7 @@ class KYLIBCURL_API KYLibCurl {
     KYLibCurl(const KYLibCurl&) = delete;
     KYLibCurl& operator=(const KYLibCurl&) = delete;
 
-    // Makes the handle and sets the standard options. contentTypeHdr (null: keep
+    // Makes the handle and sets the standard options (KYLibCurlSetAllOptions). contentTypeHdr (null: keep
     // "Content-Type: application/x-www-form-urlencoded") is cut to 199 characters; skipPeerVerify turns
     // off both the certificate and the host name check; requireSsl refuses a transfer without TLS;
     // writeCallback (null: libcurl_callback) receives the reply body with the session as its data.
@@ -138,7 +138,10 @@ class KYLIBCURL_API KYLibCurl {
     bool KYLibCurlInit(const char* contentTypeHdr = nullptr, bool skipPeerVerify = false,
                        bool requireSsl = false, DataCallback writeCallback = nullptr);
     // Sets the standard options again (error buffer, m_writeCallback, header callback, the session as
-    // their data). False at the first option that fails, logged.
+    // their data; CURLOPT_NOSIGNAL, so that libcurl never changes the process's SIGPIPE handler, which
+    // would race between threads; an open-socket callback that makes every socket close-on-exec, so that
+    // no connection of the library's survives an exec: a callback of yours set afterwards takes its place,
+    // and its sockets are then yours to mark). False at the first option that fails, logged.
     bool KYLibCurlSetAllOptions();
     // Releases both lists, the body buffer and the handle; the session may then be initialised again.
     void KYLibCurlDeInit();
@@ -191,6 +194,18 @@ class KYLIBCURL_API KYLibCurl {
     bool KYLibCurlSetAdditionalOptionsIntValue(CURLoption option, const int& value);
     // Sets an option that takes a 64-bit offset (curl_off_t).
     bool KYLibCurlSetAdditionalOptionsCOffValue(CURLoption option, long& value);
+    // Sets an option that takes a pointer: a list (CURLOPT_RESOLVE, CURLOPT_CONNECT_TO), a callback
+    // (cast to void*), its data, a share. libcurl keeps the pointer: what it points to stays yours and must
+    // outlive its use by the handle.
+    //
+    // Connections shared between sessions: a session given, through these setters, an option that libcurl
+    // does not compare when it hands out a kept connection (CURLOPT_RESOLVE, CURLOPT_CONNECT_TO, the DNS
+    // options, CURLOPT_DOH_URL, CURLOPT_INTERFACE, CURLOPT_LOCALPORT, CURLOPT_LOCALPORTRANGE, the socket
+    // callbacks, CURLOPT_SSL_CTX_FUNCTION and its data, the proxy's credentials and headers,
+    // CURLOPT_HAPROXYPROTOCOL, CURLOPT_SHARE) leaves the pool until its handle is released: it uses only
+    // connections it made itself, and a share of yours stays in place. Set such options through these
+    // setters: the session does not see options set on m_curlHandle with curl_easy_setopt directly.
+    bool KYLibCurlSetAdditionalOptionsPointerValue(CURLoption option, void* value);
     // Percent-escapes in into out (libcurl's escaping: a space is %20); out is empty on failure (logged).
     void KYLibCurlUrlEscape(const std::string& in, std::string& out);
     // Signs data with SHA-256 and RSA through the facade and returns the facade's result unchanged;

@@ -1,12 +1,15 @@
 // The logger with hostile messages and destinations: control bytes escaped so each call is one line, a
 // destination that cannot take a line, settings changed while other threads log, a line that cannot be
 // built for want of memory.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -14,6 +17,7 @@
 #include <vector>
 
 #include "EvDebug.h"
+#include "support/filling_file.h"
 #include "support/log_capture.h"
 #include "support/logger_to_file.h"
 #include "support/process_kit.h"
@@ -80,6 +84,77 @@ TEST_F(EvDebugX, DestinationThatCannotTakeALineFallsBackToStandardError) {
     const std::string diverted = ::testing::internal::GetCapturedStderr();
     EXPECT_NE(diverted.find(" -1 Tag: disk is full 1\n"), std::string::npos) << diverted;
 }
+
+struct FillingCase {
+    const char* name;
+    kytest::Filling how;
+};
+
+class LoggerOnAFillingFile : public ::testing::TestWithParam<FillingCase> {
+  protected:
+    kytest::TempDir m_dir;
+};
+
+// The numbers of lines "... -1 Filler: NNNN mmm...m", in order; false at a line of any other shape, or a
+// text that does not end with a whole line.
+bool NumbersOfWholeLines(const std::string& text, size_t messageLength, std::vector<int>& numbers) {
+    if (!text.empty() && text.back() != '\n') return false;
+    std::istringstream lines(text);
+    std::string line;
+    while (std::getline(lines, line)) {
+        const std::string message = MessageOf(line, "Filler");
+        if (message.size() != 5 + messageLength ||
+            message.compare(5, std::string::npos, std::string(messageLength, 'm')) != 0)
+            return false;
+        numbers.push_back(std::atoi(message.substr(0, 4).c_str()));
+    }
+    return true;
+}
+
+// The file system fills up in the middle of a line: the file takes part of it, then no more. The line
+// goes to standard error whole, and the file keeps no part of it, so the lines it holds are all whole and
+// the next one written there would start at a line's start.
+TEST_P(LoggerOnAFillingFile, ALineGoesToTheFileWholeOrToStandardError) {
+    kytest::FillingDirectory dir(GetParam().how);
+    if (!dir.problem().empty()) GTEST_SKIP() << dir.problem();
+    const std::string path = dir.file("debug.log");
+    const std::string diverted = m_dir.file("stderr.txt");
+    constexpr size_t kMessageLength = 700;  // lines of about 760 bytes, so that a page ends inside one
+    constexpr int kMostLines = 4000;        // more than 1 MiB
+    constexpr int kDivertedLines = 3;
+    const int status = kytest::RunInChild([&] {
+        const int err = open(diverted.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        if (err < 0 || dup2(err, STDERR_FILENO) < 0 || !dir.LimitWrites()) return 2;
+        EvDebug::SetDestination(path);
+        EvDebug log;
+        const std::string message(kMessageLength, 'm');
+        int divertedLines = 0;
+        for (int n = 0; n < kMostLines; ++n) {
+            log.DebugLvl("Filler", -1, "%04d %s", n, message.c_str());
+            struct stat info {};
+            if (fstat(err, &info) == 0 && info.st_size > 0 && ++divertedLines == kDivertedLines) return 0;
+        }
+        return 1;  // the file never filled up
+    });
+    ASSERT_EQ(status, 0);
+
+    std::vector<int> inFile, onStandardError;
+    EXPECT_TRUE(NumbersOfWholeLines(ReadFile(path), kMessageLength, inFile));
+    EXPECT_TRUE(NumbersOfWholeLines(ReadFile(diverted), kMessageLength, onStandardError));
+    std::vector<int> all = inFile;
+    all.insert(all.end(), onStandardError.begin(), onStandardError.end());
+    ASSERT_FALSE(all.empty());
+    EXPECT_EQ(onStandardError.size(), static_cast<size_t>(kDivertedLines));
+    for (size_t i = 0; i < all.size(); ++i) ASSERT_EQ(all[i], static_cast<int>(i)) << "line " << i;
+}
+
+const FillingCase kFillingCases[] = {
+    {"FullTmpfs", kytest::Filling::FullTmpfs},
+    {"FileSizeLimit", kytest::Filling::FileSizeLimit},
+};
+
+INSTANTIATE_TEST_SUITE_P(EvDebugX, LoggerOnAFillingFile, ::testing::ValuesIn(kFillingCases),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // Threads log while another changes the destination and the level again and again: every line lands whole
 // in one of the two files (ThreadSanitizer checks the settings' accesses).

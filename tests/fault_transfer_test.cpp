@@ -4,9 +4,14 @@
 // runs in a process of its own, checked when it exits.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <csignal>
+#include <cstring>
 #include <functional>
+#include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "KyFwControl.h"
 #include "kylibcurl.h"
@@ -82,6 +87,73 @@ TEST_F(TransferFault, CleanCloseInTheMiddleOfABodyFailsAndTheSessionStaysUsable)
     EXPECT_TRUE(detailLine);
 
     ASSERT_NO_FATAL_FAILURE(ExpectUsable());
+}
+
+// An upload body without end that also notes how SIGPIPE is handled while libcurl runs: libcurl that sets
+// the process-wide handler around its calls races with the other threads doing the same, and may leave it
+// ignored, or at the default, for a thread that counted on the other.
+struct EndlessUpload {
+    std::atomic<int>* handlerChanged;
+
+    static size_t Read(void* buffer, size_t size, size_t nitems, void* userdata) {
+        struct sigaction now {};
+        if (sigaction(SIGPIPE, nullptr, &now) != 0 || now.sa_handler != SIG_DFL)
+            ++*static_cast<EndlessUpload*>(userdata)->handlerChanged;
+        memset(buffer, 'u', size * nitems);
+        return size * nitems;
+    }
+};
+
+// The server turns down a body larger than it takes (400, then closes) right after the request head, while
+// the client is still sending: every later send hits a closed connection. Eight sessions on eight threads
+// do that over and over, in the clear and over TLS, with SIGPIPE at its default (which ends the process):
+// each request fails, the process lives, and libcurl never touched the handler while they ran. The
+// sessions end after the threads: libcurl's cleanup of a handle whose transfers used a share still sets the
+// handler around its work.
+TEST(PeerClosingMidUpload, NoThreadRaisesSigpipeAndEachRequestFails) {
+    kytest::TestServer http;
+    kytest::TestServer https(kytest::TestServer::Scheme::Https);
+    // The test server ignores SIGPIPE for the process; its only write here, the 400, goes out while the
+    // client still sends.
+    signal(SIGPIPE, SIG_DFL);
+    kytest::LogCapture quiet(-2);
+    constexpr int kThreads = 8;
+    constexpr int kRequests = 6;
+    constexpr size_t kAnnounced = size_t(1) << 30;  // beyond the server's limit
+    std::atomic<int> handlerChanged{0};
+    EndlessUpload body{&handlerChanged};
+    std::vector<std::unique_ptr<KYLibCurl>> sessions;
+    for (int t = 0; t < kThreads; ++t) {
+        sessions.push_back(std::make_unique<KYLibCurl>());
+        KYLibCurl& session = *sessions.back();
+        ASSERT_TRUE(session.KYLibCurlInit());
+        ASSERT_TRUE(session.KYLibCurlAppendHeader(HTTP_HDR_CAINFO, https.caFile().c_str()));
+        ASSERT_TRUE(session.KYLibCurlAppendHeader(HTTP_HDR_HEADER, "Expect:"));
+        ASSERT_TRUE(session.KYLibCurlSetCallbackReadFunction(EndlessUpload::Read));
+        ASSERT_TRUE(session.KYLibCurlSetReadData(&body));
+    }
+    std::atomic<int> unexpected{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back([&, t] {
+            const kytest::TestServer& server = t % 2 == 0 ? http : https;
+            KYLibCurl& session = *sessions[t];
+            for (int i = 0; i < kRequests; ++i) {
+                const bool sent = session.KYLibCurlSendHttpReq(HTTP_REQ_POST, server.url("/upload"), nullptr,
+                                                               kAnnounced, false, nullptr);
+                const long status = session.m_httpRespCode;
+                if (sent || (status != 0 && status != 400 && status != HTTP_RESP_CONNECT_FAILED))
+                    ++unexpected;
+            }
+        });
+    for (std::thread& thread : threads) thread.join();
+    sessions.clear();
+
+    EXPECT_EQ(unexpected.load(), 0);
+    EXPECT_EQ(handlerChanged.load(), 0);
+    struct sigaction after {};
+    ASSERT_EQ(sigaction(SIGPIPE, nullptr, &after), 0);
+    EXPECT_EQ(after.sa_handler, SIG_DFL);
 }
 
 class TunnelFault : public TransferFault {

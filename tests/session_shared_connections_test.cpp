@@ -6,7 +6,10 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <fstream>
+#include <set>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -17,7 +20,9 @@
 #include "support/fresh_firewall.h"
 #include "support/log_capture.h"
 #include "support/process_kit.h"
+#include "support/program_run.h"
 #include "support/session_test_support.h"
+#include "support/socket_kit.h"
 #include "support/test_server.h"
 #include "support/tls_identity.h"
 
@@ -144,6 +149,173 @@ const TrustCase kTrustCases[] = {
 
 INSTANTIATE_TEST_SUITE_P(SharedConnections, TlsSettings, ::testing::ValuesIn(kTrustCases),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// What the sessions of one pair are given; a pointer it hands libcurl lives as long as the test.
+struct PairSettings {
+    const TestServer& server;
+    std::string pinnedHost;  // a name that resolves only through the pin
+    curl_slist* pins = nullptr;
+    int localPort = 0;  // a port free on 127.0.0.1 when the test began
+    int tlsCalls = 0;   // calls of the TLS callbacks
+    ~PairSettings() { curl_slist_free_all(pins); }
+};
+
+using Setting = bool (*)(KYLibCurl&, PairSettings&);
+
+bool Nothing(KYLibCurl&, PairSettings&) { return true; }
+
+bool PinTheName(KYLibCurl& session, PairSettings& settings) {
+    if (!settings.pins) {
+        const std::string pin =
+            settings.pinnedHost + ":" + std::to_string(settings.server.port()) + ":127.0.0.1";
+        settings.pins = curl_slist_append(nullptr, pin.c_str());
+    }
+    return session.KYLibCurlSetAdditionalOptionsPointerValue(CURLOPT_RESOLVE, settings.pins);
+}
+
+bool BindTheAddress(KYLibCurl& session, PairSettings&) {
+    return session.KYLibCurlSetAdditionalOptionsStringValue(CURLOPT_INTERFACE, "127.0.0.1");
+}
+
+bool BindThePort(KYLibCurl& session, PairSettings& settings) {
+    return session.KYLibCurlSetAdditionalOptionsIntValue(CURLOPT_LOCALPORT, settings.localPort) &&
+           session.KYLibCurlSetAdditionalOptionsIntValue(CURLOPT_LOCALPORTRANGE, 100);
+}
+
+CURLcode CountTls(CURL*, void*, void* data) {
+    ++static_cast<PairSettings*>(data)->tlsCalls;
+    return CURLE_OK;
+}
+
+// A TLS callback as a certificate pin that matches no server does it.
+CURLcode RefuseTls(CURL*, void*, void* data) {
+    ++static_cast<PairSettings*>(data)->tlsCalls;
+    return CURLE_ABORTED_BY_CALLBACK;
+}
+
+bool SetTlsCallback(KYLibCurl& session, PairSettings& settings, curl_ssl_ctx_callback callback) {
+    return session.KYLibCurlSetAdditionalOptionsPointerValue(CURLOPT_SSL_CTX_FUNCTION,
+                                                             reinterpret_cast<void*>(callback)) &&
+           session.KYLibCurlSetAdditionalOptionsPointerValue(CURLOPT_SSL_CTX_DATA, &settings);
+}
+
+bool CountingTls(KYLibCurl& session, PairSettings& settings) {
+    return SetTlsCallback(session, settings, CountTls);
+}
+
+bool RefusingTls(KYLibCurl& session, PairSettings& settings) {
+    return SetTlsCallback(session, settings, RefuseTls);
+}
+
+struct UncomparedCase {
+    const char* name;
+    TestServer::Scheme scheme;
+    Setting first;
+    Setting second;
+    bool pinnedUrl;    // both ask for the pinned name instead of 127.0.0.1
+    bool firstCloses;  // the first session's connection ends with its request
+    bool secondSucceeds;
+    size_t connections;
+    int tlsCalls;
+};
+
+class UncomparedSettings : public ::testing::TestWithParam<UncomparedCase> {};
+
+bool GetWithSetting(PairSettings& settings, Setting setting, const std::string& url, bool closes) {
+    KYLibCurl session;
+    const bool https = settings.server.url().rfind("https", 0) == 0;
+    return InitWithTrust(session, https ? Trust::CaFile : Trust::None, settings.server, {}) &&
+           setting(session, settings) &&
+           (!closes || session.KYLibCurlAppendHeader(HTTP_HDR_HEADER, "Connection: close")) &&
+           Fetch(session, url);
+}
+
+int FreeLoopbackPort() {
+    int port = 0;
+    kytest::BindLoopback(port, 0);
+    return port;
+}
+
+// libcurl hands a kept connection to any transfer with the same scheme, host, port and TLS verification
+// settings; what else made the connection (an address pinned for the name, a bound local end, a TLS
+// callback that a certificate pin runs in) it does not compare. A session given such a setting neither
+// lends nor borrows: the second session of each pair gets only what it would have made alone.
+TEST_P(UncomparedSettings, ASessionGetsFromThePoolOnlyWhatItWouldHaveMadeAlone) {
+    const UncomparedCase& row = GetParam();
+    SharingFor sharing(true);
+    TestServer server(row.scheme);
+    PairSettings settings{server, std::string(64, 'p') + ".test"};
+    settings.localPort = FreeLoopbackPort();
+    ASSERT_NE(settings.localPort, 0);
+    const std::string url = row.pinnedUrl
+                                ? "http://" + settings.pinnedHost + ":" + std::to_string(server.port()) + "/"
+                                : server.url();
+    kytest::LogCapture quiet(-2);
+
+    ASSERT_TRUE(GetWithSetting(settings, row.first, url, row.firstCloses));
+    EXPECT_EQ(GetWithSetting(settings, row.second, url, false), row.secondSucceeds);
+    EXPECT_EQ(server.requestCount(), row.secondSucceeds ? 2u : 1u);
+    // A connection given up before its handshake may be accepted after the request returned.
+    EXPECT_TRUE(kytest::Eventually([&] { return server.connectionCount() == row.connections; }))
+        << server.connectionCount();
+    EXPECT_EQ(settings.tlsCalls, row.tlsCalls);
+}
+
+using Scheme = TestServer::Scheme;
+
+// The pinned name is longer than a DNS label may be: unpinned, it fails to resolve without a query.
+const UncomparedCase kUncomparedCases[] = {
+    {"ResolvePinnedConnectionIsNotLent", Scheme::Http, PinTheName, Nothing, true, false, false, 1, 0},
+    {"ResolvePinDoesNotOutliveItsConnection", Scheme::Http, PinTheName, Nothing, true, true, false, 1, 0},
+    {"PinnedSessionsDoNotShareWithEachOther", Scheme::Http, PinTheName, PinTheName, true, false, true, 2, 0},
+    {"BoundAddressIsNotLent", Scheme::Http, BindTheAddress, Nothing, false, false, true, 2, 0},
+    {"BoundPortIsNotLent", Scheme::Http, BindThePort, Nothing, false, false, true, 2, 0},
+    {"UnboundConnectionIsNotBorrowedByABoundSession", Scheme::Http, Nothing, BindThePort, false, false, true,
+     2, 0},
+    {"RefusingTlsCallbackRunsAndRefuses", Scheme::Https, Nothing, RefusingTls, false, false, false, 2, 1},
+    {"TlsCallbackRunsForAConnectionOfItsOwn", Scheme::Https, Nothing, CountingTls, false, false, true, 2, 1},
+    {"ConnectionOfATlsCallbackIsNotLent", Scheme::Https, CountingTls, Nothing, false, false, true, 2, 1},
+};
+
+INSTANTIATE_TEST_SUITE_P(SharedConnections, UncomparedSettings, ::testing::ValuesIn(kUncomparedCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// A session kept out of the pool still keeps its own connection from one request to the next.
+TEST(SharedConnections, ASessionOutOfThePoolReusesItsOwnConnection) {
+    SharingFor sharing(true);
+    TestServer server;
+    KYLibCurl session;
+    ASSERT_TRUE(session.KYLibCurlInit());
+    ASSERT_TRUE(session.KYLibCurlSetAdditionalOptionsStringValue(CURLOPT_INTERFACE, "127.0.0.1"));
+    for (int i = 0; i < 3; ++i) ASSERT_TRUE(Fetch(session, server.url("/"))) << i;
+    ASSERT_TRUE(GetWithNewSession(server, Trust::None));
+    EXPECT_EQ(server.requestCount(), 4u);
+    EXPECT_EQ(server.connectionCount(), 2u);
+}
+
+// A caller's own share (of cookies here) stays on its sessions' handles for every transfer: the pool's
+// does not take its place, so the caller's sessions keep each other's cookies.
+TEST(SharedConnections, ACallersOwnShareStaysInPlace) {
+    SharingFor sharing(true);
+    TestServer server;
+    CURLSH* cookies = curl_share_init();
+    ASSERT_NE(cookies, nullptr);
+    ASSERT_EQ(curl_share_setopt(cookies, CURLSHOPT_SHARE, CURL_LOCK_DATA_COOKIE), CURLSHE_OK);
+    {
+        KYLibCurl owner, other;
+        for (KYLibCurl* session : {&owner, &other}) {
+            ASSERT_TRUE(session->KYLibCurlInit());
+            ASSERT_TRUE(session->KYLibCurlAppendHeader(HTTP_HDR_COOKIEFILE, ""));
+            ASSERT_TRUE(session->KYLibCurlSetAdditionalOptionsPointerValue(CURLOPT_SHARE, cookies));
+        }
+        ASSERT_TRUE(Fetch(owner, server.url("/cookie/set?flavour=oat")));
+        ASSERT_TRUE(Fetch(other, server.url("/echo")));
+        EXPECT_EQ(server.lastRequest().header("Cookie"), "flavour=oat");
+        // Still held by both handles after their transfers.
+        EXPECT_EQ(curl_share_cleanup(cookies), CURLSHE_IN_USE);
+    }
+    EXPECT_EQ(curl_share_cleanup(cookies), CURLSHE_OK);
+}
 
 // A write callback that turns sharing off while its session's transfer holds a share.
 size_t TurnSharingOff(void*, size_t size, size_t count, void*) {
@@ -274,6 +446,47 @@ TEST(SharedConnections, ThreadsMakingSessionsPerCallDirectAndRoutedReuseTwoConne
     EXPECT_GE(kyfw::liveConnectionCount(), 1u);  // kept routed connections hold their relayed ones
     KYLibCurlGlobal::ShareConnections(false);
     EXPECT_TRUE(kytest::Eventually([] { return kyfw::liveConnectionCount() == 0; }));
+}
+
+// What a program started with exec holds of the process that started it: each descriptor but its
+// standard streams, as "number target", leaving out those it opened itself to list them (under /proc).
+std::set<std::string> DescriptorsAfterExec() {
+    const kytest::RunResult run =
+        kytest::RunProgram("/usr/bin/find", {"/proc/self/fd", "-mindepth", "1", "-printf", "%f %l\n"});
+    EXPECT_EQ(run.exitStatus, 0) << run.err;
+    std::set<std::string> held;
+    std::istringstream lines(run.out);
+    std::string line;
+    while (std::getline(lines, line)) {
+        const size_t space = line.find(' ');
+        const int fd = std::atoi(line.substr(0, space).c_str());
+        if (fd > 2 && line.compare(space + 1, 6, "/proc/") != 0) held.insert(line);
+    }
+    return held;
+}
+
+// libcurl opens its sockets without close-on-exec, and the pool keeps connections after their sessions are
+// gone: a program the caller starts must hold none of them (a kept TLS connection, a connection into a
+// tunnel), only what it held before the library made any.
+TEST(SharedConnections, NoConnectionOfTheLibrarySurvivesExec) {
+    SharingFor sharing(true);
+    TestServer http;
+    TestServer https(TestServer::Scheme::Https);
+    kytest::FreshFirewall firewall;
+    kyfw::setRoute("exec-routed", kyfw::Route::Tunnel);
+    const std::set<std::string> before = DescriptorsAfterExec();
+
+    ASSERT_TRUE(GetWithNewSession(http, Trust::None));
+    ASSERT_TRUE(GetWithNewSession(https, Trust::CaFile));
+    {
+        KYLibCurl routed;
+        ASSERT_TRUE(routed.KYLibCurlInit());
+        ASSERT_TRUE(routed.KYLibCurlSendHttpReq2(HTTP_REQ_GET, http.url("/").c_str(), nullptr, 0, true,
+                                                 "*exec-routed*0*0", false));
+    }
+    ASSERT_GE(kyfw::liveConnectionCount(), 1u);  // the pool keeps the routed connection
+
+    EXPECT_EQ(DescriptorsAfterExec(), before);
 }
 
 // A forked child must not use the parent's kept TLS connection: both ends of it would then write into one

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -13,7 +14,9 @@
 #include <vector>
 
 #include "kylibcurl.h"
+#include "support/filling_file.h"
 #include "support/log_capture.h"
+#include "support/process_kit.h"
 #include "support/read_file.h"
 #include "support/test_server.h"
 #include "support/working_directory.h"
@@ -198,5 +201,72 @@ TEST_F(TraceFileX, SessionsTracingAtOnceWriteWholeRecords) {
     // Each POST sends a header and a body and receives a header and a body, besides libcurl's messages.
     EXPECT_GE(records, static_cast<size_t>(kThreads * kPosts * 4));
 }
+
+struct FillingCase {
+    const char* name;
+    kytest::Filling how;
+};
+
+class TraceOnAFillingFile : public ::testing::TestWithParam<FillingCase> {};
+
+// One header block of about 900 bytes as the trace writes it in text mode.
+std::string HeaderBlock() {
+    std::string block = "GET / HTTP/1.1\r\n";
+    for (int n = 0; n < 12; ++n)
+        block += "X-Filler-" + std::to_string(n) + ": " + std::string(60, 'f') + "\r\n";
+    return block + "\r\n";
+}
+
+std::string RecordOf(std::string block) {
+    char* data = nullptr;
+    size_t size = 0;
+    FILE* stream = open_memstream(&data, &size);
+    if (!stream) return std::string();
+    KYLibCurl::dumpTrace("=> Send header", stream, reinterpret_cast<unsigned char*>(&block[0]), block.size(),
+                         1);
+    fclose(stream);
+    std::string record(data, size);
+    free(data);
+    return record;
+}
+
+// The file system fills up in the middle of a record: "log.txt" then holds only whole records, the last
+// one that fitted included, never the start of one that did not.
+TEST_P(TraceOnAFillingFile, LogTxtKeepsOnlyWholeRecords) {
+    kytest::FillingDirectory dir(GetParam().how);
+    if (!dir.problem().empty()) GTEST_SKIP() << dir.problem();
+    const std::string record = RecordOf(HeaderBlock());
+    ASSERT_FALSE(record.empty());
+    constexpr int kMostRecords = 3000;  // more than 1 MiB
+    const int status = kytest::RunInChild([&] {
+        if (!dir.LimitWrites() || chdir(dir.path().c_str()) != 0) return 2;
+        std::string block = HeaderBlock();
+        char textOnly = 1;
+        off_t size = 0;
+        for (int n = 0, refused = 0; n < kMostRecords; ++n) {
+            KYLibCurl::KYCurlTracer(nullptr, CURLINFO_HEADER_OUT, &block[0], block.size(), &textOnly);
+            struct stat info {};
+            if (stat("log.txt", &info) != 0) return 3;
+            if (info.st_size == size && ++refused == 3) return 0;
+            size = info.st_size;
+        }
+        return 1;  // the file never filled up
+    });
+    ASSERT_EQ(status, 0);
+
+    const std::string trace = ReadFile(dir.file("log.txt"));
+    ASSERT_FALSE(trace.empty());
+    EXPECT_EQ(trace.size() % record.size(), 0u) << trace.size() << " bytes, records of " << record.size();
+    for (size_t at = 0; at + record.size() <= trace.size(); at += record.size())
+        ASSERT_EQ(trace.compare(at, record.size(), record), 0) << "the record at " << at;
+}
+
+const FillingCase kFillingCases[] = {
+    {"FullTmpfs", kytest::Filling::FullTmpfs},
+    {"FileSizeLimit", kytest::Filling::FileSizeLimit},
+};
+
+INSTANTIATE_TEST_SUITE_P(TraceFileX, TraceOnAFillingFile, ::testing::ValuesIn(kFillingCases),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -164,14 +164,15 @@ std::string composeLine(const char* tag, const char* level, const std::string& m
     return line;
 }
 
-// A file that cannot take the line must not cost the line or break the program: it goes to standard error.
+// A file that cannot take the line must not cost the line or break the program: it goes to standard error,
+// and the file keeps no part of it (a full file system takes part of a line, then no more).
 // The destination is opened without waiting, so a FIFO without a reader (or one whose reader stalls) is a
 // destination that cannot take the line rather than a logger that blocks for ever.
 void emitTo(const std::string& path, const std::string& line) {
     if (!path.empty()) {
         int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0600);
         if (fd >= 0) {
-            const bool written = kylibcurl::detail::WriteAll(fd, line.data(), line.size());
+            const bool written = kylibcurl::detail::AppendWhole(fd, line.data(), line.size());
             close(fd);
             if (written) return;
         }

@@ -49,7 +49,8 @@ int OpenTraceFile() {
     return fd;
 }
 
-// One record, gathered in memory. A record that could not be built whole is not written.
+// One record, gathered in memory. A record that could not be built whole is not written, and one the file
+// cannot take whole (a full file system) leaves nothing of it behind.
 class Record {
   public:
     Record() : m_stream(open_memstream(&m_data, &m_size)) {}
@@ -64,7 +65,7 @@ class Record {
 
     void WriteTo(int fd) {
         if (!m_stream || fflush(m_stream) != 0 || ferror(m_stream)) return;
-        WriteAll(fd, m_data, m_size);
+        AppendWhole(fd, m_data, m_size);
     }
 
   private:

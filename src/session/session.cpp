@@ -8,6 +8,7 @@
 
 #include "CurlWrapper.h"
 #include "kylibcurl.h"
+#include "platform/close_on_exec_socket.h"
 #include "platform/curl_result.h"
 #include "platform/globals.h"
 #include "session/fxstring_helpers.h"
@@ -19,6 +20,18 @@ using namespace kylibcurl::detail;
 namespace {
 
 const char kDefaultContentTypeHdr[] = "Content-Type: application/x-www-form-urlencoded";
+
+// What keeps the caller's process as it was: without CURLOPT_NOSIGNAL libcurl sets the process-wide
+// SIGPIPE handler around every call, which races between the threads of a threaded caller (libcurl sends
+// with MSG_NOSIGNAL, so no write of its raises the signal); its own sockets would outlive an exec.
+bool SetProcessSafeOptions(void* handle, const char* tag) {
+    return CurlSucceeded(CurlWrapper::gCurlWrapper.Curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1), tag,
+                         "failed to set curl option:[CURLOPT_NOSIGNAL] err:[%s]") &&
+           CurlSucceeded(
+               CurlWrapper::gCurlWrapper.Curl_easy_setopt(handle, CURLOPT_OPENSOCKETFUNCTION,
+                                                          reinterpret_cast<void*>(OpenCloseOnExecSocket)),
+               tag, "failed to set curl option:[CURLOPT_OPENSOCKETFUNCTION] err:[%s]");
+}
 
 }  // namespace
 
@@ -46,10 +59,7 @@ bool KYLibCurl::KYLibCurlInit(const char* contentTypeHdr, bool skipPeerVerify, b
         return false;
 
     // A session initialised twice would otherwise leak its first handle.
-    if (m_curlHandle) {
-        CurlWrapper::gCurlWrapper.Curl_easy_cleanup(m_curlHandle);
-        LeaveSharedConnections(m_curlHandle);
-    }
+    if (m_curlHandle) CleanUpHandle(m_curlHandle);
     kylibcurl::detail::NoteCallerReadFunction(*this, false);
     m_curlHandle = CurlWrapper::gCurlWrapper.Curl_easy_init();
     if (!m_curlHandle) {
@@ -109,14 +119,14 @@ bool KYLibCurl::KYLibCurlSetAllOptions() {
                kTag, "failed to set curl option:[CURLOPT_HEADERFUNCTION] err:[%s]") &&
            CurlSucceeded(CurlWrapper::gCurlWrapper.Curl_easy_setopt(m_curlHandle, CURLOPT_HEADERDATA,
                                                                     static_cast<void*>(this)),
-                         kTag, "failed to set curl option:[CURLOPT_HEADERDATA] err:[%s]");
+                         kTag, "failed to set curl option:[CURLOPT_HEADERDATA] err:[%s]") &&
+           SetProcessSafeOptions(m_curlHandle, kTag);
 }
 
 void KYLibCurl::KYLibCurlDeInit() {
     KYLibCurlFreeHttpHeaderList();
     if (m_curlHandle) {
-        CurlWrapper::gCurlWrapper.Curl_easy_cleanup(m_curlHandle);
-        LeaveSharedConnections(m_curlHandle);
+        CleanUpHandle(m_curlHandle);
         m_curlHandle = nullptr;
     }
     kylibcurl::detail::NoteCallerReadFunction(*this, false);
@@ -219,29 +229,47 @@ bool KYLibCurl::KYLibCurlSetCallbackReadFunction(DataCallback fn) {
 
 bool KYLibCurl::KYLibCurlSetReadData(void* data) { return SetCallbackOption(m_curlHandle, kReadData, data); }
 
+namespace {
+
+// A raw option that took effect may keep the session's connections out of the pool.
+bool RawOptionSet(void* handle, CURLcode res, const char* tag, CURLoption option) {
+    if (!RawOptionSucceeded(res, tag, option)) return false;
+    NoteRawOption(handle, option);
+    return true;
+}
+
+}  // namespace
+
 bool KYLibCurl::KYLibCurlSetAdditionalOptions(CURLoption option) {
     constexpr char kTag[] = "KYLibCurl::KYLibCurlSetAdditionalOptions";
-    return RawOptionSucceeded(CurlWrapper::gCurlWrapper.Curl_easy_setopt(m_curlHandle, option, 1), kTag,
-                              option);
+    return RawOptionSet(m_curlHandle, CurlWrapper::gCurlWrapper.Curl_easy_setopt(m_curlHandle, option, 1),
+                        kTag, option);
 }
 
 bool KYLibCurl::KYLibCurlSetAdditionalOptionsStringValue(CURLoption option, const std::string& value) {
     constexpr char kTag[] = "KYLibCurl::KYLibCurlSetAdditionalOptionsStringValue";
-    return RawOptionSucceeded(CurlWrapper::gCurlWrapper.Curl_easy_setopt(m_curlHandle, option, value.c_str()),
-                              kTag, option);
+    return RawOptionSet(m_curlHandle,
+                        CurlWrapper::gCurlWrapper.Curl_easy_setopt(m_curlHandle, option, value.c_str()), kTag,
+                        option);
 }
 
 bool KYLibCurl::KYLibCurlSetAdditionalOptionsIntValue(CURLoption option, const int& value) {
     constexpr char kTag[] = "KYLibCurl::KYLibCurlSetAdditionalOptionsIntValue";
-    return RawOptionSucceeded(CurlWrapper::gCurlWrapper.Curl_easy_setopt(m_curlHandle, option, value), kTag,
-                              option);
+    return RawOptionSet(m_curlHandle, CurlWrapper::gCurlWrapper.Curl_easy_setopt(m_curlHandle, option, value),
+                        kTag, option);
 }
 
 // For the options that take a 64-bit offset (curl_off_t is a long here).
 bool KYLibCurl::KYLibCurlSetAdditionalOptionsCOffValue(CURLoption option, long& value) {
     constexpr char kTag[] = "KYLibCurl::KYLibCurlSetAdditionalOptionsCOffValue";
-    return RawOptionSucceeded(CurlWrapper::gCurlWrapper.Curl_easy_setopt(m_curlHandle, option, value), kTag,
-                              option);
+    return RawOptionSet(m_curlHandle, CurlWrapper::gCurlWrapper.Curl_easy_setopt(m_curlHandle, option, value),
+                        kTag, option);
+}
+
+bool KYLibCurl::KYLibCurlSetAdditionalOptionsPointerValue(CURLoption option, void* value) {
+    constexpr char kTag[] = "KYLibCurl::KYLibCurlSetAdditionalOptionsPointerValue";
+    return RawOptionSet(m_curlHandle, CurlWrapper::gCurlWrapper.Curl_easy_setopt(m_curlHandle, option, value),
+                        kTag, option);
 }
 
 namespace {

@@ -56,6 +56,12 @@ std::mutex g_poolLock;
 // connection writes to it), and one given back after the pool ended. Never freed, and so still reachable,
 // not leaked, when the process ends.
 std::vector<PooledShare*>* g_abandoned = nullptr;
+// libcurl 7.88 closes a handle's own connection cache with a handle of its own that takes
+// CURLOPT_NOSIGNAL only from a transfer that used that cache: a handle whose transfers all used a share
+// sets and restores the process's SIGPIPE handler once more as it is cleaned up. Two threads doing that at
+// once could leave the handler ignored for good; one at a time, each puts back what it found. Held across
+// fork() before g_poolLock, and never while g_poolLock is held.
+std::mutex g_cleanupLock;
 
 void AbandonLocked(PooledShare* share) {
     if (!g_abandoned) g_abandoned = new std::vector<PooledShare*>;
@@ -166,8 +172,25 @@ class SharePool {
         if (g_poolGone.load(std::memory_order_relaxed)) return;
         auto holder = m_holders.find(handle);
         if (holder == m_holders.end()) return;
-        --m_joins;
+        if (!holder->second.apart) --m_joins;
         if (--holder->second.joins == 0) m_holders.erase(holder);
+    }
+
+    // The handle borrows shares: none of its transfers used its own connection cache.
+    bool Shares(void* handle) {
+        std::lock_guard<std::mutex> guard(g_poolLock);
+        auto holder = m_holders.find(handle);
+        return holder != m_holders.end() && !holder->second.apart;
+    }
+
+    // From now on the handle borrows no share; it no longer counts among the sessions that share.
+    void SetApart(void* handle) {
+        std::lock_guard<std::mutex> guard(g_poolLock);
+        if (g_poolGone.load(std::memory_order_relaxed)) return;
+        auto holder = m_holders.find(handle);
+        if (holder == m_holders.end() || holder->second.apart) return;
+        holder->second.apart = true;
+        --m_joins;
     }
 
     // The share most recently given back, or a new one; null when handle did not join or already
@@ -176,7 +199,7 @@ class SharePool {
         std::lock_guard<std::mutex> guard(g_poolLock);
         if (g_poolGone.load(std::memory_order_relaxed)) return nullptr;
         auto holder = m_holders.find(handle);
-        if (holder == m_holders.end() || holder->second.holding) return nullptr;
+        if (holder == m_holders.end() || holder->second.holding || holder->second.apart) return nullptr;
         std::vector<PooledShare*>& idle = m_idle[throughTunnel];
         PooledShare* share = nullptr;
         if (idle.empty()) {
@@ -250,6 +273,7 @@ class SharePool {
     struct Holder {
         long joins = 0;        // a handle freed and made again at the same address may join twice
         bool holding = false;  // performing with a lent share
+        bool apart = false;    // given a setting that keeps its connections its own
     };
 
     std::unordered_map<void*, Holder> m_holders;  // handles that joined, until they were cleaned up
@@ -264,6 +288,48 @@ bool PoolUsable() {
     return g_pool.load(std::memory_order_acquire) && !g_poolGone.load(std::memory_order_acquire);
 }
 
+// The options that shape a connection but that libcurl 7.88 does not compare when it hands a transfer a
+// kept connection (ConnectionExists compares scheme, host, port, proxy, connect-to and the TLS
+// verification settings; a bound local end only when the new transfer binds too): an address pinned by a
+// resolve entry or reached through another DNS, a bound local end, socket and TLS callbacks (a TLS
+// callback that pins a certificate runs only for a new connection), the credentials and headers sent to a
+// proxy when the tunnel through it is made, the PROXY protocol line. A resolve entry also stays in a shared
+// DNS cache after its transfer, and a caller's own share would be replaced by the pool's. A caller's
+// connect-to mapping counts too (libcurl compares its target host by name only); the library's own
+// mapping of routed requests is not set through the caller's setters and keeps sharing tunnel connections,
+// which libcurl tells apart by that mapping's host and port.
+bool KeepsConnectionsApart(CURLoption option) {
+    switch (option) {
+        case CURLOPT_RESOLVE:
+        case CURLOPT_CONNECT_TO:
+        case CURLOPT_DNS_SERVERS:
+        case CURLOPT_DNS_INTERFACE:
+        case CURLOPT_DNS_LOCAL_IP4:
+        case CURLOPT_DNS_LOCAL_IP6:
+        case CURLOPT_DOH_URL:
+        case CURLOPT_INTERFACE:
+        case CURLOPT_LOCALPORT:
+        case CURLOPT_LOCALPORTRANGE:
+        case CURLOPT_SOCKOPTFUNCTION:
+        case CURLOPT_SOCKOPTDATA:
+        case CURLOPT_OPENSOCKETFUNCTION:
+        case CURLOPT_OPENSOCKETDATA:
+        case CURLOPT_CLOSESOCKETFUNCTION:
+        case CURLOPT_CLOSESOCKETDATA:
+        case CURLOPT_SSL_CTX_FUNCTION:
+        case CURLOPT_SSL_CTX_DATA:
+        case CURLOPT_PROXYUSERPWD:
+        case CURLOPT_PROXYUSERNAME:
+        case CURLOPT_PROXYPASSWORD:
+        case CURLOPT_PROXYHEADER:
+        case CURLOPT_HAPROXYPROTOCOL:
+        case CURLOPT_SHARE:
+            return true;
+        default:
+            return false;
+    }
+}
+
 }  // namespace
 
 void KYLibCurlGlobal::ShareConnections(bool on) {
@@ -274,13 +340,20 @@ void KYLibCurlGlobal::ShareConnections(bool on) {
 
 namespace kylibcurl::detail {
 
-void LockSharePoolForFork() { g_poolLock.lock(); }
+void LockSharePoolForFork() {
+    g_cleanupLock.lock();
+    g_poolLock.lock();
+}
 
-void UnlockSharePoolAfterFork() { g_poolLock.unlock(); }
+void UnlockSharePoolAfterFork() {
+    g_poolLock.unlock();
+    g_cleanupLock.unlock();
+}
 
 void StartSharePoolInChild() {
     if (SharePool* pool = g_pool.load(std::memory_order_relaxed)) pool->StartEmptyInChild();
     g_poolLock.unlock();
+    g_cleanupLock.unlock();
 }
 
 void JoinSharedConnections(void* handle) {
@@ -294,6 +367,20 @@ void JoinSharedConnections(void* handle) {
 
 void LeaveSharedConnections(void* handle) {
     if (PoolUsable()) SharePool::Instance().Leave(handle);
+}
+
+void CleanUpHandle(void* handle) {
+    if (PoolUsable() && SharePool::Instance().Shares(handle)) {
+        std::lock_guard<std::mutex> oneAtATime(g_cleanupLock);
+        CurlWrapper::gCurlWrapper.Curl_easy_cleanup(handle);
+    } else {
+        CurlWrapper::gCurlWrapper.Curl_easy_cleanup(handle);
+    }
+    LeaveSharedConnections(handle);
+}
+
+void NoteRawOption(void* handle, CURLoption option) {
+    if (KeepsConnectionsApart(option) && PoolUsable()) SharePool::Instance().SetApart(handle);
 }
 
 SharedConnectionsScope::SharedConnectionsScope(void* handle, bool throughTunnel)

@@ -5,6 +5,8 @@
 #ifndef KYLIBCURL_SESSION_SHARED_CONNECTIONS_H
 #define KYLIBCURL_SESSION_SHARED_CONNECTIONS_H
 
+#include <curl/curl.h>
+
 namespace kylibcurl::detail {
 
 // Notes a new handle as one that borrows a share for each of its performs, and sets the limit of kept
@@ -14,6 +16,16 @@ void JoinSharedConnections(void* handle);
 
 // Forgets handle as a sharing one; called once the handle was cleaned up (handle is only a key).
 void LeaveSharedConnections(void* handle);
+
+// Cleans handle up through the facade, then forgets it as a sharing one. The cleanups of sharing handles
+// run one at a time: libcurl still sets the process's SIGPIPE handler around each.
+void CleanUpHandle(void* handle);
+
+// Called after the caller set option on handle through a raw option setter. An option that libcurl does
+// not compare when it hands out a kept connection (a resolve pin, a bound local end, a TLS or socket
+// callback, the caller's own share, ...) keeps the handle out of the pool for the rest of its life: it then
+// gets only connections it made itself, and a share of the caller's stays in place.
+void NoteRawOption(void* handle, CURLoption option);
 
 struct PooledShare;
 
@@ -27,7 +39,9 @@ void StartSharePoolInChild();
 // Lends handle a share from the pool for the life of the object, if the handle joined, and gives it back
 // after: the most recently given back first, as it holds the freshest connections. A handle that gets
 // none (it did not join, it is already performing on this thread, or no share could be made) performs
-// alone. A share set on the handle directly is replaced by the lent one, and the handle holds none after.
+// alone. A share set on the handle with curl_easy_setopt directly, which the session cannot see, is replaced
+// by the lent one, and the handle holds none after; one set through a raw option setter keeps the handle
+// out of the pool (NoteRawOption).
 // A transfer through a tunnel (throughTunnel) borrows a share without a DNS cache.
 class SharedConnectionsScope {
   public:
