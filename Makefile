@@ -22,7 +22,7 @@ ASAN_ENV := ASAN_OPTIONS=detect_leaks=1:detect_stack_use_after_return=1:check_in
 	LSAN_OPTIONS=suppressions=$(SUPPRESSIONS)/lsan.supp:print_suppressions=0
 TSAN_ENV := TSAN_OPTIONS=second_deadlock_stack=1:die_after_fork=0:suppressions=$(SUPPRESSIONS)/tsan.supp:print_suppressions=0
 
-.PHONY: all bootstrap configure build demo test check check-asan check-tsan fuzz clean
+.PHONY: all bootstrap configure build demo test check check-asan check-tsan fuzz torture clean
 
 all: build
 
@@ -65,6 +65,14 @@ fuzz: bootstrap
 		-DKYLIBCURL_BUILD_TOOLS=OFF $(CMAKE_FLAGS)
 	cmake --build $(FUZZ_BUILD) -j $(JOBS)
 	tools/run_fuzzers.sh $(FUZZ_BUILD) $(FUZZ_TIME) $(FUZZ_TARGETS)
+
+# Allocation torture: every allocation of three sessions' lives fails in turn, one forked run each; any run
+# that aborts, crashes, hangs, leaks or spoils the next request is reported and fails the target. A few
+# minutes on two cores; TORTURE_FLAGS="--stride 10" or "--scenario routed --first 500 --last 600" for less.
+TORTURE_FLAGS ?=
+torture: build
+	cmake --build $(BUILD) -j $(JOBS) --target alloc_torture
+	$(BUILD)/bin/alloc_torture --jobs $(JOBS) $(TORTURE_FLAGS)
 
 # Benchmarks (bench/README.md): a Release build of their own, then one table. valgrind counts instructions;
 # nginx serves the figure of sessions made per request.
