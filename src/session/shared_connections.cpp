@@ -13,8 +13,10 @@
 #include "CurlWrapper.h"
 #include "kylibcurl.h"
 #include "platform/curl_result.h"
+#include "platform/no_throw.h"
 
 using kylibcurl::detail::PooledShare;
+using kylibcurl::detail::UnlessOutOfMemory;
 
 namespace kylibcurl::detail {
 
@@ -57,9 +59,13 @@ std::mutex g_poolLock;
 // not leaked, when the process ends.
 std::vector<PooledShare*>* g_abandoned = nullptr;
 
+// Without memory to note it, the share is only forgotten: it is never freed either way.
 void AbandonLocked(PooledShare* share) {
-    if (!g_abandoned) g_abandoned = new std::vector<PooledShare*>;
-    g_abandoned->push_back(share);
+    UnlessOutOfMemory(kShareTag, false, [share] {
+        if (!g_abandoned) g_abandoned = new std::vector<PooledShare*>;
+        g_abandoned->push_back(share);
+        return true;
+    });
 }
 
 void LockData(CURL*, curl_lock_data data, curl_lock_access, void* share) {
@@ -204,10 +210,8 @@ class SharePool {
                 AbandonLocked(share);
                 return;
             }
-            if (g_sharingOn.load(std::memory_order_relaxed)) {
-                m_idle[!share->sharesNames].push_back(share);
-                return;
-            }
+            // A share that cannot be kept for want of memory ends like one given back with sharing off.
+            if (g_sharingOn.load(std::memory_order_relaxed) && KeepIdleLocked(share)) return;
         }
         EndShare(share);
     }
@@ -236,6 +240,13 @@ class SharePool {
             idle = pool->TakeIdleLocked();
         }
         EndShares(idle);
+    }
+
+    bool KeepIdleLocked(PooledShare* share) {
+        return UnlessOutOfMemory(kShareTag, false, [&] {
+            m_idle[!share->sharesNames].push_back(share);
+            return true;
+        });
     }
 
     std::vector<PooledShare*> TakeIdleLocked() {
@@ -285,7 +296,9 @@ void StartSharePoolInChild() {
 
 void JoinSharedConnections(void* handle) {
     if (!g_sharingOn.load(std::memory_order_relaxed) || g_poolGone.load(std::memory_order_acquire)) return;
-    const long limit = SharePool::Instance().Join(handle);
+    // Without memory for the pool or its note of the handle, the handle performs alone.
+    const long limit =
+        UnlessOutOfMemory(kInitTag, 0L, [handle] { return SharePool::Instance().Join(handle); });
     // A handle that keeps libcurl's default limit still shares; the failure is only logged.
     if (limit > 0)
         CurlSucceeded(CurlWrapper::gCurlWrapper.Curl_easy_setopt(handle, CURLOPT_MAXCONNECTS, limit),
@@ -299,7 +312,8 @@ void LeaveSharedConnections(void* handle) {
 SharedConnectionsScope::SharedConnectionsScope(void* handle, bool throughTunnel)
     : m_handle(handle), m_share(nullptr) {
     if (!PoolUsable()) return;
-    PooledShare* share = SharePool::Instance().Lend(handle, throughTunnel);
+    PooledShare* share = UnlessOutOfMemory(kShareTag, static_cast<PooledShare*>(nullptr),
+                                           [&] { return SharePool::Instance().Lend(handle, throughTunnel); });
     if (!share) return;
     if (!CurlSucceeded(CurlWrapper::gCurlWrapper.Curl_easy_setopt(handle, CURLOPT_SHARE,
                                                                   static_cast<void*>(share->curl)),
