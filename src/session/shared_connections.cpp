@@ -177,8 +177,9 @@ class SharePool {
     }
 
     // The share most recently given back, or a new one; null when handle did not join or already
-    // holds one (a perform on the same handle from inside its own transfer, which libcurl refuses).
-    PooledShare* Lend(void* handle, bool throughTunnel) {
+    // holds one (a perform on the same handle from inside its own transfer, which libcurl refuses), and
+    // null with noShare set when none could be made.
+    PooledShare* Lend(void* handle, bool throughTunnel, bool& noShare) {
         std::lock_guard<std::mutex> guard(g_poolLock);
         if (g_poolGone.load(std::memory_order_relaxed)) return nullptr;
         auto holder = m_holders.find(handle);
@@ -187,6 +188,7 @@ class SharePool {
         PooledShare* share = nullptr;
         if (idle.empty()) {
             share = MakeShare(m_generation, !throughTunnel);
+            noShare = share == nullptr;
         } else {
             share = idle.back();
             idle.pop_back();
@@ -310,10 +312,16 @@ void LeaveSharedConnections(void* handle) {
 }
 
 SharedConnectionsScope::SharedConnectionsScope(void* handle, bool throughTunnel)
-    : m_handle(handle), m_share(nullptr) {
+    : m_handle(handle), m_share(nullptr), m_noShare(false) {
     if (!PoolUsable()) return;
-    PooledShare* share = UnlessOutOfMemory(kShareTag, static_cast<PooledShare*>(nullptr),
-                                           [&] { return SharePool::Instance().Lend(handle, throughTunnel); });
+    bool noShare = true;  // stays set when an allocation fails
+    PooledShare* share = UnlessOutOfMemory(kShareTag, static_cast<PooledShare*>(nullptr), [&] {
+        bool none = false;
+        PooledShare* lent = SharePool::Instance().Lend(handle, throughTunnel, none);
+        noShare = none;
+        return lent;
+    });
+    m_noShare = noShare;
     if (!share) return;
     if (!CurlSucceeded(CurlWrapper::gCurlWrapper.Curl_easy_setopt(handle, CURLOPT_SHARE,
                                                                   static_cast<void*>(share->curl)),

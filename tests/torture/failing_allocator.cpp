@@ -29,13 +29,32 @@ std::atomic<long> g_live{0};
 std::atomic<bool> g_injected{false};
 void* g_site[kSiteFrames];
 int g_siteDepth = 0;
+// Failing by call stack: the first allocation made from the same call stack as the last one failed.
+std::atomic<bool> g_failBySite{false};
+void* g_wantedSite[kSiteFrames];
+int g_wantedDepth = 0;
+// Frames below the scenario (the harness's own), which differ from one way of running it to another.
+int g_baseFrames = 0;
+int g_siteBase = 0;
+
+// The frames of a call stack that belong to the scenario and what it called.
+int OwnFrames(int depth, int base) { return depth > base ? depth - base : depth; }
 
 // Numbers one allocation; true when it is the one to fail.
 bool FailThisOne() {
     if (!g_counting.load(std::memory_order_relaxed)) return false;
     const long number = g_counted.fetch_add(1, std::memory_order_relaxed) + 1;
-    if (number != g_failAt.load(std::memory_order_relaxed)) return false;
-    g_siteDepth = backtrace(g_site, kSiteFrames);
+    const bool bySite = g_failBySite.load(std::memory_order_relaxed);
+    if (bySite ? g_injected.load() : number != g_failAt.load(std::memory_order_relaxed)) return false;
+    // One call for both ways, so that the same call stack gives the same frames.
+    void* frames[kSiteFrames];
+    const int depth = backtrace(frames, kSiteFrames);
+    const int own = OwnFrames(depth, g_baseFrames);
+    if (bySite && (own != g_wantedDepth || std::memcmp(frames, g_wantedSite, sizeof(void*) * own) != 0))
+        return false;
+    std::memcpy(g_site, frames, sizeof frames);
+    g_siteDepth = depth;
+    g_siteBase = g_baseFrames;
     g_injected.store(true);
     errno = ENOMEM;
     return true;
@@ -154,11 +173,32 @@ extern "C" void* valloc(size_t size) { return memalign(static_cast<size_t>(sysco
 namespace torture {
 
 void StartCounting(long failAt) {
+    g_failBySite.store(false);
     if (failAt > 0) g_injected.store(false);
     g_counted.store(0);
     g_failAt.store(failAt);
     g_counting.store(true);
 }
+
+bool StartFailingSameSite() {
+    if (!g_injected.load()) return false;
+    std::memcpy(g_wantedSite, g_site, sizeof g_site);
+    g_wantedDepth = OwnFrames(g_siteDepth, g_siteBase);
+    g_injected.store(false);
+    g_counted.store(0);
+    g_failAt.store(0);
+    g_failBySite.store(true);
+    g_counting.store(true);
+    return true;
+}
+
+__attribute__((noinline)) void MarkScenarioCaller() {
+    void* frames[kSiteFrames];
+    // This function's own frame is not below the scenario.
+    g_baseFrames = backtrace(frames, kSiteFrames) - 1;
+}
+
+bool Injected() { return g_injected.load(); }
 
 long StopCounting() {
     g_counting.store(false);

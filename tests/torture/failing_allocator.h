@@ -8,6 +8,14 @@ namespace torture {
 
 // Numbers the allocations from now on; failAt above 0 makes the failAt-th of them return null.
 void StartCounting(long failAt);
+// Counts again, failing the first allocation made from the call stack of the last one failed; false
+// when none failed yet.
+bool StartFailingSameSite();
+// Called by the function that runs a scenario, right before: the frames below it are not part of an
+// allocation's call stack as StartFailingSameSite compares them.
+void MarkScenarioCaller();
+// Whether an allocation was failed since counting started.
+bool Injected();
 // Stops numbering; gives how many allocations were numbered.
 long StopCounting();
 // Blocks allocated and not yet freed, counted from the start of the process.
