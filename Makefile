@@ -1,6 +1,7 @@
 # Entry points for a fresh Debian machine: `make demo`, `make test` (the plain suite, then `make check`),
 # `make check` (the suite under AddressSanitizer with UndefinedBehaviorSanitizer in a Debug build, then under
-# ThreadSanitizer) and `make fuzz` (every libFuzzer target for FUZZ_TIME seconds).
+# ThreadSanitizer), `make fuzz` (every libFuzzer target for FUZZ_TIME seconds) and `make torture` (every
+# allocation of three sessions' lives failing in turn).
 BUILD ?= build
 ASAN_BUILD ?= build-asan
 TSAN_BUILD ?= build-tsan

@@ -1,5 +1,6 @@
 #include "torture/failing_allocator.h"
 
+#include <dlfcn.h>
 #include <execinfo.h>
 #include <unistd.h>
 
@@ -196,6 +197,22 @@ __attribute__((noinline)) void MarkScenarioCaller() {
     void* frames[kSiteFrames];
     // This function's own frame is not below the scenario.
     g_baseFrames = backtrace(frames, kSiteFrames) - 1;
+}
+
+const char* FailedAllocationCaller() {
+    Dl_info own{};
+    if (g_siteDepth == 0 || dladdr(g_site[0], &own) == 0) return "";
+    for (int i = 1; i < g_siteDepth; ++i) {
+        Dl_info info{};
+        if (dladdr(g_site[i], &info) == 0 || !info.dli_fname) return "";
+        // The allocator's own frames, and the C and C++ runtimes' (operator new, fopen, strdup), which
+        // allocate for whoever called them, are not the caller.
+        if (info.dli_fbase == own.dli_fbase || std::strstr(info.dli_fname, "libstdc++") ||
+            std::strstr(info.dli_fname, "/libc.so"))
+            continue;
+        return info.dli_fname;
+    }
+    return "";
 }
 
 bool Injected() { return g_injected.load(); }

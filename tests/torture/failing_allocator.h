@@ -14,6 +14,8 @@ bool StartFailingSameSite();
 // Called by the function that runs a scenario, right before: the frames below it are not part of an
 // allocation's call stack as StartFailingSameSite compares them.
 void MarkScenarioCaller();
+// The file of the program or library whose code asked for the last allocation made to fail.
+const char* FailedAllocationCaller();
 // Whether an allocation was failed since counting started.
 bool Injected();
 // Stops numbering; gives how many allocations were numbered.

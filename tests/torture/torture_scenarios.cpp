@@ -17,6 +17,7 @@ namespace torture {
 namespace {
 
 const char* volatile g_step = "start";
+const char* g_firstDifference = nullptr;
 
 void Step(const char* name) { g_step = name; }
 
@@ -26,7 +27,11 @@ const char kEncodeInput[] = "a b~c\xC3\xA9*";
 const char kEncoded[] = "a+b%7Ec%C3%A9*";
 const char kReplyLine[] = "X-Torture-Reply";
 
-int Differs(bool expected, bool actual) { return expected == actual ? 0 : 1; }
+int Differs(bool expected, bool actual) {
+    if (expected == actual) return 0;
+    if (!g_firstDifference) g_firstDifference = g_step;
+    return 1;
+}
 
 void PrepareNothing(const Setting&) {}
 
@@ -62,6 +67,13 @@ int RunDirect(const Setting& setting) {
     char* body = session.GetHttpResponse(length, true);
     wrong += Differs(true, body != nullptr && length > 0);
     std::free(body);
+    if (setting.tls) {
+        Step("KYLibCurlAppendHeader(HTTP_HDR_CAINFO)");
+        wrong += Differs(true, session.KYLibCurlAppendHeader(HTTP_HDR_CAINFO, setting.caFile.c_str()));
+        Step("HTTPS GET, reply kept");
+        wrong += Differs(
+            true, session.KYLibCurlSendHttpReq(HTTP_REQ_GET, setting.secureUrl, nullptr, 0, false, nullptr));
+    }
     Step("PUT, lists released");
     wrong += Differs(true, session.KYLibCurlSendHttpReq(HTTP_REQ_PUT, setting.echoUrl, kPlainForm,
                                                         sizeof kPlainForm - 1, true, nullptr));
@@ -95,6 +107,13 @@ int RunRouted(const Setting& setting) {
     Step("routed GET, cached tunnel");
     wrong += Differs(true, session.KYLibCurlSendHttpReqLog(HTTP_REQ_GET, setting.routedUrl, nullptr, 0, false,
                                                            true, client));
+    if (setting.tls) {
+        Step("KYLibCurlAppendHeader(HTTP_HDR_CAINFO)");
+        wrong += Differs(true, session.KYLibCurlAppendHeader(HTTP_HDR_CAINFO, setting.caFile.c_str()));
+        Step("routed HTTPS GET, ordinary route");
+        wrong += Differs(true, session.KYLibCurlSendHttpReq(HTTP_REQ_GET, setting.secureRoutedUrl, nullptr, 0,
+                                                            true, client));
+    }
     Step("KYLibCurlDynamiceTppmCheck");
     bool dynamic = true;
     wrong +=
@@ -148,6 +167,10 @@ const int kScenarioCount = sizeof kScenarios / sizeof kScenarios[0];
 
 const char* CurrentStep() { return g_step; }
 
+const char* FirstDifference() { return g_firstDifference ? g_firstDifference : "none"; }
+
+void ForgetDifferences() { g_firstDifference = nullptr; }
+
 void Settle(const Setting& setting) {
     Step("settling");
     kyfw::closeAllTunnels();
@@ -158,6 +181,7 @@ void Settle(const Setting& setting) {
     std::string unused;
     cache.TppmUrlMapInfo(setting.routedUrl, unused, KYLibCurl::TPPM_CACHE_REMOVE);
     cache.TppmUrlMapInfo(setting.dynamicUrl, unused, KYLibCurl::TPPM_CACHE_REMOVE);
+    cache.TppmUrlMapInfo(setting.secureRoutedUrl, unused, KYLibCurl::TPPM_CACHE_REMOVE);
     KYLibCurlGlobal::ShareConnections(false);
     KYLibCurlGlobal::ShareConnections(true);
     unlink("log.txt");
