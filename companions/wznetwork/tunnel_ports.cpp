@@ -111,7 +111,7 @@ void TunnelPorts::follow(const RelayLimits& limits, Clock::time_point now) {
     if (first == m_first && last == m_last) return;
     // The records are made before the range changes, so that records that cannot be made leave the old
     // range and its records as they were.
-    const auto slots = static_cast<size_t>(last - first + 1);
+    const size_t slots = static_cast<size_t>(last - first) + 1;
     std::vector<Fate> fate(slots, Fate::Unused);
     std::vector<Clock::time_point> releasedAt(slots, Clock::time_point());
     m_fate.swap(fate);

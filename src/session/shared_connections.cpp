@@ -126,8 +126,13 @@ void EndShare(PooledShare* share) {
     AbandonLocked(share);
 }
 
-void EndShares(const std::vector<PooledShare*>& shares) {
-    for (PooledShare* share : shares) EndShare(share);
+// Idle shares, the most recently given back last: [0] for direct transfers, [1] for transfers through
+// tunnels.
+using IdleShares = std::array<std::vector<PooledShare*>, 2>;
+
+void EndShares(const IdleShares& shares) {
+    for (const std::vector<PooledShare*>& idle : shares)
+        for (PooledShare* share : idle) EndShare(share);
 }
 
 class SharePool {
@@ -219,7 +224,7 @@ class SharePool {
     }
 
     void EndIdleShares() {
-        std::vector<PooledShare*> idle;
+        IdleShares idle;
         {
             std::lock_guard<std::mutex> guard(g_poolLock);
             if (g_poolGone.load(std::memory_order_relaxed)) return;
@@ -235,7 +240,7 @@ class SharePool {
     // shares still lent are left alone: those threads give them back to no pool.
     static void EndAtExit() {
         SharePool* pool = g_pool.load(std::memory_order_acquire);
-        std::vector<PooledShare*> idle;
+        IdleShares idle;
         {
             std::lock_guard<std::mutex> guard(g_poolLock);
             g_poolGone.store(true, std::memory_order_relaxed);
@@ -251,12 +256,10 @@ class SharePool {
         });
     }
 
-    std::vector<PooledShare*> TakeIdleLocked() {
-        std::vector<PooledShare*> taken;
-        for (std::vector<PooledShare*>& idle : m_idle) {
-            taken.insert(taken.end(), idle.begin(), idle.end());
-            idle.clear();
-        }
+    // Taken by a swap, which needs no memory: the shares end even when none is left.
+    IdleShares TakeIdleLocked() {
+        IdleShares taken;
+        taken.swap(m_idle);
         return taken;
     }
 
@@ -267,9 +270,7 @@ class SharePool {
 
     std::unordered_map<void*, Holder> m_holders;  // handles that joined, until they were cleaned up
     long m_joins = 0;
-    // Idle shares, the most recently given back last: [0] for direct transfers, [1] for transfers through
-    // tunnels.
-    std::array<std::vector<PooledShare*>, 2> m_idle;
+    IdleShares m_idle;
     unsigned m_generation = 0;
 };
 
