@@ -68,8 +68,9 @@ fuzz: bootstrap
 	tools/run_fuzzers.sh $(FUZZ_BUILD) $(FUZZ_TIME) $(FUZZ_TARGETS)
 
 # Allocation torture: every allocation of three sessions' lives fails in turn, one forked run each; any run
-# that aborts, crashes, hangs, leaks or spoils the next request is reported and fails the target. A few
-# minutes on two cores; TORTURE_FLAGS="--stride 10" or "--scenario routed --first 500 --last 600" for less.
+# that aborts, crashes, hangs, leaks or spoils the next request is reported and fails the target. Seconds;
+# TORTURE_FLAGS="--tls" adds HTTPS requests (some 10,000 runs, minutes), "--scenario routed --first 100
+# --last 200" or "--stride 10" runs fewer.
 TORTURE_FLAGS ?=
 torture: build
 	cmake --build $(BUILD) -j $(JOBS) --target alloc_torture

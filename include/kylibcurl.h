@@ -83,7 +83,9 @@ class KYLIBCURL_API KYLibCurlGlobal {
     // when it ends. ShareConnections(false) turns this off for the sessions initialised after the call,
     // each of which then keeps its own connections and ends them with its handle; the pool's connections
     // end at once, or, where a transfer is using them, when it ends. True turns sharing on again (the
-    // default). A process that wants it off calls it once, beside Init, before its first session.
+    // default). A process that wants it off calls it once, beside Init, before its first session. A
+    // transfer of a sharing session that cannot have a share for want of memory fails (libcurl's
+    // out-of-memory result) instead of running alone.
     static void ShareConnections(bool on);
 };
 
