@@ -1,6 +1,7 @@
 # Entry points for a fresh Debian machine: `make demo`, `make test` (the plain suite, then `make check`),
 # `make check` (the suite under AddressSanitizer with UndefinedBehaviorSanitizer in a Debug build, then under
-# ThreadSanitizer) and `make fuzz` (every libFuzzer target for FUZZ_TIME seconds).
+# ThreadSanitizer), `make fuzz` (every libFuzzer target for FUZZ_TIME seconds) and `make torture` (every
+# allocation of three sessions' lives failing in turn).
 BUILD ?= build
 ASAN_BUILD ?= build-asan
 TSAN_BUILD ?= build-tsan
@@ -22,7 +23,7 @@ ASAN_ENV := ASAN_OPTIONS=detect_leaks=1:detect_stack_use_after_return=1:check_in
 	LSAN_OPTIONS=suppressions=$(SUPPRESSIONS)/lsan.supp:print_suppressions=0
 TSAN_ENV := TSAN_OPTIONS=second_deadlock_stack=1:die_after_fork=0:suppressions=$(SUPPRESSIONS)/tsan.supp:print_suppressions=0
 
-.PHONY: all bootstrap configure build demo test check check-asan check-tsan fuzz clean
+.PHONY: all bootstrap configure build demo test check check-asan check-tsan fuzz torture clean
 
 all: build
 
@@ -65,6 +66,15 @@ fuzz: bootstrap
 		-DKYLIBCURL_BUILD_TOOLS=OFF $(CMAKE_FLAGS)
 	cmake --build $(FUZZ_BUILD) -j $(JOBS)
 	tools/run_fuzzers.sh $(FUZZ_BUILD) $(FUZZ_TIME) $(FUZZ_TARGETS)
+
+# Allocation torture: every allocation of three sessions' lives fails in turn, one forked run each; any run
+# that aborts, crashes, hangs, leaks or spoils the next request is reported and fails the target. Seconds;
+# TORTURE_FLAGS="--tls" adds HTTPS requests (some 10,000 runs, minutes), "--scenario routed --first 100
+# --last 200" or "--stride 10" runs fewer.
+TORTURE_FLAGS ?=
+torture: build
+	cmake --build $(BUILD) -j $(JOBS) --target alloc_torture
+	$(BUILD)/bin/alloc_torture --jobs $(JOBS) $(TORTURE_FLAGS)
 
 # Benchmarks (bench/README.md): a Release build of their own, then one table. valgrind counts instructions;
 # nginx serves the figure of sessions made per request.

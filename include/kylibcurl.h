@@ -83,7 +83,9 @@ class KYLIBCURL_API KYLibCurlGlobal {
     // when it ends. ShareConnections(false) turns this off for the sessions initialised after the call,
     // each of which then keeps its own connections and ends them with its handle; the pool's connections
     // end at once, or, where a transfer is using them, when it ends. True turns sharing on again (the
-    // default). A process that wants it off calls it once, beside Init, before its first session.
+    // default). A process that wants it off calls it once, beside Init, before its first session. A
+    // transfer of a sharing session that cannot have a share for want of memory fails (libcurl's
+    // out-of-memory result) instead of running alone.
     static void ShareConnections(bool on);
 };
 
@@ -92,7 +94,8 @@ class KYLIBCURL_API KYLibCurlGlobal {
 // Thread rules: a session is used by one thread at a time (nothing in it is locked); any number of
 // sessions run on any number of threads at once. The tunnel cache, the process-wide initialisation and
 // the logger are shared and safe to use from every thread. Calls after fork() in the child are safe.
-// No call throws.
+// No call throws: one that runs out of memory fails as it fails otherwise (false, null, an empty text,
+// the line "out of memory" where it logs), and the session stays usable.
 //
 // Ownership: the session owns its handle, both header lists and the reply body buffer until the body is
 // taken with GetHttpResponse(len, true). Pointers it returns stay valid until the session's next request,
@@ -160,7 +163,8 @@ class KYLIBCURL_API KYLibCurl {
     // by the session. Null when none matches. The empty name matches the first line.
     const char* GetHttpResponseHeader(const char* name);
     // Replaces out with a copy of every kept reply header line that starts with name (ignoring case), or of
-    // every line when name is null, in arrival order. True when out is not empty.
+    // every line when name is null, in arrival order. True when out is not empty; out of memory: false, out
+    // empty.
     bool GetHttpResponseHeaders(const char* name, std::list<std::string>& out);
     // The default body write callback: appends to m_respData. userdata is the session.
     static size_t libcurl_callback(void* ptr, size_t size, size_t nmemb, void* userdata);
@@ -249,10 +253,10 @@ class KYLIBCURL_API KYLibCurl {
 
     // Cuts url into its scheme prefix ("https://"), its key ("host:port", the port as written, or the
     // scheme's default), its port as a number and the offset where its path begins. False, with nothing
-    // written, when url holds no "://".
+    // written, when url holds no "://" (or memory ran out).
     bool GetUrlKey(std::string url, std::string& key, int& port, size_t& pathPos, std::string& prefix);
     // Gets, adds or removes the process-wide tunnel cache entry for url's host and port (see
-    // TPPM_CACHE_OPTYPE). Thread-safe. Always true.
+    // TPPM_CACHE_OPTYPE). Thread-safe. True, but false when memory ran out (nothing changed).
     bool TppmUrlMapInfo(std::string url, std::string& value, TPPM_CACHE_OPTYPE op);
     // Resolves the URL a request to clientName goes to: url itself when the firewall client says the
     // destination is reached directly, otherwise url through a tunnel on 127.0.0.1 (cached, or set up and
@@ -279,7 +283,8 @@ class KYLIBCURL_API KYLibCurl {
 
 // Form-encodes input (application/x-www-form-urlencoded: a space as '+', letters, digits and "-_.*" as
 // they are, every other byte as %XX) into out, followed by one NUL byte; returns out's first byte, valid
-// while out is unchanged. A null input gives the empty encoding. Thread-safe.
+// while out is unchanged. A null input gives the empty encoding. Out of memory: out empty, null returned.
+// Thread-safe.
 extern "C" KYLIBCURL_API char* UrlEncode(const char* input, std::vector<char>& out);
 
 #endif

@@ -14,10 +14,11 @@ ClientTable& ClientTable::instance() { return ForkSafeInstance<ClientTable>::get
 
 void ClientTable::loadOnce() {
     if (m_loaded) return;
-    m_loaded = true;
-    // An unset or empty KYFW_CLIENTS means no table file.
+    // An unset or empty KYFW_CLIENTS means no table file. Noted as loaded only once read: a table that
+    // could not be read for want of memory is read again next time.
     const char* path = getenv("KYFW_CLIENTS");
     m_fromFile = path && *path ? readClientTableFile(path) : ClientMap();
+    m_loaded = true;
 }
 
 bool ClientTable::find(const std::string& host, ClientEntry& entry) {

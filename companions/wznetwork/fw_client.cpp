@@ -2,6 +2,7 @@
 
 #include "KyFwClient.h"
 #include "client_table.h"
+#include "no_throw.h"
 #include "tunnel_relay.h"
 
 namespace {
@@ -30,9 +31,8 @@ std::string tunnelHost(const char* name) {
     return name;
 }
 
-}  // namespace
-
-bool KyFwClient::isFirewalled(const char* hostName, const char* /*domain*/, KyFwError* err) {
+// 1 through a tunnel, 0 not, or undecided with the reason in err.
+int firewalled(const char* hostName, KyFwError* err) {
     clearError(err);
     std::string host = hostName ? hostName : "";
     kyfw::ClientEntry entry;
@@ -40,17 +40,17 @@ bool KyFwClient::isFirewalled(const char* hostName, const char* /*domain*/, KyFw
     switch (entry.route) {
         case kyfw::Route::Tunnel:
         case kyfw::Route::Refuse:
-            return true;
+            return 1;
         case kyfw::Route::Undecided:
             setError(err, KYFW_ERR_UNDECIDED, "firewall state of host \"" + host + "\" is undecided");
-            return false;
+            return 0;
         case kyfw::Route::Direct:
             break;
     }
-    return false;
+    return 0;
 }
 
-int KyFwClient::setupTPPM(const char* mangledName, int port, const char* /*options*/, KyFwError* err) {
+int tunnelPort(const char* mangledName, int port, KyFwError* err) {
     clearError(err);
     if (port <= 0 || port > kHighestPort) {
         setError(err, KYFW_ERR_BAD_PORT, "invalid port " + std::to_string(port));
@@ -70,9 +70,33 @@ int KyFwClient::setupTPPM(const char* mangledName, int port, const char* /*optio
     return localPort;
 }
 
-int KyFwTunnelState(int localPort, const char* mangledName, int port) {
+int tunnelState(int localPort, const char* mangledName, int port) {
     std::string host = tunnelHost(mangledName ? mangledName : "");
     kyfw::ClientEntry entry;
     kyfw::ClientTable::instance().find(host, entry);
     return kyfw::TunnelRelay::instance().tunnelState(localPort, kyfw::hostKey(host), entry.target, port);
+}
+
+constexpr int kNoMemory = -1;
+
+}  // namespace
+
+// Without memory the reachability is undecided, and no tunnel is set up; the record says why.
+bool KyFwClient::isFirewalled(const char* hostName, const char* /*domain*/, KyFwError* err) {
+    const int answer = kyfw::UnlessOutOfMemory(kNoMemory, [&] { return firewalled(hostName, err); });
+    if (answer == kNoMemory) setError(err, KYFW_ERR_UNDECIDED, kyfw::kOutOfMemory);
+    return answer == 1;
+}
+
+int KyFwClient::setupTPPM(const char* mangledName, int port, const char* /*options*/, KyFwError* err) {
+    const int localPort =
+        kyfw::UnlessOutOfMemory(kNoMemory, [&] { return tunnelPort(mangledName, port, err); });
+    if (localPort != kNoMemory) return localPort;
+    setError(err, KYFW_ERR_RELAY, kyfw::kOutOfMemory);
+    return 0;
+}
+
+int KyFwTunnelState(int localPort, const char* mangledName, int port) {
+    return kyfw::UnlessOutOfMemory(static_cast<int>(KYFW_TUNNEL_UNKNOWN),
+                                   [&] { return tunnelState(localPort, mangledName, port); });
 }

@@ -12,6 +12,7 @@
 #include <memory>
 #include <new>
 
+#include "no_throw.h"
 #include "relay_tokens.h"
 #include "tunnel_relay.h"
 
@@ -92,7 +93,11 @@ void TunnelRelay::run() {
         int count = epoll_wait(epoll, events, kEventsPerWait, timeout);
         std::lock_guard<std::mutex> lock(m_mutex);
         if (m_stopping) return;
-        turnLocked(events, std::max(count, 0));
+        // What a turn could not do for want of memory is left for the next: the thread lives on.
+        UnlessOutOfMemory(false, [&] {
+            turnLocked(events, std::max(count, 0));
+            return true;
+        });
         timeout = waitTimeoutLocked();
     }
 }
@@ -236,7 +241,11 @@ void TunnelRelay::admitLocked(uint64_t tunnelId, Tunnel& tunnel, UniqueFd client
         delete connection;
         return;
     }
-    enterLocked(connection->clientFd(), connection);
+    if (!enterLocked(connection->clientFd(), connection)) {
+        connection->close(RelayConnection::Outcome::Failed);
+        delete connection;
+        return;
+    }
     tunnel.connections.push_back(*connection);
     tunnel.lastUse = m_now;
     tunnel.awaitingClient = false;
@@ -265,7 +274,10 @@ bool TunnelRelay::connectLocked(RelayConnection& connection, const SocketAddress
         closeConnectionLocked(connection, RelayConnection::Outcome::Failed);
         return true;
     }
-    enterLocked(connection.targetFd(), &connection);
+    if (!enterLocked(connection.targetFd(), &connection)) {
+        closeConnectionLocked(connection, RelayConnection::Outcome::Failed);
+        return true;
+    }
     if (connection.connected()) settleLocked(connection, connection.relay());
     return true;
 }
@@ -341,14 +353,19 @@ void TunnelRelay::closeConnectionLocked(RelayConnection& connection, RelayConnec
     if (tunnel->second.connections.empty()) noteIdleLocked(m_now);
 }
 
-void TunnelRelay::enterLocked(int fd, RelayConnection* connection) {
-    if (fd < 0) return;
+bool TunnelRelay::enterLocked(int fd, RelayConnection* connection) {
+    if (fd < 0) return true;
     auto slot = static_cast<size_t>(fd);
     if (slot >= m_byDescriptor.size()) {
-        if (!connection) return;
-        m_byDescriptor.resize(slot + 1, nullptr);
+        if (!connection) return true;
+        const bool grown = UnlessOutOfMemory(false, [&] {
+            m_byDescriptor.resize(slot + 1, nullptr);
+            return true;
+        });
+        if (!grown) return false;
     }
     m_byDescriptor[slot] = connection;
+    return true;
 }
 
 RelayConnection* TunnelRelay::connectionForLocked(uint64_t token) const {

@@ -109,11 +109,15 @@ void TunnelPorts::follow(const RelayLimits& limits, Clock::time_point now) {
         last = m_systemLast;
     }
     if (first == m_first && last == m_last) return;
+    // The records are made before the range changes, so that records that cannot be made leave the old
+    // range and its records as they were.
+    const size_t slots = static_cast<size_t>(last - first) + 1;
+    std::vector<Fate> fate(slots, Fate::Unused);
+    std::vector<Clock::time_point> releasedAt(slots, Clock::time_point());
+    m_fate.swap(fate);
+    m_releasedAt.swap(releasedAt);
     m_first = first;
     m_last = last;
-    const auto slots = static_cast<size_t>(last - first + 1);
-    m_fate.assign(slots, Fate::Unused);
-    m_releasedAt.assign(slots, Clock::time_point());
     m_next = startingSlot(slots, now);
 }
 

@@ -104,7 +104,8 @@ class TunnelRelay {
     void serveLaterLocked(QueuedConnections& later, bool latencyFirst);
     void serveQuickLocked(QueuedConnections& later);
     void closeConnectionLocked(RelayConnection& connection, RelayConnection::Outcome outcome);
-    void enterLocked(int fd, RelayConnection* connection);
+    // False when the connection cannot be noted for want of memory.
+    bool enterLocked(int fd, RelayConnection* connection);
     RelayConnection* connectionForLocked(uint64_t token) const;
     void checkLocked();
     void expireLocked();

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "kylibcurl.h"
+#include "platform/no_throw.h"
 
 namespace {
 
@@ -51,11 +52,14 @@ void EncodeInto(const unsigned char* in, char* out) {
 
 }  // namespace
 
-// The exact length is counted first so the output is sized once and written without further growth.
+// The exact length is counted first so the output is sized once and written without further growth. An
+// output that cannot be sized stays empty, and the result is null.
 extern "C" char* UrlEncode(const char* input, std::vector<char>& out) {
     out.clear();
     const unsigned char* in = reinterpret_cast<const unsigned char*>(input ? input : "");
-    out.resize(EncodedLength(in) + 1);
-    EncodeInto(in, out.data());
-    return out.data();
+    return kylibcurl::detail::UnlessOutOfMemory(nullptr, static_cast<char*>(nullptr), [&] {
+        out.resize(EncodedLength(in) + 1);
+        EncodeInto(in, out.data());
+        return out.data();
+    });
 }

@@ -4,6 +4,7 @@
 #include "kylibcurl.h"
 #include "platform/curl_result.h"
 #include "platform/globals.h"
+#include "platform/no_throw.h"
 #include "request/failure_log.h"
 #include "request/request_steps.h"
 #include "request/routed_request.h"
@@ -180,8 +181,11 @@ bool Dispatch(DispatchCall& call, _http_req_type_ type, bool freeHeaderList) {
 bool KYLibCurl::KYLibCurlSendHttpReqInternal(_http_req_type_ type, const char* url, const void* data,
                                              size_t len, bool freeHeaderList, bool logFailure,
                                              const char* clientName, bool useDynamicTppm) {
-    kylibcurl::detail::DispatchCall call(*this, url, data, len, logFailure, clientName, useDynamicTppm);
-    return kylibcurl::detail::Dispatch(call, type, freeHeaderList);
+    using kylibcurl::detail::UnlessOutOfMemory;
+    return UnlessOutOfMemory(kylibcurl::detail::kDispatchTag, false, [&] {
+        kylibcurl::detail::DispatchCall call(*this, url, data, len, logFailure, clientName, useDynamicTppm);
+        return kylibcurl::detail::Dispatch(call, type, freeHeaderList);
+    });
 }
 
 // The entry points: each hands its request to the one dispatcher, with the switches it fixes.

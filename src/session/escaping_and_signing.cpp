@@ -5,6 +5,7 @@
 #include "CurlWrapper.h"
 #include "kylibcurl.h"
 #include "platform/globals.h"
+#include "platform/no_throw.h"
 
 void KYLibCurl::KYLibCurlUrlEscape(const std::string& in, std::string& out) {
     constexpr char kTag[] = "KYLibCurl::KYLibCurlUrlEscape";
@@ -17,7 +18,11 @@ void KYLibCurl::KYLibCurlUrlEscape(const std::string& in, std::string& out) {
         out.clear();
         return;
     }
-    out = escaped;
+    const bool copied = kylibcurl::detail::UnlessOutOfMemory(kTag, false, [&] {
+        out = escaped;
+        return true;
+    });
+    if (!copied) out.clear();
     CurlWrapper::gCurlWrapper.Curl_free(escaped);
 }
 

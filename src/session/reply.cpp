@@ -96,6 +96,9 @@ PerformOutcome PerformOnce(KYLibCurl& session, bool throughTunnel) {
     PerformOutcome outcome{CURLE_OK, false};
     {
         const SharedConnectionsScope shared(session.m_curlHandle, throughTunnel);
+        // A handle that shares never performs alone: libcurl keeps a block for good of each transfer a
+        // handle makes without the share its other transfers have.
+        if (shared.noShare()) return PerformOutcome{CURLE_OUT_OF_MEMORY, false};
         const TransferScope transfer(session);
         outcome.result = CurlWrapper::gCurlWrapper.Curl_easy_perform(session.m_curlHandle);
         const TransferRecord& record = transfer.record();

@@ -11,6 +11,7 @@
 #include "platform/close_on_exec_socket.h"
 #include "platform/curl_result.h"
 #include "platform/globals.h"
+#include "platform/no_throw.h"
 #include "session/fxstring_helpers.h"
 #include "session/shared_connections.h"
 #include "session/side_tables.h"
@@ -387,7 +388,12 @@ const char* KYLibCurl::GetHttpResponseHeader(const char* name) {
 
 bool KYLibCurl::GetHttpResponseHeaders(const char* name, std::list<std::string>& out) {
     out.clear();
-    for (const curl_slist* line = m_respHeaders; line; line = line->next)
-        if (!name || LineMatches(name, line->data)) out.emplace_back(line->data);
+    const bool copied = UnlessOutOfMemory("KYLibCurl::GetHttpResponseHeaders", false, [&] {
+        for (const curl_slist* line = m_respHeaders; line; line = line->next)
+            if (!name || LineMatches(name, line->data)) out.emplace_back(line->data);
+        return true;
+    });
+    // Never a part of the lines: none, when they could not all be copied.
+    if (!copied) out.clear();
     return !out.empty();
 }

@@ -13,8 +13,10 @@
 #include "CurlWrapper.h"
 #include "kylibcurl.h"
 #include "platform/curl_result.h"
+#include "platform/no_throw.h"
 
 using kylibcurl::detail::PooledShare;
+using kylibcurl::detail::UnlessOutOfMemory;
 
 namespace kylibcurl::detail {
 
@@ -63,9 +65,13 @@ std::vector<PooledShare*>* g_abandoned = nullptr;
 // fork() before g_poolLock, and never while g_poolLock is held.
 std::mutex g_cleanupLock;
 
+// Without memory to note it, the share is only forgotten: it is never freed either way.
 void AbandonLocked(PooledShare* share) {
-    if (!g_abandoned) g_abandoned = new std::vector<PooledShare*>;
-    g_abandoned->push_back(share);
+    UnlessOutOfMemory(kShareTag, false, [share] {
+        if (!g_abandoned) g_abandoned = new std::vector<PooledShare*>;
+        g_abandoned->push_back(share);
+        return true;
+    });
 }
 
 void LockData(CURL*, curl_lock_data data, curl_lock_access, void* share) {
@@ -126,8 +132,13 @@ void EndShare(PooledShare* share) {
     AbandonLocked(share);
 }
 
-void EndShares(const std::vector<PooledShare*>& shares) {
-    for (PooledShare* share : shares) EndShare(share);
+// Idle shares, the most recently given back last: [0] for direct transfers, [1] for transfers through
+// tunnels.
+using IdleShares = std::array<std::vector<PooledShare*>, 2>;
+
+void EndShares(const IdleShares& shares) {
+    for (const std::vector<PooledShare*>& idle : shares)
+        for (PooledShare* share : idle) EndShare(share);
 }
 
 class SharePool {
@@ -194,8 +205,9 @@ class SharePool {
     }
 
     // The share most recently given back, or a new one; null when handle did not join or already
-    // holds one (a perform on the same handle from inside its own transfer, which libcurl refuses).
-    PooledShare* Lend(void* handle, bool throughTunnel) {
+    // holds one (a perform on the same handle from inside its own transfer, which libcurl refuses), and
+    // null with noShare set when none could be made.
+    PooledShare* Lend(void* handle, bool throughTunnel, bool& noShare) {
         std::lock_guard<std::mutex> guard(g_poolLock);
         if (g_poolGone.load(std::memory_order_relaxed)) return nullptr;
         auto holder = m_holders.find(handle);
@@ -204,6 +216,7 @@ class SharePool {
         PooledShare* share = nullptr;
         if (idle.empty()) {
             share = MakeShare(m_generation, !throughTunnel);
+            noShare = share == nullptr;
         } else {
             share = idle.back();
             idle.pop_back();
@@ -227,16 +240,14 @@ class SharePool {
                 AbandonLocked(share);
                 return;
             }
-            if (g_sharingOn.load(std::memory_order_relaxed)) {
-                m_idle[!share->sharesNames].push_back(share);
-                return;
-            }
+            // A share that cannot be kept for want of memory ends like one given back with sharing off.
+            if (g_sharingOn.load(std::memory_order_relaxed) && KeepIdleLocked(share)) return;
         }
         EndShare(share);
     }
 
     void EndIdleShares() {
-        std::vector<PooledShare*> idle;
+        IdleShares idle;
         {
             std::lock_guard<std::mutex> guard(g_poolLock);
             if (g_poolGone.load(std::memory_order_relaxed)) return;
@@ -252,7 +263,7 @@ class SharePool {
     // shares still lent are left alone: those threads give them back to no pool.
     static void EndAtExit() {
         SharePool* pool = g_pool.load(std::memory_order_acquire);
-        std::vector<PooledShare*> idle;
+        IdleShares idle;
         {
             std::lock_guard<std::mutex> guard(g_poolLock);
             g_poolGone.store(true, std::memory_order_relaxed);
@@ -261,12 +272,17 @@ class SharePool {
         EndShares(idle);
     }
 
-    std::vector<PooledShare*> TakeIdleLocked() {
-        std::vector<PooledShare*> taken;
-        for (std::vector<PooledShare*>& idle : m_idle) {
-            taken.insert(taken.end(), idle.begin(), idle.end());
-            idle.clear();
-        }
+    bool KeepIdleLocked(PooledShare* share) {
+        return UnlessOutOfMemory(kShareTag, false, [&] {
+            m_idle[!share->sharesNames].push_back(share);
+            return true;
+        });
+    }
+
+    // Taken by a swap, which needs no memory: the shares end even when none is left.
+    IdleShares TakeIdleLocked() {
+        IdleShares taken;
+        taken.swap(m_idle);
         return taken;
     }
 
@@ -278,9 +294,7 @@ class SharePool {
 
     std::unordered_map<void*, Holder> m_holders;  // handles that joined, until they were cleaned up
     long m_joins = 0;
-    // Idle shares, the most recently given back last: [0] for direct transfers, [1] for transfers through
-    // tunnels.
-    std::array<std::vector<PooledShare*>, 2> m_idle;
+    IdleShares m_idle;
     unsigned m_generation = 0;
 };
 
@@ -358,7 +372,9 @@ void StartSharePoolInChild() {
 
 void JoinSharedConnections(void* handle) {
     if (!g_sharingOn.load(std::memory_order_relaxed) || g_poolGone.load(std::memory_order_acquire)) return;
-    const long limit = SharePool::Instance().Join(handle);
+    // Without memory for the pool or its note of the handle, the handle performs alone.
+    const long limit =
+        UnlessOutOfMemory(kInitTag, 0L, [handle] { return SharePool::Instance().Join(handle); });
     // A handle that keeps libcurl's default limit still shares; the failure is only logged.
     if (limit > 0)
         CurlSucceeded(CurlWrapper::gCurlWrapper.Curl_easy_setopt(handle, CURLOPT_MAXCONNECTS, limit),
@@ -384,9 +400,16 @@ void NoteRawOption(void* handle, CURLoption option) {
 }
 
 SharedConnectionsScope::SharedConnectionsScope(void* handle, bool throughTunnel)
-    : m_handle(handle), m_share(nullptr) {
+    : m_handle(handle), m_share(nullptr), m_noShare(false) {
     if (!PoolUsable()) return;
-    PooledShare* share = SharePool::Instance().Lend(handle, throughTunnel);
+    bool noShare = true;  // stays set when an allocation fails
+    PooledShare* share = UnlessOutOfMemory(kShareTag, static_cast<PooledShare*>(nullptr), [&] {
+        bool none = false;
+        PooledShare* lent = SharePool::Instance().Lend(handle, throughTunnel, none);
+        noShare = none;
+        return lent;
+    });
+    m_noShare = noShare;
     if (!share) return;
     if (!CurlSucceeded(CurlWrapper::gCurlWrapper.Curl_easy_setopt(handle, CURLOPT_SHARE,
                                                                   static_cast<void*>(share->curl)),

@@ -47,12 +47,15 @@ class SharedConnectionsScope {
   public:
     SharedConnectionsScope(void* handle, bool throughTunnel);
     ~SharedConnectionsScope();
+    // The handle shares, but no share could be made for it (out of memory).
+    bool noShare() const { return m_noShare; }
     SharedConnectionsScope(const SharedConnectionsScope&) = delete;
     SharedConnectionsScope& operator=(const SharedConnectionsScope&) = delete;
 
   private:
     void* m_handle;
     PooledShare* m_share;
+    bool m_noShare;
 };
 
 }  // namespace kylibcurl::detail

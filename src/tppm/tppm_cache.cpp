@@ -12,6 +12,7 @@
 #include "diag/log_text.h"
 #include "kylibcurl.h"
 #include "platform/globals.h"
+#include "platform/no_throw.h"
 #include "platform/optional_call.h"
 #include "platform/scoped_lock.h"
 #include "tppm/url_split.h"
@@ -87,23 +88,28 @@ void TunnelCacheOperation(const std::string& url, const UrlParts& parts, std::st
 
 }  // namespace kylibcurl::detail
 
+// False only when memory ran out; the cache and value are then as they were.
 bool KYLibCurl::TppmUrlMapInfo(std::string url, std::string& value, TPPM_CACHE_OPTYPE op) {
-    // A URL without "://" has no key; it is passed over rather than shared under an empty key.
-    const UrlParts parts = SplitUrl(url);
-    if (parts.valid) kylibcurl::detail::TunnelCacheOperation(url, parts, value, op);
-    return true;
+    return kylibcurl::detail::UnlessOutOfMemory("TppmUrlMapInfo", false, [&] {
+        // A URL without "://" has no key; it is passed over rather than shared under an empty key.
+        const UrlParts parts = SplitUrl(url);
+        if (parts.valid) kylibcurl::detail::TunnelCacheOperation(url, parts, value, op);
+        return true;
+    });
 }
 
 // A URL without "://" leaves every out-parameter as the caller had it.
 bool KYLibCurl::GetUrlKey(std::string url, std::string& key, int& port, size_t& pathPos,
                           std::string& prefix) {
-    kylibcurl::detail::UrlParts parts = kylibcurl::detail::SplitUrl(url);
-    if (!parts.valid) return false;
-    key = std::move(parts.key);
-    port = parts.port;
-    pathPos = parts.pathPos;
-    prefix = std::move(parts.prefix);
-    return true;
+    return kylibcurl::detail::UnlessOutOfMemory("KYLibCurl::GetUrlKey", false, [&] {
+        kylibcurl::detail::UrlParts parts = kylibcurl::detail::SplitUrl(url);
+        if (!parts.valid) return false;
+        key = std::move(parts.key);
+        port = parts.port;
+        pathPos = parts.pathPos;
+        prefix = std::move(parts.prefix);
+        return true;
+    });
 }
 
 namespace {

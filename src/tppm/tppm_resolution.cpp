@@ -8,6 +8,7 @@
 #include "diag/log_text.h"
 #include "kylibcurl.h"
 #include "platform/globals.h"
+#include "platform/no_throw.h"
 #include "tppm/tppm_cache.h"
 #include "tppm/url_split.h"
 
@@ -133,31 +134,42 @@ bool ResolveTppmUrl(KYLibCurl& session, const std::string& clientName, const std
 // A dynamic route always goes through a tunnel and asks the firewall client nothing.
 bool KYLibCurl::getTPPMUrl(const std::string& clientName, const std::string& url, std::string& outUrl,
                            bool useDynamicTppm) {
-    return kylibcurl::detail::ResolveTppmUrl(*this, clientName, url, outUrl, useDynamicTppm, nullptr);
+    return UnlessOutOfMemory(kTag, false, [&] {
+        return kylibcurl::detail::ResolveTppmUrl(*this, clientName, url, outUrl, useDynamicTppm, nullptr);
+    });
 }
+
+namespace {
+
+constexpr char kProbeTag[] = "KYLibCurlDynamiceTppmCheck";
+
+bool Probe(KYLibCurl& session, const std::string& url, const std::string& clientName, bool& useDynamicTppm) {
+    bool answered = false;
+    const char* const body = "";
+
+    // A dynamic attempt must set up a fresh tunnel, not reuse one that may be stale.
+    ForgetTunnel(session, url);
+
+    if (useDynamicTppm &&
+        session.KYLibCurlSendHttpReq2(HTTP_REQ_POST, url.c_str(), body, 0, false, clientName.c_str(), true)) {
+        answered = true;
+        // The probe's tunnel is not left behind for later requests.
+        ForgetTunnel(session, url);
+    } else if (session.KYLibCurlSendHttpReq(HTTP_REQ_POST, url.c_str(), body, 0, false, clientName.c_str())) {
+        useDynamicTppm = false;
+        answered = true;
+    }
+
+    m_dbg.DebugLvl(kProbeTag, 4, "useDynamicTppm [%s]", useDynamicTppm ? "true" : "false");
+    return answered;
+}
+
+}  // namespace
 
 // Finds out with real requests whether the client answers by the dynamic TPPM route (tried first when
 // useDynamicTppm is true on entry) or by the ordinary routed path. useDynamicTppm reports the route
 // that answered, and keeps its value when neither did.
 bool KYLibCurl::KYLibCurlDynamiceTppmCheck(const std::string& url, const std::string& clientName,
                                            bool& useDynamicTppm) {
-    constexpr char kTag[] = "KYLibCurlDynamiceTppmCheck";
-    bool answered = false;
-    const char* const body = "";
-
-    // A dynamic attempt must set up a fresh tunnel, not reuse one that may be stale.
-    ForgetTunnel(*this, url);
-
-    if (useDynamicTppm &&
-        KYLibCurlSendHttpReq2(HTTP_REQ_POST, url.c_str(), body, 0, false, clientName.c_str(), true)) {
-        answered = true;
-        // The probe's tunnel is not left behind for later requests.
-        ForgetTunnel(*this, url);
-    } else if (KYLibCurlSendHttpReq(HTTP_REQ_POST, url.c_str(), body, 0, false, clientName.c_str())) {
-        useDynamicTppm = false;
-        answered = true;
-    }
-
-    m_dbg.DebugLvl(kTag, 4, "useDynamicTppm [%s]", useDynamicTppm ? "true" : "false");
-    return answered;
+    return UnlessOutOfMemory(kProbeTag, false, [&] { return Probe(*this, url, clientName, useDynamicTppm); });
 }
