@@ -154,6 +154,7 @@ bool Dispatch(DispatchCall& call, _http_req_type_ type, bool freeHeaderList) {
 bool KYLibCurl::KYLibCurlSendHttpReqInternal(_http_req_type_ type, const char* url, const void* data,
                                              size_t len, bool freeHeaderList, bool logFailure,
                                              const char* clientName, bool useDynamicTppm) {
+    kylibcurl::detail::ForgetTransferResult(*this);
     kylibcurl::detail::DispatchCall call(*this, url, data, len, logFailure, clientName, useDynamicTppm);
     return kylibcurl::detail::Dispatch(call, type, freeHeaderList);
 }

@@ -70,6 +70,11 @@ using Stream = std::unique_ptr<FILE, StreamCloser>;
 class CommandRunner {
   public:
     explicit CommandRunner(const Options& options) : m_o(options), m_writer(m_session) {}
+    // libcurl writes its last trace records and may read a body while the handle goes: the handle ends
+    // while the trace, its file and the bodies are still there.
+    ~CommandRunner() { m_session.KYLibCurlDeInit(); }
+    CommandRunner(const CommandRunner&) = delete;
+    CommandRunner& operator=(const CommandRunner&) = delete;
 
     int Run() {
         int status = Prepare();
@@ -192,8 +197,7 @@ class CommandRunner {
         m_session.m_httpRespCode = 0;
         bool succeeded = Send(job, body, client);
         Outcome outcome = JudgeTransfer(
-            {succeeded, m_session.m_httpRespCode, ErrorText(m_session), client != nullptr,
-             m_o.compressed && m_session.GetHttpResponseHeader("Content-Encoding:") != nullptr});
+            {succeeded, m_session.KYLibCurlLastResult(), ErrorText(m_session), client != nullptr});
         bool written = m_writer.Finish(outcome.exitCode == CURLE_OK);
         if (!written) return {CURLE_WRITE_ERROR, m_writer.error(), false};
         if (body && body->failed()) return {CURLE_READ_ERROR, body->error(), false};
