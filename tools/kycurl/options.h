@@ -65,7 +65,7 @@ struct Options {
     std::string urlEncodeText;  // --urlencode
     int timeoutMs = 0;          // -m; 0 leaves the transfer without a time-out
     int connectTimeoutMs = 0;   // --connect-timeout
-    int maxRedirs = -1;         // --max-redirs; -1 keeps libcurl's limit
+    int maxRedirs = 50;         // --max-redirs; -1: no limit (curl's default is 50)
     int retries = 0;            // --retry
     int retryDelaySeconds = 0;  // --retry-delay; 0 doubles from one second
     HttpVersion httpVersion = HttpVersion::Default;
@@ -81,6 +81,7 @@ struct Options {
     bool libraryLog = false;            // --library-log
     bool dynamicTppm = false;           // --dynamic-tppm
     bool hasClient = false;             // --client given (an empty name still routes)
+    bool globOff = false;               // -g: {} and [] in URLs are no globs
 
     bool hasData() const { return !data.empty(); }
     bool showsErrors() const { return !silent || showError; }

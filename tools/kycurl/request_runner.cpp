@@ -22,6 +22,7 @@
 #include "route_url.h"
 #include "session_setup.h"
 #include "transfer_outcome.h"
+#include "url_glob.h"
 #include "url_job.h"
 #include "write_out.h"
 
@@ -224,6 +225,12 @@ class CommandRunner {
         return true;
     }
 
+    // -X without a body sends its method as curl does: the method's name on a GET, without the length and
+    // content type a body would bring.
+    static bool NamedMethodWithoutBody(const UrlJob& job, const BodySource* body) {
+        return !body && job.method != HTTP_REQ_GET && job.method != HTTP_REQ_HEAD;
+    }
+
     // A body of one text goes to the library as a buffer; any other is read through the read callback,
     // as long as a -H Content-Length line declares, else the body's own length. In chunked mode the library
     // takes every method's body from the read callback and sends neither data nor length.
@@ -238,8 +245,16 @@ class CommandRunner {
             GivenContentLength(m_o.headers, declared);
             length = static_cast<size_t>(declared);
         }
-        return m_session.KYLibCurlSendHttpReq2(job.method, job.requestUrl.c_str(), data, length, false,
-                                               client, m_o.dynamicTppm);
+        if (!NamedMethodWithoutBody(job, body)) {
+            return m_session.KYLibCurlSendHttpReq2(job.method, job.requestUrl.c_str(), data, length, false,
+                                                   client, m_o.dynamicTppm);
+        }
+        const char* name = KYLibCurl::GetHttpReqTypeString(job.method);
+        if (!m_session.KYLibCurlSetAdditionalOptionsStringValue(CURLOPT_CUSTOMREQUEST, name)) return false;
+        bool sent = m_session.KYLibCurlSendHttpReq2(HTTP_REQ_GET, job.requestUrl.c_str(), nullptr, 0, false,
+                                                    client, m_o.dynamicTppm);
+        curl_easy_setopt(m_session.m_curlHandle, CURLOPT_CUSTOMREQUEST, static_cast<char*>(nullptr));
+        return sent;
     }
 
     int Report(const UrlJob& job, const Outcome& outcome, long status) {
@@ -276,7 +291,15 @@ class CommandRunner {
 
 }  // namespace
 
-int RunRequests(const Options& options) { return CommandRunner(options).Run(); }
+int RunRequests(const Options& options) {
+    Options expanded = options;
+    std::string error;
+    if (!ExpandUrlGlobs(expanded, error)) {
+        if (options.showsErrors()) PrintError("(" + std::to_string(CURLE_URL_MALFORMAT) + ") " + error);
+        return CURLE_URL_MALFORMAT;
+    }
+    return CommandRunner(expanded).Run();
+}
 
 int RunProbe(const Options& o) {
     KYLibCurl session;
