@@ -20,6 +20,12 @@ enum class DataFlavour {
     Json,       // --json: like --data-binary, joined without '&'
 };
 
+// One -F or --form-string argument, "name=content".
+struct FormPart {
+    std::string text;
+    bool literal = false;  // --form-string: the content is taken as given, '@', '<' and ';' included
+};
+
 struct DataItem {
     DataFlavour flavour;
     std::string value;
@@ -44,11 +50,11 @@ struct Options {
     _http_req_type_ method = HTTP_REQ_GET;
     bool methodGiven = false;
     std::vector<DataItem> data;
-    std::vector<std::string> formParts;  // -F
-    bool dataAsQuery = false;            // -G
-    bool head = false;                   // -I
-    std::vector<std::string> headers;    // -H lines in order
-    std::string userPassword;            // -u
+    std::vector<FormPart> formParts;   // -F, --form-string
+    bool dataAsQuery = false;          // -G
+    bool head = false;                 // -I
+    std::vector<std::string> headers;  // -H lines in order
+    std::string userPassword;          // -u
     bool hasUser = false;
     std::string caFile;                    // --cacert
     std::vector<std::string> cookies;      // -b NAME=VALUE strings

@@ -15,6 +15,7 @@
 #include "exchange_trace.h"
 #include "kylibcurl.h"
 #include "messages.h"
+#include "mime_form.h"
 #include "multipart.h"
 #include "reply_writer.h"
 #include "request_body.h"
@@ -73,7 +74,10 @@ class CommandRunner {
     explicit CommandRunner(const Options& options) : m_o(options), m_writer(m_session) {}
     // libcurl writes its last trace records and may read a body while the handle goes: the handle ends
     // while the trace, its file and the bodies are still there.
-    ~CommandRunner() { m_session.KYLibCurlDeInit(); }
+    ~CommandRunner() {
+        m_session.KYLibCurlDeInit();
+        m_mime.reset();
+    }
     CommandRunner(const CommandRunner&) = delete;
     CommandRunner& operator=(const CommandRunner&) = delete;
 
@@ -100,7 +104,9 @@ class CommandRunner {
         if (!BuildData(m_o.data, m_data, error)) return Fail(CURLE_READ_ERROR, error);
         // The body is held once: the data is either the body or the query of -G, never both.
         if (!m_o.dataAsQuery && m_o.hasData()) m_dataBody.AddText(std::move(m_data));
-        if (!m_o.formParts.empty() && !BuildMultipart(m_o.formParts, m_formBody, m_formContentType, error)) {
+        // A routed form is laid out here: the library routes only the bodies it is given.
+        if (m_o.hasClient && !m_o.formParts.empty() &&
+            !BuildMultipart(m_o.formParts, m_formBody, m_formContentType, error)) {
             return Fail(CURLE_READ_ERROR, error);
         }
         if (!LoadWriteOut(error)) return Fail(CURLE_READ_ERROR, error);
@@ -109,6 +115,10 @@ class CommandRunner {
             return Fail(CURLE_FAILED_INIT, error);
         if (!m_writer.Install() || (m_trace && !m_trace->Install(m_session))) {
             return Fail(CURLE_FAILED_INIT, "the session refused the transfer callbacks");
+        }
+        if (!m_o.hasClient && !m_o.formParts.empty()) {
+            m_mime = BuildMimeForm(m_session.m_curlHandle, m_o.formParts, error);
+            if (!m_mime) return Fail(CURLE_READ_ERROR, error);
         }
         return kExitOk;
     }
@@ -245,6 +255,7 @@ class CommandRunner {
             GivenContentLength(m_o.headers, declared);
             length = static_cast<size_t>(declared);
         }
+        if (m_mime) return SendForm(job);
         if (!NamedMethodWithoutBody(job, body)) {
             return m_session.KYLibCurlSendHttpReq2(job.method, job.requestUrl.c_str(), data, length, false,
                                                    client, m_o.dynamicTppm);
@@ -254,6 +265,25 @@ class CommandRunner {
         bool sent = m_session.KYLibCurlSendHttpReq2(HTTP_REQ_GET, job.requestUrl.c_str(), nullptr, 0, false,
                                                     client, m_o.dynamicTppm);
         curl_easy_setopt(m_session.m_curlHandle, CURLOPT_CUSTOMREQUEST, static_cast<char*>(nullptr));
+        return sent;
+    }
+
+    // A form goes out as libcurl's mime post: the library performs it as the handle is set up, on the
+    // request's own URL, method and header lines.
+    bool SendForm(const UrlJob& job) {
+        CURL* handle = m_session.m_curlHandle;
+        const char* method =
+            job.method == HTTP_REQ_POST ? nullptr : KYLibCurl::GetHttpReqTypeString(job.method);
+        bool ready = m_session.KYCurlSetUrl(job.requestUrl.c_str()) &&
+                     curl_easy_setopt(handle, CURLOPT_MIMEPOST, m_mime.get()) == CURLE_OK &&
+                     curl_easy_setopt(handle, CURLOPT_CUSTOMREQUEST, method) == CURLE_OK &&
+                     m_session.KYLibCulrInitHttpHeaders();
+        bool sent = ready && m_session.KYCurlPostSubmitForm();
+        curl_easy_setopt(handle, CURLOPT_MIMEPOST, static_cast<curl_mime*>(nullptr));
+        curl_easy_setopt(handle, CURLOPT_CUSTOMREQUEST, static_cast<char*>(nullptr));
+        long status = 0;
+        curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status);
+        m_session.m_httpRespCode = status;
         return sent;
     }
 
@@ -287,6 +317,7 @@ class CommandRunner {
     BodySource m_noBody;
     BodySource m_formBody;
     std::string m_formContentType;
+    Mime m_mime;  // the form of a direct request
 };
 
 }  // namespace
