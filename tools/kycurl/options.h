@@ -43,8 +43,9 @@ enum class HttpVersion { Default, Http11, Http2 };
 
 struct Options {
     Mode mode = Mode::Request;
-    std::string helpTopic;          // --help [GROUP]
-    std::vector<std::string> urls;  // in order; each is sent on the same session
+    std::string helpTopic;                  // --help [GROUP]
+    std::vector<std::string> urls;          // in order; each is sent on the same session
+    std::vector<unsigned long> urlNumbers;  // each URL's place among those its glob made (%{urlnum})
     std::vector<OutputTarget> outputs;
     std::vector<std::string> uploads;  // -T; the n-th belongs to the n-th URL
     _http_req_type_ method = HTTP_REQ_GET;

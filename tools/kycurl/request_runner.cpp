@@ -101,7 +101,11 @@ class CommandRunner {
 
     int Prepare() {
         std::string error;
-        if (!BuildData(m_o.data, m_data, error)) return Fail(CURLE_READ_ERROR, error);
+        std::vector<std::string> warnings;
+        if (!BuildData(m_o.data, m_data, error, &warnings)) return Fail(CURLE_READ_ERROR, error);
+        for (const std::string& warning : warnings) {
+            if (m_o.showsWarnings()) PrintWarning(warning);
+        }
         // The body is held once: the data is either the body or the query of -G, never both.
         if (!m_o.dataAsQuery && m_o.hasData()) m_dataBody.AddText(std::move(m_data));
         // A routed form is laid out here: the library routes only the bodies it is given.
@@ -279,7 +283,6 @@ class CommandRunner {
                      curl_easy_setopt(handle, CURLOPT_CUSTOMREQUEST, method) == CURLE_OK &&
                      m_session.KYLibCulrInitHttpHeaders();
         bool sent = ready && m_session.KYCurlPostSubmitForm();
-        curl_easy_setopt(handle, CURLOPT_MIMEPOST, static_cast<curl_mime*>(nullptr));
         curl_easy_setopt(handle, CURLOPT_CUSTOMREQUEST, static_cast<char*>(nullptr));
         long status = 0;
         curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status);
@@ -295,14 +298,14 @@ class CommandRunner {
     }
 
     void WriteOut(const UrlJob& job, const Outcome& outcome) {
-        WriteOutFacts facts{outcome.exitCode, outcome.reason, ""};
+        WriteOutFacts facts;
+        facts.exitCode = outcome.exitCode;
+        facts.errorMessage = outcome.reason;
         if (m_o.hasClient) facts.tunnelUrl = RoutedUrlOf(m_session.m_curlHandle, job.requestUrl);
-        std::string unknown;
-        std::string text = FormatWriteOut(m_writeOut, m_session, facts, unknown);
-        if (!unknown.empty() && m_o.showsWarnings())
-            PrintWarning("unknown --write-out variable: '" + unknown + "'");
-        fwrite(text.data(), 1, text.size(), stdout);
-        fflush(stdout);
+        facts.outputFile = job.outputPath;
+        facts.url = job.shownUrl;
+        facts.urlNumber = job.urlNumber;
+        kycurl::WriteOut(m_writeOut, m_session, facts);
     }
 
     const Options& m_o;

@@ -252,6 +252,7 @@ bool ExpandUrlGlobs(Options& o, std::string& error) {
     std::vector<std::string> urls;
     std::vector<OutputTarget> outputs;
     std::vector<std::string> uploads;
+    o.urlNumbers.clear();
     for (size_t i = 0; i < o.urls.size(); ++i) {
         const std::string upload = i < o.uploads.size() ? o.uploads[i] : "";
         std::vector<GlobMatch> files{{upload, {}, 0}};
@@ -260,7 +261,9 @@ bool ExpandUrlGlobs(Options& o, std::string& error) {
         if (!ExpandGlob(o.urls[i], matches, error)) return false;
         const OutputTarget* target = i < o.outputs.size() ? &o.outputs[i] : nullptr;
         for (const GlobMatch& file : files) {
-            for (const GlobMatch& match : matches) {
+            for (size_t n = 0; n < matches.size(); ++n) {
+                const GlobMatch& match = matches[n];
+                o.urlNumbers.push_back(n);
                 urls.push_back(match.text);
                 uploads.push_back(file.text);
                 if (!target) continue;

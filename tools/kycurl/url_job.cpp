@@ -39,6 +39,7 @@ std::string RemoteName(const std::string& url) {
 bool MakeUrlJob(const Options& o, size_t index, const std::string& query, UrlJob& job, std::string& error) {
     const std::string& given = o.urls[index];
     job.shownUrl = RedactUrl(given);
+    job.urlNumber = index < o.urlNumbers.size() ? o.urlNumbers[index] : 0;
     job.credentials = SplitCredentials(given);
     job.requestUrl = job.credentials.url;
     if (o.dataAsQuery && !query.empty()) job.requestUrl = AppendQuery(job.requestUrl, query);
