@@ -688,11 +688,23 @@ TEST_F(KycurlTest, OutputOptionsWriteWhatCurlWrites) {
          "",
          ""},
         {{"-sw", "%{http_code} %{exitcode}", refusing.url()}, "000 7", "", ""},
+        {{"-w", "%{method} %{http_version} %{urlnum} %{num_headers} %header{content-type} %{response_code}|",
+          server.url("/bytes/{1,2}")},
+         "aGET 1.1 0 2 text/plain 200|abGET 1.1 1 2 text/plain 200|",
+         "",
+         ""},
+        {{"-w", "%{stderr}to standard error%{stdout}%{onerror}never", server.url("/bytes/1")}, "a", "", ""},
+        {{"-sw", "%{onerror}%{exitcode}", refusing.url()}, "7", "", ""},
+        {{"-w", "%{filename_effective}", "-o", "f#1", server.url("/bytes/{2,3}")}, "f2f3", "f3", "abc"},
+        {{server.url("/bytes/[1-3]")}, "aababc", "", ""},
+        {{server.url("/bytes/[2-6:2]")}, "ababcdabcdef", "", ""},
+        {{"-g", server.url("/x[1-2]")}, "ok", "", ""},
+        {{server.url("/x[1-2]")}, "okok", "", ""},
     };
     WriteFile(dir.file("fmt"), "[%{http_code}]");
     for (const Case& c : cases) {
         RunResult r = RunKycurl(c.args, {dir.path(), "", {}});
-        std::string named = c.args[0] + " " + c.args[1];
+        std::string named = c.args[0] + (c.args.size() > 1 ? " " + c.args[1] : "");
         EXPECT_EQ(r.out, c.out) << named << ": " << r.err;
         if (c.file == "-") {
             EXPECT_FALSE(std::ifstream(dir.file("-")).good()) << named;
@@ -734,6 +746,9 @@ TEST_F(KycurlTest, FailuresExitWithCurlsStatusNamingTheStatus) {
     // libcurl's brotli decoder rejects this stream without a message of its own.
     const kytest::ScriptedServer brokenBrotli({kytest::ScriptedAnswer::Send(
         kytest::ReplyWithHeaders("Content-Encoding: br\r\n", std::string(4, '\xff')))});
+    // Every connection is sent back to the same place.
+    const kytest::ScriptedServer loop({kytest::ScriptedAnswer::Send(
+        "HTTP/1.1 302 Found\r\nLocation: /loop\r\nContent-Length: 0\r\nConnection: close\r\n\r\n")});
     struct Case {
         std::vector<std::string> args;
         int exit;
@@ -760,6 +775,10 @@ TEST_F(KycurlTest, FailuresExitWithCurlsStatusNamingTheStatus) {
         {{"-T", dir.file("absent"), server.url("/")}, 26, "absent"},
         {{"-F", "f=@" + dir.file("absent"), server.url("/")}, 26, "absent"},
         {{"-d", "@" + dir.path(), server.url("/")}, 26, dir.path()},
+        {{"-L", loop.url("/loop")}, 47, "Maximum (50) redirects followed"},
+        {{"-L", "--max-redirs", "2", loop.url("/loop")}, 47, "Maximum (2) redirects followed"},
+        {{server.url("/[1-")}, 3, "bad range in URL position"},
+        {{server.url("/{a,b")}, 3, "unmatched brace in URL position"},
         {{"--bogus", server.url("/")}, 2, "--bogus"},
         {{"--compressed", server.url("/header?Content-Encoding=gzip")}, 61, "unencoding"},
         {{"--compressed", brokenBrotli.url()}, 61, "bad HTTP Content or Transfer-Encoding"},
@@ -869,6 +888,13 @@ TEST_F(KycurlTest, VerboseAndTracesShowTheExchange) {
         << hexTrace;
     EXPECT_NE(hexTrace.find("<= Recv data, 0000000003 bytes (0x00000003)\n0000: 61 62 63"),
               std::string::npos);
+
+    // libcurl writes its last records while the session ends, after the last URL.
+    RunResult jar = RunKycurl({"--trace-ascii", dir.file("ascii"), "-c", dir.file("jar"),
+                               server.url("/cookie/set?k=v"), server.url("/bytes/1")});
+    ASSERT_EQ(jar.exitStatus, 0) << jar.err;
+    EXPECT_NE(ReadFile(dir.file("ascii")).find("0000: GET /bytes/1 HTTP/1.1"), std::string::npos);
+    EXPECT_NE(ReadFile(dir.file("jar")).find("\tk\tv"), std::string::npos);
 
     RunResult ascii = RunKycurl({"--trace-ascii", "-", "-o", dir.file("body"), server.url("/bytes/3")});
     ASSERT_EQ(ascii.exitStatus, 0) << ascii.err;
@@ -985,3 +1011,69 @@ TEST_F(KycurlTest, RoutedRequestNamesItsTunnel) {
 }
 
 }  // namespace
+
+// One row per command: the requests that reached the server, in order, each holding curl's bytes.
+TEST_F(KycurlTest, RequestsAreLaidOutAsCurlLaysThemOut) {
+    kytest::TempDir dir;
+    WriteFile(dir.file("a"), "first");
+    WriteFile(dir.file("b"), "second");
+    struct Case {
+        std::vector<std::string> args;
+        std::vector<std::string> targets;  // of the requests, in order
+        std::vector<std::string> within;   // in the last request's bytes
+        std::vector<std::string> absent;   // not in them
+    } cases[] = {
+        {{"-T", dir.file("a"), server.url("/up/")},
+         {"/up/a"},
+         {"\r\nAccept: */*\r\nContent-Length: 5\r\nExpect: 100-continue\r\n\r\nfirst"},
+         {"Content-Type"}},
+        {{"-X", "DELETE", server.url("/gone")},
+         {"/gone"},
+         {"DELETE /gone HTTP/1.1\r\n"},
+         {"Content-Length", "Content-Type"}},
+        {{"-X", "POST", server.url("/p")},
+         {"/p"},
+         {"POST /p HTTP/1.1\r\n"},
+         {"Content-Length", "Content-Type"}},
+        {{"-T", "{" + dir.file("a") + "," + dir.file("b") + "}", server.url("/{one,two}/")},
+         {"/one/a", "/two/a", "/one/b", "/two/b"},
+         {"second"},
+         {}},
+        {{server.url("/{x,y}/[1-2]")}, {"/x/1", "/x/2", "/y/1", "/y/2"}, {}, {}},
+        {{"-F", "name=daniel", "-H", "Content-Type: text/info", server.url("/form")},
+         {"/form"},
+         {"\r\nContent-Length: ", "\r\nContent-Type: text/info; boundary=",
+          "Content-Disposition: attachment; name=\"name\"\r\n\r\ndaniel\r\n"},
+         {"multipart/form-data", "Expect"}},
+        {{"-F", "name=daniel;type=moo/foo", "-F", "html= <b>hi</b>;type=text/html;charset=verymoo",
+          server.url("/form")},
+         {"/form"},
+         {"name=\"name\"\r\nContent-Type: moo/foo\r\n\r\ndaniel\r\n",
+          "name=\"html\"\r\nContent-Type: text/html;charset=verymoo\r\n\r\n<b>hi</b>\r\n"},
+         {}},
+        {{"--form-string", "s=@a;type=x/y", server.url("/form")},
+         {"/form"},
+         {"name=\"s\"\r\n\r\n@a;type=x/y\r\n"},
+         {"filename"}},
+        {{"-F", "f=@a;filename=/dev/null;type=text/x-null;format=x-curl", server.url("/form")},
+         {"/form"},
+         {"name=\"f\"; filename=\"/dev/null\"\r\nContent-Type: text/x-null;format=x-curl\r\n\r\nfirst\r\n"},
+         {}},
+    };
+    for (const Case& c : cases) {
+        server.clearRequests();
+        std::vector<std::string> args = c.args;
+        RunResult r = RunKycurl(args, {dir.path(), "", {}});
+        const std::string named = c.args[0] + (c.args.size() > 1 ? " " + c.args[1] : "");
+        EXPECT_EQ(r.exitStatus, 0) << named << ": " << r.err;
+        std::vector<std::string> targets;
+        for (const kytest::ReceivedRequest& got : server.requests()) targets.push_back(got.target);
+        EXPECT_EQ(targets, c.targets) << named;
+        if (targets.empty()) continue;
+        const std::string bytes = server.lastRequest().raw;
+        for (const std::string& text : c.within)
+            EXPECT_NE(bytes.find(text), std::string::npos) << named << ": " << text << "\n" << bytes;
+        for (const std::string& text : c.absent)
+            EXPECT_EQ(bytes.find(text), std::string::npos) << named << ": " << text << "\n" << bytes;
+    }
+}
