@@ -178,8 +178,8 @@ bool AddPart(curl_mime* mime, const FormPart& given, std::string& error) {
     for (const std::string& line : spec.headers) {
         curl_slist* grown = curl_slist_append(headers.get(), line.c_str());
         if (!grown) return Check(CURLE_OUT_OF_MEMORY, "form part", error);
-        headers.release();
-        headers.reset(grown);
+        // The list grows in place: only its first line makes a new head.
+        if (!headers) headers.reset(grown);
     }
     return (!spec.hasFilename ||
             Check(curl_mime_filename(added, spec.filename.c_str()), "form part", error)) &&

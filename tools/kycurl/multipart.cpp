@@ -85,14 +85,14 @@ bool AddPart(const FormPart& part, const std::string& boundary, BodySource& sour
     std::string name = argument.substr(0, equals);
     std::string value = argument.substr(equals + 1);
     std::string head = "--" + boundary + "\r\nContent-Disposition: form-data; name=" + Quoted(name);
-    if (part.literal) {
-        source.AddText(head + "\r\n\r\n" + value);
-    } else if (!value.empty() && value[0] == '@') {
+    // --form-string takes '@' and '<' as they stand.
+    const char kind = part.literal || value.empty() ? '=' : value[0];
+    if (kind == '@') {
         FilePart file = ParseFilePart(value.substr(1));
         source.AddText(head + "; filename=" + Quoted(file.filename) + "\r\nContent-Type: " + file.type +
                        "\r\n\r\n");
         if (!source.AddFile(file.path, error)) return false;
-    } else if (!value.empty() && value[0] == '<') {
+    } else if (kind == '<') {
         source.AddText(head + "\r\n\r\n");
         if (!source.AddFile(value.substr(1), error)) return false;
     } else {

@@ -138,8 +138,8 @@ class GlobParser {
 
     bool LetterRange(Piece& piece) {
         if (m_i + 3 > m_p.size() || m_p[m_i + 1] != '-') return Fail("bad range");
-        char low = m_p[m_i];
-        char high = m_p[m_i + 2];
+        const int low = static_cast<unsigned char>(m_p[m_i]);
+        const int high = static_cast<unsigned char>(m_p[m_i + 2]);
         m_i += 3;
         unsigned long step = 1;
         if (!Step(step) || low > high || (low == high && step != 1) ||
