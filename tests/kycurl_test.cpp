@@ -1040,6 +1040,16 @@ TEST_F(KycurlTest, RequestsAreLaidOutAsCurlLaysThemOut) {
          {"second"},
          {}},
         {{server.url("/{x,y}/[1-2]")}, {"/x/1", "/x/2", "/y/1", "/y/2"}, {}, {}},
+        {{server.url("/{x,y}[a-c:2]")}, {"/xa", "/xc", "/ya", "/yc"}, {}, {}},
+        {{server.url("/\\{x\\}")}, {"/{x}"}, {}, {}},
+        {{"-F", "v=<a", "-F", "h=x;headers=X-Part: 1", server.url("/form")},
+         {"/form"},
+         {"name=\"v\"\r\n\r\nfirst\r\n", "name=\"h\"\r\nX-Part: 1\r\n\r\nx\r\n"},
+         {"filename"}},
+        {{"-X", "PUT", "-F", "q=\"quoted;type=not/this\";type=a/b", server.url("/form")},
+         {"/form"},
+         {"PUT /form HTTP/1.1\r\n", "name=\"q\"\r\nContent-Type: a/b\r\n\r\nquoted;type=not/this\r\n"},
+         {}},
         {{"-F", "name=daniel", "-H", "Content-Type: text/info", server.url("/form")},
          {"/form"},
          {"\r\nContent-Length: ", "\r\nContent-Type: text/info; boundary=",
@@ -1076,4 +1086,24 @@ TEST_F(KycurlTest, RequestsAreLaidOutAsCurlLaysThemOut) {
         for (const std::string& text : c.absent)
             EXPECT_EQ(bytes.find(text), std::string::npos) << named << ": " << text << "\n" << bytes;
     }
+}
+
+// %{json} holds every variable, by curl's names in curl's order; %{header_json} every reply header.
+TEST_F(KycurlTest, WriteOutJsonHoldsEveryVariable) {
+    RunResult r = RunKycurl({"-o", "/dev/null", "-w", "%{json}|%{header_json}", server.url("/bytes/2")});
+    ASSERT_EQ(r.exitStatus, 0) << r.err;
+    EXPECT_EQ(
+        r.out.rfind("{\"certs\":\"\",\"content_type\":\"text/plain\",\"errormsg\":null,\"exitcode\":0,", 0),
+        0u)
+        << r.out;
+    for (const char* part : {"\"filename_effective\":\"/dev/null\",", "\"http_code\":200,",
+                             "\"http_version\":\"1.1\",", "\"method\":\"GET\",", "\"num_headers\":2,",
+                             "\"size_download\":2,", "\"url\":\"", "\"urlnum\":0,\"curl_version\":\"libcurl/",
+                             "}|{\"content-type\":[\"text/plain\"],\n", "\"content-length\":[\"2\"]\n}"}) {
+        EXPECT_NE(r.out.find(part), std::string::npos) << part << "\n" << r.out;
+    }
+    EXPECT_EQ(r.out.find("tunnel_url"), std::string::npos) << r.out;
+    RunResult unknown = RunKycurl({"-s", "-w", "[%{nonesuch}]", server.url("/bytes/1")});
+    EXPECT_EQ(unknown.out, "a[]");
+    EXPECT_EQ(unknown.err, "kycurl: unknown --write-out variable: 'nonesuch'\n");
 }
