@@ -774,6 +774,8 @@ TEST_F(KycurlTest, FailuresExitWithCurlsStatusNamingTheStatus) {
         {{"-O", server.url("/")}, 23, "Remote file name"},
         {{"-T", dir.file("absent"), server.url("/")}, 26, "absent"},
         {{"-F", "f=@" + dir.file("absent"), server.url("/")}, 26, "absent"},
+        {{"-F", "f=v", refused}, 7, "status 601 connection failed"},
+        {{"-m", "0.3", "-F", "f=v", server.url("/stall")}, 28, "status 602 timed out"},
         {{"-d", "@" + dir.path(), server.url("/")}, 26, dir.path()},
         {{"-L", loop.url("/loop")}, 47, "Maximum (50) redirects followed"},
         {{"-L", "--max-redirs", "2", loop.url("/loop")}, 47, "Maximum (2) redirects followed"},

@@ -272,6 +272,13 @@ class CommandRunner {
         return sent;
     }
 
+    // The status the library's requests give a transfer without a reply.
+    static long PseudoStatus(CURLcode result) {
+        if (result == CURLE_COULDNT_CONNECT || result == CURLE_RECV_ERROR) return HTTP_RESP_CONNECT_FAILED;
+        if (result == CURLE_OPERATION_TIMEDOUT) return HTTP_RESP_TIMED_OUT;
+        return 0;
+    }
+
     // A form goes out as libcurl's mime post: the library performs it as the handle is set up, on the
     // request's own URL, method and header lines.
     bool SendForm(const UrlJob& job) {
@@ -286,7 +293,7 @@ class CommandRunner {
         curl_easy_setopt(handle, CURLOPT_CUSTOMREQUEST, static_cast<char*>(nullptr));
         long status = 0;
         curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status);
-        m_session.m_httpRespCode = status;
+        m_session.m_httpRespCode = status != 0 ? status : PseudoStatus(m_session.KYLibCurlLastResult());
         return sent;
     }
 
