@@ -166,6 +166,12 @@ class KYLIBCURL_API KYLibCurl {
     // every line when name is null, in arrival order. True when out is not empty; out of memory: false, out
     // empty.
     bool GetHttpResponseHeaders(const char* name, std::list<std::string>& out);
+    // libcurl's result (CURLcode) of the last request's transfer, whatever the request call returned:
+    // CURLE_OK for a transfer that ended well, whatever its status; after a stale tunnel was set up afresh,
+    // the result of the last attempt. CURLE_FAILED_INIT when the last request ended before any transfer
+    // (its URL, route, body or method refused) and before the first request. KYCurlPostSubmitForm sets it
+    // too.
+    CURLcode KYLibCurlLastResult() const;
     // The default body write callback: appends to m_respData. userdata is the session.
     static size_t libcurl_callback(void* ptr, size_t size, size_t nmemb, void* userdata);
     // The header callback: keeps each non-empty line, trimmed of spaces and tabs. userdata is the session.

@@ -388,3 +388,38 @@ TEST_F(DispatchFailure, ReplyThatCannotBeStoredFails) {
 }
 
 }  // namespace
+
+// Each request leaves its own transfer's libcurl result, whatever the call returned; a request that
+// ends before any transfer leaves CURLE_FAILED_INIT, not the result of the one before it.
+TEST_F(DispatchFailure, LastResultIsTheLastTransfersOwn) {
+    EXPECT_EQ(session.KYLibCurlLastResult(), CURLE_FAILED_INIT);
+    const kytest::RefusedPort refusing;
+    const std::string unresolvable = "http://" + std::string(64, 'h') + ".test/";
+    const struct {
+        _http_req_type_ type;
+        std::string url;
+        const char* data;
+        size_t len;
+        bool ok;
+        CURLcode result;
+    } cases[] = {
+        {HTTP_REQ_GET, server.url("/bytes/3"), nullptr, 0, true, CURLE_OK},
+        {HTTP_REQ_GET, refusing.url(), nullptr, 0, false, CURLE_COULDNT_CONNECT},
+        {HTTP_REQ_GET, server.url("/status/404"), nullptr, 0, false, CURLE_OK},
+        {HTTP_REQ_POST, unresolvable, "x", 1, false, CURLE_COULDNT_RESOLVE_HOST},
+        {HTTP_REQ_POST, server.url("/echo"), nullptr, 5, false, CURLE_FAILED_INIT},
+        {HTTP_REQ_GET, server.url("/reset"), nullptr, 0, false, CURLE_RECV_ERROR},
+        {HTTP_REQ_UNKNOWN, server.url("/echo"), nullptr, 0, false, CURLE_FAILED_INIT},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.url);
+        EXPECT_EQ(session.KYLibCurlSendHttpReq(c.type, c.url, c.data, c.len, true, nullptr), c.ok);
+        EXPECT_EQ(session.KYLibCurlLastResult(), c.result);
+    }
+    ASSERT_TRUE(session.KYCurlSetUrl(refusing.url().c_str()));
+    EXPECT_FALSE(session.KYCurlPostSubmitForm());
+    EXPECT_EQ(session.KYLibCurlLastResult(), CURLE_COULDNT_CONNECT);
+    // A session at the same address starts without a result.
+    session.KYLibCurlDeInit();
+    EXPECT_EQ(session.KYLibCurlLastResult(), CURLE_FAILED_INIT);
+}

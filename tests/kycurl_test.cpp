@@ -116,11 +116,14 @@ TEST_F(KycurlTest, DataFromFileAndStandardInputIsSentByteForByte) {
     EXPECT_EQ(stripped.exitStatus, 0) << stripped.err;
     EXPECT_EQ(server.lastRequest().body, "a=1b=2");
 
+    // As in curl, a file that cannot be opened makes an empty post, with a warning.
     size_t before = server.requestCount();
-    RunResult missing = RunKycurl({"-d", "@" + dir.file("absent"), server.url("/echo")});
-    EXPECT_EQ(missing.exitStatus, 26);
-    EXPECT_NE(missing.err.find(dir.file("absent")), std::string::npos) << missing.err;
-    EXPECT_EQ(server.requestCount(), before);
+    RunResult missing = RunKycurl({"-d", "@" + dir.file("absent"), "-d", "b=2", server.url("/echo")});
+    EXPECT_EQ(missing.exitStatus, 0);
+    EXPECT_EQ(missing.err, "Warning: Couldn't read data from file \"" + dir.file("absent") +
+                               "\", this makes an empty POST.\n");
+    ASSERT_EQ(server.requestCount(), before + 1);
+    EXPECT_EQ(server.lastRequest().body, "&b=2");
 }
 
 TEST_F(KycurlTest, HeadersReachServerExactly) {
@@ -685,11 +688,23 @@ TEST_F(KycurlTest, OutputOptionsWriteWhatCurlWrites) {
          "",
          ""},
         {{"-sw", "%{http_code} %{exitcode}", refusing.url()}, "000 7", "", ""},
+        {{"-w", "%{method} %{http_version} %{urlnum} %{num_headers} %header{content-type} %{response_code}|",
+          server.url("/bytes/{1,2}")},
+         "aGET 1.1 0 2 text/plain 200|abGET 1.1 1 2 text/plain 200|",
+         "",
+         ""},
+        {{"-w", "%{stderr}to standard error%{stdout}%{onerror}never", server.url("/bytes/1")}, "a", "", ""},
+        {{"-sw", "%{onerror}%{exitcode}", refusing.url()}, "7", "", ""},
+        {{"-w", "%{filename_effective}", "-o", "f#1", server.url("/bytes/{2,3}")}, "f2f3", "f3", "abc"},
+        {{server.url("/bytes/[1-3]")}, "aababc", "", ""},
+        {{server.url("/bytes/[2-6:2]")}, "ababcdabcdef", "", ""},
+        {{"-g", server.url("/x[1-2]")}, "ok", "", ""},
+        {{server.url("/x[1-2]")}, "okok", "", ""},
     };
     WriteFile(dir.file("fmt"), "[%{http_code}]");
     for (const Case& c : cases) {
         RunResult r = RunKycurl(c.args, {dir.path(), "", {}});
-        std::string named = c.args[0] + " " + c.args[1];
+        std::string named = c.args[0] + (c.args.size() > 1 ? " " + c.args[1] : "");
         EXPECT_EQ(r.out, c.out) << named << ": " << r.err;
         if (c.file == "-") {
             EXPECT_FALSE(std::ifstream(dir.file("-")).good()) << named;
@@ -731,6 +746,9 @@ TEST_F(KycurlTest, FailuresExitWithCurlsStatusNamingTheStatus) {
     // libcurl's brotli decoder rejects this stream without a message of its own.
     const kytest::ScriptedServer brokenBrotli({kytest::ScriptedAnswer::Send(
         kytest::ReplyWithHeaders("Content-Encoding: br\r\n", std::string(4, '\xff')))});
+    // Every connection is sent back to the same place.
+    const kytest::ScriptedServer loop({kytest::ScriptedAnswer::Send(
+        "HTTP/1.1 302 Found\r\nLocation: /loop\r\nContent-Length: 0\r\nConnection: close\r\n\r\n")});
     struct Case {
         std::vector<std::string> args;
         int exit;
@@ -756,7 +774,13 @@ TEST_F(KycurlTest, FailuresExitWithCurlsStatusNamingTheStatus) {
         {{"-O", server.url("/")}, 23, "Remote file name"},
         {{"-T", dir.file("absent"), server.url("/")}, 26, "absent"},
         {{"-F", "f=@" + dir.file("absent"), server.url("/")}, 26, "absent"},
-        {{"-d", "@" + dir.file("absent"), server.url("/")}, 26, "absent"},
+        {{"-F", "f=v", refused}, 7, "status 601 connection failed"},
+        {{"-m", "0.3", "-F", "f=v", server.url("/stall")}, 28, "status 602 timed out"},
+        {{"-d", "@" + dir.path(), server.url("/")}, 26, dir.path()},
+        {{"-L", loop.url("/loop")}, 47, "Maximum (50) redirects followed"},
+        {{"-L", "--max-redirs", "2", loop.url("/loop")}, 47, "Maximum (2) redirects followed"},
+        {{server.url("/[1-")}, 3, "bad range in URL position"},
+        {{server.url("/{a,b")}, 3, "unmatched brace in URL position"},
         {{"--bogus", server.url("/")}, 2, "--bogus"},
         {{"--compressed", server.url("/header?Content-Encoding=gzip")}, 61, "unencoding"},
         {{"--compressed", brokenBrotli.url()}, 61, "bad HTTP Content or Transfer-Encoding"},
@@ -866,6 +890,13 @@ TEST_F(KycurlTest, VerboseAndTracesShowTheExchange) {
         << hexTrace;
     EXPECT_NE(hexTrace.find("<= Recv data, 0000000003 bytes (0x00000003)\n0000: 61 62 63"),
               std::string::npos);
+
+    // libcurl writes its last records while the session ends, after the last URL.
+    RunResult jar = RunKycurl({"--trace-ascii", dir.file("ascii"), "-c", dir.file("jar"),
+                               server.url("/cookie/set?k=v"), server.url("/bytes/1")});
+    ASSERT_EQ(jar.exitStatus, 0) << jar.err;
+    EXPECT_NE(ReadFile(dir.file("ascii")).find("0000: GET /bytes/1 HTTP/1.1"), std::string::npos);
+    EXPECT_NE(ReadFile(dir.file("jar")).find("\tk\tv"), std::string::npos);
 
     RunResult ascii = RunKycurl({"--trace-ascii", "-", "-o", dir.file("body"), server.url("/bytes/3")});
     ASSERT_EQ(ascii.exitStatus, 0) << ascii.err;
@@ -982,3 +1013,99 @@ TEST_F(KycurlTest, RoutedRequestNamesItsTunnel) {
 }
 
 }  // namespace
+
+// One row per command: the requests that reached the server, in order, each holding curl's bytes.
+TEST_F(KycurlTest, RequestsAreLaidOutAsCurlLaysThemOut) {
+    kytest::TempDir dir;
+    WriteFile(dir.file("a"), "first");
+    WriteFile(dir.file("b"), "second");
+    struct Case {
+        std::vector<std::string> args;
+        std::vector<std::string> targets;  // of the requests, in order
+        std::vector<std::string> within;   // in the last request's bytes
+        std::vector<std::string> absent;   // not in them
+    } cases[] = {
+        {{"-T", dir.file("a"), server.url("/up/")},
+         {"/up/a"},
+         {"\r\nAccept: */*\r\nContent-Length: 5\r\nExpect: 100-continue\r\n\r\nfirst"},
+         {"Content-Type"}},
+        {{"-X", "DELETE", server.url("/gone")},
+         {"/gone"},
+         {"DELETE /gone HTTP/1.1\r\n"},
+         {"Content-Length", "Content-Type"}},
+        {{"-X", "POST", server.url("/p")},
+         {"/p"},
+         {"POST /p HTTP/1.1\r\n"},
+         {"Content-Length", "Content-Type"}},
+        {{"-T", "{" + dir.file("a") + "," + dir.file("b") + "}", server.url("/{one,two}/")},
+         {"/one/a", "/two/a", "/one/b", "/two/b"},
+         {"second"},
+         {}},
+        {{server.url("/{x,y}/[1-2]")}, {"/x/1", "/x/2", "/y/1", "/y/2"}, {}, {}},
+        {{server.url("/{x,y}[a-c:2]")}, {"/xa", "/xc", "/ya", "/yc"}, {}, {}},
+        {{server.url("/\\{x\\}")}, {"/{x}"}, {}, {}},
+        {{"-F", "v=<a", "-F", "h=x;headers=X-Part: 1", server.url("/form")},
+         {"/form"},
+         {"name=\"v\"\r\n\r\nfirst\r\n", "name=\"h\"\r\nX-Part: 1\r\n\r\nx\r\n"},
+         {"filename"}},
+        {{"-X", "PUT", "-F", "q=\"quoted;type=not/this\";type=a/b", server.url("/form")},
+         {"/form"},
+         {"PUT /form HTTP/1.1\r\n", "name=\"q\"\r\nContent-Type: a/b\r\n\r\nquoted;type=not/this\r\n"},
+         {}},
+        {{"-F", "name=daniel", "-H", "Content-Type: text/info", server.url("/form")},
+         {"/form"},
+         {"\r\nContent-Length: ", "\r\nContent-Type: text/info; boundary=",
+          "Content-Disposition: attachment; name=\"name\"\r\n\r\ndaniel\r\n"},
+         {"multipart/form-data", "Expect"}},
+        {{"-F", "name=daniel;type=moo/foo", "-F", "html= <b>hi</b>;type=text/html;charset=verymoo",
+          server.url("/form")},
+         {"/form"},
+         {"name=\"name\"\r\nContent-Type: moo/foo\r\n\r\ndaniel\r\n",
+          "name=\"html\"\r\nContent-Type: text/html;charset=verymoo\r\n\r\n<b>hi</b>\r\n"},
+         {}},
+        {{"--form-string", "s=@a;type=x/y", server.url("/form")},
+         {"/form"},
+         {"name=\"s\"\r\n\r\n@a;type=x/y\r\n"},
+         {"filename"}},
+        {{"-F", "f=@a;filename=/dev/null;type=text/x-null;format=x-curl", server.url("/form")},
+         {"/form"},
+         {"name=\"f\"; filename=\"/dev/null\"\r\nContent-Type: text/x-null;format=x-curl\r\n\r\nfirst\r\n"},
+         {}},
+    };
+    for (const Case& c : cases) {
+        server.clearRequests();
+        std::vector<std::string> args = c.args;
+        RunResult r = RunKycurl(args, {dir.path(), "", {}});
+        const std::string named = c.args[0] + (c.args.size() > 1 ? " " + c.args[1] : "");
+        EXPECT_EQ(r.exitStatus, 0) << named << ": " << r.err;
+        std::vector<std::string> targets;
+        for (const kytest::ReceivedRequest& got : server.requests()) targets.push_back(got.target);
+        EXPECT_EQ(targets, c.targets) << named;
+        if (targets.empty()) continue;
+        const std::string bytes = server.lastRequest().raw;
+        for (const std::string& text : c.within)
+            EXPECT_NE(bytes.find(text), std::string::npos) << named << ": " << text << "\n" << bytes;
+        for (const std::string& text : c.absent)
+            EXPECT_EQ(bytes.find(text), std::string::npos) << named << ": " << text << "\n" << bytes;
+    }
+}
+
+// %{json} holds every variable, by curl's names in curl's order; %{header_json} every reply header.
+TEST_F(KycurlTest, WriteOutJsonHoldsEveryVariable) {
+    RunResult r = RunKycurl({"-o", "/dev/null", "-w", "%{json}|%{header_json}", server.url("/bytes/2")});
+    ASSERT_EQ(r.exitStatus, 0) << r.err;
+    EXPECT_EQ(
+        r.out.rfind("{\"certs\":\"\",\"content_type\":\"text/plain\",\"errormsg\":null,\"exitcode\":0,", 0),
+        0u)
+        << r.out;
+    for (const char* part : {"\"filename_effective\":\"/dev/null\",", "\"http_code\":200,",
+                             "\"http_version\":\"1.1\",", "\"method\":\"GET\",", "\"num_headers\":2,",
+                             "\"size_download\":2,", "\"url\":\"", "\"urlnum\":0,\"curl_version\":\"libcurl/",
+                             "}|{\"content-type\":[\"text/plain\"],\n", "\"content-length\":[\"2\"]\n}"}) {
+        EXPECT_NE(r.out.find(part), std::string::npos) << part << "\n" << r.out;
+    }
+    EXPECT_EQ(r.out.find("tunnel_url"), std::string::npos) << r.out;
+    RunResult unknown = RunKycurl({"-s", "-w", "[%{nonesuch}]", server.url("/bytes/1")});
+    EXPECT_EQ(unknown.out, "a[]");
+    EXPECT_EQ(unknown.err, "kycurl: unknown --write-out variable: 'nonesuch'\n");
+}

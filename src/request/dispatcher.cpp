@@ -182,6 +182,7 @@ bool KYLibCurl::KYLibCurlSendHttpReqInternal(_http_req_type_ type, const char* u
                                              size_t len, bool freeHeaderList, bool logFailure,
                                              const char* clientName, bool useDynamicTppm) {
     using kylibcurl::detail::UnlessOutOfMemory;
+    kylibcurl::detail::ForgetTransferResult(*this);
     return UnlessOutOfMemory(kylibcurl::detail::kDispatchTag, false, [&] {
         kylibcurl::detail::DispatchCall call(*this, url, data, len, logFailure, clientName, useDynamicTppm);
         return kylibcurl::detail::Dispatch(call, type, freeHeaderList);

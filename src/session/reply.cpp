@@ -101,6 +101,7 @@ PerformOutcome PerformOnce(KYLibCurl& session, bool throughTunnel) {
         if (shared.noShare()) return PerformOutcome{CURLE_OUT_OF_MEMORY, false};
         const TransferScope transfer(session);
         outcome.result = CurlWrapper::gCurlWrapper.Curl_easy_perform(session.m_curlHandle);
+        NoteTransferResult(session, outcome.result);
         const TransferRecord& record = transfer.record();
         outcome.replyNotStored = record.replyNotStored;
         // The next transfer appends where this one left the list.
@@ -228,6 +229,8 @@ bool KYLibCurl::KYCurlSetUrl(const char* url) {
     return CurlSucceeded(CurlWrapper::gCurlWrapper.Curl_easy_setopt(m_curlHandle, CURLOPT_URL, url), kTag,
                          "failed to set curl option:[CURLOPT_URL] err:[%s]");
 }
+
+CURLcode KYLibCurl::KYLibCurlLastResult() const { return NotedTransferResult(*this); }
 
 // A tolerated write error is judged by the status like a transfer that ended well.
 bool KYLibCurl::KYCurlPostSubmitForm() {

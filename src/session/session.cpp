@@ -131,6 +131,7 @@ void KYLibCurl::KYLibCurlDeInit() {
         m_curlHandle = nullptr;
     }
     kylibcurl::detail::NoteCallerReadFunction(*this, false);
+    kylibcurl::detail::ForgetTransferResult(*this);
 }
 
 void KYLibCurl::KYLibCurlFreeHttpHeaderList() {

@@ -9,55 +9,93 @@ namespace {
 // An open-addressing set of session addresses. A slot is empty (never used: a search ends there), holds
 // a session, or is free again. Freed slots are never emptied, so a search looks at most kProbes slots from
 // a session's home: over a long process its cost stays bounded. A session that finds no slot there is not
-// noted, and a length without data is refused for it.
+// noted.
 constexpr size_t kSlots = 16384;
 constexpr size_t kProbes = 64;
-std::atomic<uintptr_t> g_slots[kSlots];
 constexpr uintptr_t kEmpty = 0;
 constexpr uintptr_t kFreed = 1;
-// Sessions in the set: while there are none, nothing is searched.
-std::atomic<size_t> g_held{0};
+constexpr size_t kNoSlot = kSlots;
 
 uintptr_t Key(const KYLibCurl& session) { return reinterpret_cast<uintptr_t>(&session); }
 
 size_t Home(uintptr_t key) { return (key >> 4) * 0x9E3779B97F4A7C15ull % kSlots; }
 
-// The slot that holds the session, or null. A session is only ever added or removed by the one thread
-// that uses it, so it cannot appear while this searches.
-std::atomic<uintptr_t>* Find(uintptr_t key) {
-    if (g_held.load(std::memory_order_acquire) == 0) return nullptr;
-    for (size_t probe = 0, slot = Home(key); probe < kProbes; ++probe, slot = (slot + 1) % kSlots) {
-        const uintptr_t held = g_slots[slot].load(std::memory_order_acquire);
-        if (held == key) return &g_slots[slot];
-        if (held == kEmpty) return nullptr;
-    }
-    return nullptr;
-}
+struct AddressSet {
+    std::atomic<uintptr_t> slots[kSlots];
+    // Sessions in the set: while there are none, nothing is searched.
+    std::atomic<size_t> held{0};
 
-// Takes the first empty or freed slot from the session's home on; other threads may take slots at once.
-void Add(uintptr_t key) {
-    for (size_t probe = 0, slot = Home(key); probe < kProbes; ++probe, slot = (slot + 1) % kSlots) {
-        uintptr_t held = g_slots[slot].load(std::memory_order_acquire);
-        while (held == kEmpty || held == kFreed) {
-            if (g_slots[slot].compare_exchange_weak(held, key, std::memory_order_acq_rel)) {
-                g_held.fetch_add(1, std::memory_order_release);
-                return;
+    // The slot that holds the session, or kNoSlot. A session is only ever added or removed by the one
+    // thread that uses it, so it cannot appear while this searches.
+    size_t Find(uintptr_t key) const {
+        if (held.load(std::memory_order_acquire) == 0) return kNoSlot;
+        for (size_t probe = 0, slot = Home(key); probe < kProbes; ++probe, slot = (slot + 1) % kSlots) {
+            const uintptr_t found = slots[slot].load(std::memory_order_acquire);
+            if (found == key) return slot;
+            if (found == kEmpty) return kNoSlot;
+        }
+        return kNoSlot;
+    }
+
+    // Takes the first empty or freed slot from the session's home on; other threads may take slots at
+    // once. kNoSlot when none is left there.
+    size_t Add(uintptr_t key) {
+        for (size_t probe = 0, slot = Home(key); probe < kProbes; ++probe, slot = (slot + 1) % kSlots) {
+            uintptr_t found = slots[slot].load(std::memory_order_acquire);
+            while (found == kEmpty || found == kFreed) {
+                if (slots[slot].compare_exchange_weak(found, key, std::memory_order_acq_rel)) {
+                    held.fetch_add(1, std::memory_order_release);
+                    return slot;
+                }
             }
         }
+        return kNoSlot;
     }
-}
+
+    void Remove(size_t slot) {
+        slots[slot].store(kFreed, std::memory_order_release);
+        held.fetch_sub(1, std::memory_order_release);
+    }
+};
+
+// Sessions whose handle has a read callback of the caller's; without a slot a length without data is
+// refused for the session.
+AddressSet g_callerReaders;
+
+// Sessions with a transfer result noted, and each one's result in the slot of the same index.
+AddressSet g_resultHolders;
+std::atomic<int> g_results[kSlots];
 
 }  // namespace
 
 void NoteCallerReadFunction(const KYLibCurl& session, bool installed) {
-    std::atomic<uintptr_t>* slot = Find(Key(session));
-    if (installed && !slot) return Add(Key(session));
-    if (installed || !slot) return;
-    slot->store(kFreed, std::memory_order_release);
-    g_held.fetch_sub(1, std::memory_order_release);
+    const size_t slot = g_callerReaders.Find(Key(session));
+    if (installed && slot == kNoSlot) {
+        g_callerReaders.Add(Key(session));
+        return;
+    }
+    if (installed || slot == kNoSlot) return;
+    g_callerReaders.Remove(slot);
 }
 
-bool HasCallerReadFunction(const KYLibCurl& session) { return Find(Key(session)) != nullptr; }
+bool HasCallerReadFunction(const KYLibCurl& session) { return g_callerReaders.Find(Key(session)) != kNoSlot; }
+
+void NoteTransferResult(const KYLibCurl& session, CURLcode result) {
+    size_t slot = g_resultHolders.Find(Key(session));
+    if (slot == kNoSlot) slot = g_resultHolders.Add(Key(session));
+    if (slot != kNoSlot) g_results[slot].store(result, std::memory_order_release);
+}
+
+void ForgetTransferResult(const KYLibCurl& session) {
+    const size_t slot = g_resultHolders.Find(Key(session));
+    if (slot != kNoSlot) g_resultHolders.Remove(slot);
+}
+
+CURLcode NotedTransferResult(const KYLibCurl& session) {
+    const size_t slot = g_resultHolders.Find(Key(session));
+    if (slot == kNoSlot) return CURLE_FAILED_INIT;
+    return static_cast<CURLcode>(g_results[slot].load(std::memory_order_acquire));
+}
 
 namespace {
 

@@ -1,5 +1,5 @@
 // What the library keeps beside each session, keyed by the session's address: the session's fields are
-// its callers' layout and stay as they are. Both tables are safe across threads and fork: no call ever
+// its callers' layout and stay as they are. The tables are safe across threads and fork: no call ever
 // waits for another thread.
 #ifndef KYLIBCURL_SESSION_SIDE_TABLES_H
 #define KYLIBCURL_SESSION_SIDE_TABLES_H
@@ -22,6 +22,20 @@ namespace kylibcurl::detail {
 void NoteCallerReadFunction(const KYLibCurl& session, bool installed);
 
 bool HasCallerReadFunction(const KYLibCurl& session);
+
+// The libcurl result of each session's last transfer, kept beside the session (its fields stay as they
+// are). Lock-free like the set above; a session that finds no slot near its home (only with many
+// thousands of sessions noted at once) is not noted, and reads as a session whose request made no
+// transfer.
+//
+// Notes the result of the transfer the session just performed.
+void NoteTransferResult(const KYLibCurl& session, CURLcode result);
+
+// Forgets it: a request begins, or the session lets its handle go.
+void ForgetTransferResult(const KYLibCurl& session);
+
+// The result noted last; CURLE_FAILED_INIT when none is.
+CURLcode NotedTransferResult(const KYLibCurl& session);
 
 // Where each session's reply header list ends, kept beside the session between its transfers (the
 // session's fields stay as they are): a transfer appends its first line at the end found here instead of

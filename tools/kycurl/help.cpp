@@ -46,11 +46,18 @@ constexpr const char* kExitTopic =
 constexpr const char* kWriteOutTopic =
     "-w <format>: written to standard output after each URL's transfer; '@file'\n"
     "reads it from a file ('@-': stdin). \\n \\r \\t and %% are escapes.\n"
-    "Variables, %{name}:\n"
-    "  http_code  time_total  time_connect  time_starttransfer  size_download\n"
-    "  speed_download  url_effective  content_type  remote_ip  remote_port\n"
-    "  local_ip  local_port  num_connects  num_redirects  exitcode  errormsg\n"
+    "Variables, %{name}, as curl's:\n"
+    "  certs content_type errormsg exitcode filename_effective ftp_entry_path\n"
+    "  header_json http_code http_connect http_version json local_ip local_port\n"
+    "  method num_certs num_connects num_headers num_redirects onerror\n"
+    "  proxy_ssl_verify_result redirect_url referer remote_ip remote_port\n"
+    "  response_code scheme size_download size_header size_request size_upload\n"
+    "  speed_download speed_upload ssl_verify_result stderr stdout\n"
+    "  time_appconnect time_connect time_namelookup time_pretransfer\n"
+    "  time_redirect time_starttransfer time_total url url_effective urlnum\n"
     "  tunnel_url     the URL a routed request really went to (empty otherwise)\n"
+    "%header{name} is a reply header's value. %{onerror} ends the text unless the\n"
+    "transfer failed; %{stderr} and %{stdout} switch where the rest goes.\n"
     "Times are seconds with six decimals; sizes bytes; speed bytes per second.\n";
 
 std::string OptionLine(const OptionSpec& entry) {

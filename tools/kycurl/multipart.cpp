@@ -79,18 +79,20 @@ FilePart ParseFilePart(const std::string& argument) {
     return part;
 }
 
-bool AddPart(const std::string& argument, const std::string& boundary, BodySource& source,
-             std::string& error) {
+bool AddPart(const FormPart& part, const std::string& boundary, BodySource& source, std::string& error) {
+    const std::string& argument = part.text;
     size_t equals = argument.find('=');
     std::string name = argument.substr(0, equals);
     std::string value = argument.substr(equals + 1);
     std::string head = "--" + boundary + "\r\nContent-Disposition: form-data; name=" + Quoted(name);
-    if (!value.empty() && value[0] == '@') {
+    // --form-string takes '@' and '<' as they stand.
+    const char kind = part.literal || value.empty() ? '=' : value[0];
+    if (kind == '@') {
         FilePart file = ParseFilePart(value.substr(1));
         source.AddText(head + "; filename=" + Quoted(file.filename) + "\r\nContent-Type: " + file.type +
                        "\r\n\r\n");
         if (!source.AddFile(file.path, error)) return false;
-    } else if (!value.empty() && value[0] == '<') {
+    } else if (kind == '<') {
         source.AddText(head + "\r\n\r\n");
         if (!source.AddFile(value.substr(1), error)) return false;
     } else {
@@ -102,10 +104,10 @@ bool AddPart(const std::string& argument, const std::string& boundary, BodySourc
 
 }  // namespace
 
-bool BuildMultipart(const std::vector<std::string>& parts, BodySource& source, std::string& contentTypeLine,
+bool BuildMultipart(const std::vector<FormPart>& parts, BodySource& source, std::string& contentTypeLine,
                     std::string& error) {
     std::string boundary = MakeBoundary();
-    for (const std::string& part : parts) {
+    for (const FormPart& part : parts) {
         if (!AddPart(part, boundary, source, error)) return false;
     }
     source.AddText("--" + boundary + "--\r\n");

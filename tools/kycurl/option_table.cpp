@@ -137,13 +137,14 @@ bool ApplyUpload(Options& o, const std::string& v, std::string&) {
     return true;
 }
 
+template <bool literal>
 bool ApplyForm(Options& o, const std::string& v, std::string& error) {
     size_t equals = v.find('=');
     if (equals == std::string::npos || equals == 0) {
         error = "form part '" + v + "' is not NAME=VALUE, NAME=@FILE or NAME=<FILE";
         return false;
     }
-    o.formParts.push_back(v);
+    o.formParts.push_back({v, literal});
     return true;
 }
 
@@ -223,7 +224,7 @@ const OptionSpec kOptions[] = {
     {'c', "cookie-jar", "<file>", kHttp, false, "Write the cookies to <file> at the end",
      ApplyText<&Options::cookieJar>},
     {'L', "location", nullptr, kHttp, true, "Follow redirects", ApplyFlag<&Options::followRedirects>},
-    {0, "max-redirs", "<num>", kHttp, false, "Follow at most <num> redirects (-1: no limit)", ApplyMaxRedirs},
+    {0, "max-redirs", "<num>", kHttp, false, "Follow at most <num> redirects (50; -1: any)", ApplyMaxRedirs},
     {'I', "head", nullptr, kHttp, false, "HEAD request; show the reply header lines only",
      ApplyFlag<&Options::head>},
     {'G', "get", nullptr, kHttp, false, "Send the -d data in the URL's query with GET",
@@ -244,7 +245,8 @@ const OptionSpec kOptions[] = {
      ApplyData<DataFlavour::UrlEncode>},
     {0, "json", "<data>", kPost, false, "POST JSON data (JSON Content-Type and Accept)",
      ApplyData<DataFlavour::Json>},
-    {'F', "form", "<name=content>", kPost, true, "Multipart form part: name=value, name=@file", ApplyForm},
+    {'F', "form", "<name=content>", kPost, true, "Multipart form part: name=value, name=@file",
+     ApplyForm<false>},
     {'T', "upload-file", "<file>", kUpload, true, "PUT <file> ('-': standard input, chunked)", ApplyUpload},
     {'o', "output", "<file>", kOutput, true, "Write the reply to <file> ('-': stdout)", ApplyOutput},
     {'O', "remote-name", nullptr, kOutput, false, "Write the reply to a file named as the URL's",
@@ -280,6 +282,10 @@ const OptionSpec kOptions[] = {
      ApplyTrace<TraceMode::LibraryLogTxt>},
     {0, "library-log", nullptr, kVerbose, false, "Show the library's log lines on stderr",
      ApplyFlag<&Options::libraryLog>},
+    {0, "form-string", "<name=string>", kPost, false, "Form part whose value is taken as given",
+     ApplyForm<true>},
+    {'g', "globoff", nullptr, kHttp, false, "No URL globbing: {} and [] are the URL's own",
+     ApplyFlag<&Options::globOff>},
     {0, "client", "<name>", kRouting, false, "Route to client <name> (tunnel if need be)", ApplyClient},
     {0, "dynamic-tppm", nullptr, kRouting, false, "With --client: always tunnel; reconnect once",
      ApplyFlag<&Options::dynamicTppm>},

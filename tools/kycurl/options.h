@@ -20,6 +20,12 @@ enum class DataFlavour {
     Json,       // --json: like --data-binary, joined without '&'
 };
 
+// One -F or --form-string argument, "name=content".
+struct FormPart {
+    std::string text;
+    bool literal = false;  // --form-string: the content is taken as given, '@', '<' and ';' included
+};
+
 struct DataItem {
     DataFlavour flavour;
     std::string value;
@@ -37,18 +43,19 @@ enum class HttpVersion { Default, Http11, Http2 };
 
 struct Options {
     Mode mode = Mode::Request;
-    std::string helpTopic;          // --help [GROUP]
-    std::vector<std::string> urls;  // in order; each is sent on the same session
+    std::string helpTopic;                  // --help [GROUP]
+    std::vector<std::string> urls;          // in order; each is sent on the same session
+    std::vector<unsigned long> urlNumbers;  // each URL's place among those its glob made (%{urlnum})
     std::vector<OutputTarget> outputs;
     std::vector<std::string> uploads;  // -T; the n-th belongs to the n-th URL
     _http_req_type_ method = HTTP_REQ_GET;
     bool methodGiven = false;
     std::vector<DataItem> data;
-    std::vector<std::string> formParts;  // -F
-    bool dataAsQuery = false;            // -G
-    bool head = false;                   // -I
-    std::vector<std::string> headers;    // -H lines in order
-    std::string userPassword;            // -u
+    std::vector<FormPart> formParts;   // -F, --form-string
+    bool dataAsQuery = false;          // -G
+    bool head = false;                 // -I
+    std::vector<std::string> headers;  // -H lines in order
+    std::string userPassword;          // -u
     bool hasUser = false;
     std::string caFile;                    // --cacert
     std::vector<std::string> cookies;      // -b NAME=VALUE strings
@@ -65,7 +72,7 @@ struct Options {
     std::string urlEncodeText;  // --urlencode
     int timeoutMs = 0;          // -m; 0 leaves the transfer without a time-out
     int connectTimeoutMs = 0;   // --connect-timeout
-    int maxRedirs = -1;         // --max-redirs; -1 keeps libcurl's limit
+    int maxRedirs = 50;         // --max-redirs; -1: no limit (curl's default is 50)
     int retries = 0;            // --retry
     int retryDelaySeconds = 0;  // --retry-delay; 0 doubles from one second
     HttpVersion httpVersion = HttpVersion::Default;
@@ -81,6 +88,7 @@ struct Options {
     bool libraryLog = false;            // --library-log
     bool dynamicTppm = false;           // --dynamic-tppm
     bool hasClient = false;             // --client given (an empty name still routes)
+    bool globOff = false;               // -g: {} and [] in URLs are no globs
 
     bool hasData() const { return !data.empty(); }
     bool showsErrors() const { return !silent || showError; }

@@ -15,6 +15,13 @@ namespace {
 
 bool IsLineEnd(char c) { return c == '\r' || c == '\n'; }
 
+bool CanOpen(const std::string& path) {
+    if (path == "-") return true;
+    FILE* file = fopen(path.c_str(), "rb");
+    if (file) fclose(file);
+    return file != nullptr;
+}
+
 // A body read from a file is held once: the room for a regular file is reserved from its size (pages
 // never written stay out of memory), so that the text does not grow by copies, and line ends are dropped
 // a chunk at a time as they are read.
@@ -76,6 +83,7 @@ bool UrlEncodedItem(const std::string& value, std::string& out, std::string& err
 
 bool AppendItem(const DataItem& item, std::string& out, std::string& error) {
     bool fromFile = !item.value.empty() && item.value[0] == '@';
+
     switch (item.flavour) {
         case DataFlavour::Raw:
             out += item.value;
@@ -95,14 +103,27 @@ bool AppendItem(const DataItem& item, std::string& out, std::string& error) {
     return true;
 }
 
+// "@file" of -d, --data-binary or --json naming a file that cannot be opened.
+bool IsUnopenableFile(const DataItem& item) {
+    bool fromFile = !item.value.empty() && item.value[0] == '@' && item.flavour != DataFlavour::Raw &&
+                    item.flavour != DataFlavour::UrlEncode;
+    return fromFile && !CanOpen(item.value.substr(1));
+}
+
 }  // namespace
 
-bool BuildData(const std::vector<DataItem>& items, std::string& body, std::string& error) {
+bool BuildData(const std::vector<DataItem>& items, std::string& body, std::string& error,
+               std::vector<std::string>* warnings) {
     body.clear();
     bool json = false;
     for (size_t i = 0; i < items.size(); ++i) {
         json = json || items[i].flavour == DataFlavour::Json;
         if (i > 0 && !json) body += '&';
+        if (warnings && IsUnopenableFile(items[i])) {
+            warnings->push_back("Couldn't read data from file \"" + items[i].value.substr(1) +
+                                "\", this makes an empty POST.");
+            continue;
+        }
         if (!AppendItem(items[i], body, error)) return false;
     }
     return true;

@@ -11,8 +11,10 @@
 namespace kycurl {
 
 // Joins the items with '&' (without, once --json was given), reading files and standard input the way
-// each flavour says. False with a message in error when an input cannot be read.
-bool BuildData(const std::vector<DataItem>& items, std::string& body, std::string& error);
+// each flavour says. False with a message in error when an input cannot be read. With warnings given, a
+// file that cannot be opened is empty content and one warning there, as curl makes it an empty post.
+bool BuildData(const std::vector<DataItem>& items, std::string& body, std::string& error,
+               std::vector<std::string>* warnings = nullptr);
 
 // Appends the whole content of the file at path ("-": standard input) to out. False with a message in
 // error when it cannot be read.

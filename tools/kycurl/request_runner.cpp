@@ -15,6 +15,7 @@
 #include "exchange_trace.h"
 #include "kylibcurl.h"
 #include "messages.h"
+#include "mime_form.h"
 #include "multipart.h"
 #include "reply_writer.h"
 #include "request_body.h"
@@ -22,6 +23,7 @@
 #include "route_url.h"
 #include "session_setup.h"
 #include "transfer_outcome.h"
+#include "url_glob.h"
 #include "url_job.h"
 #include "write_out.h"
 
@@ -70,6 +72,14 @@ using Stream = std::unique_ptr<FILE, StreamCloser>;
 class CommandRunner {
   public:
     explicit CommandRunner(const Options& options) : m_o(options), m_writer(m_session) {}
+    // libcurl writes its last trace records and may read a body while the handle goes: the handle ends
+    // while the trace, its file and the bodies are still there.
+    ~CommandRunner() {
+        m_session.KYLibCurlDeInit();
+        m_mime.reset();
+    }
+    CommandRunner(const CommandRunner&) = delete;
+    CommandRunner& operator=(const CommandRunner&) = delete;
 
     int Run() {
         int status = Prepare();
@@ -91,10 +101,16 @@ class CommandRunner {
 
     int Prepare() {
         std::string error;
-        if (!BuildData(m_o.data, m_data, error)) return Fail(CURLE_READ_ERROR, error);
+        std::vector<std::string> warnings;
+        if (!BuildData(m_o.data, m_data, error, &warnings)) return Fail(CURLE_READ_ERROR, error);
+        for (const std::string& warning : warnings) {
+            if (m_o.showsWarnings()) PrintWarning(warning);
+        }
         // The body is held once: the data is either the body or the query of -G, never both.
         if (!m_o.dataAsQuery && m_o.hasData()) m_dataBody.AddText(std::move(m_data));
-        if (!m_o.formParts.empty() && !BuildMultipart(m_o.formParts, m_formBody, m_formContentType, error)) {
+        // A routed form is laid out here: the library routes only the bodies it is given.
+        if (m_o.hasClient && !m_o.formParts.empty() &&
+            !BuildMultipart(m_o.formParts, m_formBody, m_formContentType, error)) {
             return Fail(CURLE_READ_ERROR, error);
         }
         if (!LoadWriteOut(error)) return Fail(CURLE_READ_ERROR, error);
@@ -103,6 +119,10 @@ class CommandRunner {
             return Fail(CURLE_FAILED_INIT, error);
         if (!m_writer.Install() || (m_trace && !m_trace->Install(m_session))) {
             return Fail(CURLE_FAILED_INIT, "the session refused the transfer callbacks");
+        }
+        if (!m_o.hasClient && !m_o.formParts.empty()) {
+            m_mime = BuildMimeForm(m_session.m_curlHandle, m_o.formParts, error);
+            if (!m_mime) return Fail(CURLE_READ_ERROR, error);
         }
         return kExitOk;
     }
@@ -192,8 +212,7 @@ class CommandRunner {
         m_session.m_httpRespCode = 0;
         bool succeeded = Send(job, body, client);
         Outcome outcome = JudgeTransfer(
-            {succeeded, m_session.m_httpRespCode, ErrorText(m_session), client != nullptr,
-             m_o.compressed && m_session.GetHttpResponseHeader("Content-Encoding:") != nullptr});
+            {succeeded, m_session.KYLibCurlLastResult(), ErrorText(m_session), client != nullptr});
         bool written = m_writer.Finish(outcome.exitCode == CURLE_OK);
         if (!written) return {CURLE_WRITE_ERROR, m_writer.error(), false};
         if (body && body->failed()) return {CURLE_READ_ERROR, body->error(), false};
@@ -220,6 +239,12 @@ class CommandRunner {
         return true;
     }
 
+    // -X without a body sends its method as curl does: the method's name on a GET, without the length and
+    // content type a body would bring.
+    static bool NamedMethodWithoutBody(const UrlJob& job, const BodySource* body) {
+        return !body && job.method != HTTP_REQ_GET && job.method != HTTP_REQ_HEAD;
+    }
+
     // A body of one text goes to the library as a buffer; any other is read through the read callback,
     // as long as a -H Content-Length line declares, else the body's own length. In chunked mode the library
     // takes every method's body from the read callback and sends neither data nor length.
@@ -234,8 +259,42 @@ class CommandRunner {
             GivenContentLength(m_o.headers, declared);
             length = static_cast<size_t>(declared);
         }
-        return m_session.KYLibCurlSendHttpReq2(job.method, job.requestUrl.c_str(), data, length, false,
-                                               client, m_o.dynamicTppm);
+        if (m_mime) return SendForm(job);
+        if (!NamedMethodWithoutBody(job, body)) {
+            return m_session.KYLibCurlSendHttpReq2(job.method, job.requestUrl.c_str(), data, length, false,
+                                                   client, m_o.dynamicTppm);
+        }
+        const char* name = KYLibCurl::GetHttpReqTypeString(job.method);
+        if (!m_session.KYLibCurlSetAdditionalOptionsStringValue(CURLOPT_CUSTOMREQUEST, name)) return false;
+        bool sent = m_session.KYLibCurlSendHttpReq2(HTTP_REQ_GET, job.requestUrl.c_str(), nullptr, 0, false,
+                                                    client, m_o.dynamicTppm);
+        curl_easy_setopt(m_session.m_curlHandle, CURLOPT_CUSTOMREQUEST, static_cast<char*>(nullptr));
+        return sent;
+    }
+
+    // The status the library's requests give a transfer without a reply.
+    static long PseudoStatus(CURLcode result) {
+        if (result == CURLE_COULDNT_CONNECT || result == CURLE_RECV_ERROR) return HTTP_RESP_CONNECT_FAILED;
+        if (result == CURLE_OPERATION_TIMEDOUT) return HTTP_RESP_TIMED_OUT;
+        return 0;
+    }
+
+    // A form goes out as libcurl's mime post: the library performs it as the handle is set up, on the
+    // request's own URL, method and header lines.
+    bool SendForm(const UrlJob& job) {
+        CURL* handle = m_session.m_curlHandle;
+        const char* method =
+            job.method == HTTP_REQ_POST ? nullptr : KYLibCurl::GetHttpReqTypeString(job.method);
+        bool ready = m_session.KYCurlSetUrl(job.requestUrl.c_str()) &&
+                     curl_easy_setopt(handle, CURLOPT_MIMEPOST, m_mime.get()) == CURLE_OK &&
+                     curl_easy_setopt(handle, CURLOPT_CUSTOMREQUEST, method) == CURLE_OK &&
+                     m_session.KYLibCulrInitHttpHeaders();
+        bool sent = ready && m_session.KYCurlPostSubmitForm();
+        curl_easy_setopt(handle, CURLOPT_CUSTOMREQUEST, static_cast<char*>(nullptr));
+        long status = 0;
+        curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status);
+        m_session.m_httpRespCode = status != 0 ? status : PseudoStatus(m_session.KYLibCurlLastResult());
+        return sent;
     }
 
     int Report(const UrlJob& job, const Outcome& outcome, long status) {
@@ -246,14 +305,14 @@ class CommandRunner {
     }
 
     void WriteOut(const UrlJob& job, const Outcome& outcome) {
-        WriteOutFacts facts{outcome.exitCode, outcome.reason, ""};
+        WriteOutFacts facts;
+        facts.exitCode = outcome.exitCode;
+        facts.errorMessage = outcome.reason;
         if (m_o.hasClient) facts.tunnelUrl = RoutedUrlOf(m_session.m_curlHandle, job.requestUrl);
-        std::string unknown;
-        std::string text = FormatWriteOut(m_writeOut, m_session, facts, unknown);
-        if (!unknown.empty() && m_o.showsWarnings())
-            PrintWarning("unknown --write-out variable: '" + unknown + "'");
-        fwrite(text.data(), 1, text.size(), stdout);
-        fflush(stdout);
+        facts.outputFile = job.outputPath;
+        facts.url = job.shownUrl;
+        facts.urlNumber = job.urlNumber;
+        kycurl::WriteOut(m_writeOut, m_session, facts);
     }
 
     const Options& m_o;
@@ -268,11 +327,20 @@ class CommandRunner {
     BodySource m_noBody;
     BodySource m_formBody;
     std::string m_formContentType;
+    Mime m_mime;  // the form of a direct request
 };
 
 }  // namespace
 
-int RunRequests(const Options& options) { return CommandRunner(options).Run(); }
+int RunRequests(const Options& options) {
+    Options expanded = options;
+    std::string error;
+    if (!ExpandUrlGlobs(expanded, error)) {
+        if (options.showsErrors()) PrintError("(" + std::to_string(CURLE_URL_MALFORMAT) + ") " + error);
+        return CURLE_URL_MALFORMAT;
+    }
+    return CommandRunner(expanded).Run();
+}
 
 int RunProbe(const Options& o) {
     KYLibCurl session;

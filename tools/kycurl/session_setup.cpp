@@ -69,7 +69,7 @@ bool ApplyTransferLimits(KYLibCurl& session, const Options& o, std::string& erro
     if (o.followRedirects && !session.KYLibCurlSetAdditionalOptions(CURLOPT_FOLLOWLOCATION)) {
         return Refused(error, "to follow redirects");
     }
-    if (o.maxRedirs != -1 && !SetNumber(session, CURLOPT_MAXREDIRS, o.maxRedirs)) {
+    if (!SetNumber(session, CURLOPT_MAXREDIRS, o.maxRedirs)) {
         return Refused(error, "the redirect limit");
     }
     if (o.fail && !session.KYLibCurlSetAdditionalOptions(CURLOPT_FAILONERROR)) {

@@ -1,19 +1,19 @@
 // The exit status of one request, as curl would give it, from what the session shows after the call:
-// its result, its status (or 601/602), and libcurl's error text. The library reports no libcurl result
-// code, so the failures are told apart by libcurl's own messages for them.
+// its result, libcurl's result code for the transfer, and libcurl's error text.
 #ifndef KYCURL_TRANSFER_OUTCOME_H
 #define KYCURL_TRANSFER_OUTCOME_H
+
+#include <curl/curl.h>
 
 #include <string>
 
 namespace kycurl {
 
 struct TransferFacts {
-    bool succeeded = false;  // what the library's request call returned
-    long status = 0;         // the session's status after the call (601/602 included); 0 when none
-    std::string errorText;   // libcurl's error buffer after the call; empty when it wrote none
+    bool succeeded = false;      // what the library's request call returned
+    CURLcode result = CURLE_OK;  // the session's KYLibCurlLastResult after the call
+    std::string errorText;       // libcurl's error buffer after the call; empty when it wrote none
     bool routed = false;
-    bool decodedReply = false;  // a Content-Encoding reply that libcurl was asked to decode (--compressed)
 };
 
 struct Outcome {

@@ -3,6 +3,7 @@
 #include <curl/curl.h>
 
 #include <filesystem>
+#include <memory>
 
 #include "request_body.h"
 
@@ -16,14 +17,36 @@ size_t PathStart(const std::string& url) {
     return url.find('/', scheme == std::string::npos ? 0 : scheme + 3);
 }
 
-// As curl -T: a URL whose path is empty or ends in '/' gets the file's name appended.
+struct UrlFree {
+    void operator()(CURLU* url) const { curl_url_cleanup(url); }
+};
+
+std::string Take(char* text) {
+    std::string taken = text ? text : "";
+    curl_free(text);
+    return taken;
+}
+
+// As curl -T: a URL whose path is empty or ends in '/' gets the file's name appended, escaped, and the URL
+// is written out again by libcurl's URL parser, as curl does. A URL the parser refuses stays as it is, for
+// the request to fail on.
 std::string WithFileName(const std::string& url, const std::string& file) {
-    size_t path = PathStart(url);
-    if (path != std::string::npos && url.rfind('/') + 1 < url.size()) return url;
-    char* escaped = curl_easy_escape(nullptr, std::filesystem::path(file).filename().c_str(), 0);
-    std::string name = escaped ? escaped : "";
-    curl_free(escaped);
-    return url + (path == std::string::npos ? "/" : "") + name;
+    std::unique_ptr<CURLU, UrlFree> parsed(curl_url());
+    char* path = nullptr;
+    if (!parsed ||
+        curl_url_set(parsed.get(), CURLUPART_URL, url.c_str(),
+                     CURLU_GUESS_SCHEME | CURLU_NON_SUPPORT_SCHEME) != CURLUE_OK ||
+        curl_url_get(parsed.get(), CURLUPART_PATH, &path, 0) != CURLUE_OK)
+        return url;
+    std::string newPath = Take(path);
+    if (!newPath.empty() && newPath.back() != '/' && newPath.rfind('/') + 1 < newPath.size()) return url;
+    std::string name = Take(curl_easy_escape(nullptr, std::filesystem::path(file).filename().c_str(), 0));
+    newPath += (newPath.empty() || newPath.back() != '/' ? "/" : "") + name;
+    char* joined = nullptr;
+    if (curl_url_set(parsed.get(), CURLUPART_PATH, newPath.c_str(), 0) != CURLUE_OK ||
+        curl_url_get(parsed.get(), CURLUPART_URL, &joined, CURLU_DEFAULT_SCHEME) != CURLUE_OK)
+        return url;
+    return Take(joined);
 }
 
 // As curl -O: the last segment of the path, without query or fragment.
@@ -39,6 +62,7 @@ std::string RemoteName(const std::string& url) {
 bool MakeUrlJob(const Options& o, size_t index, const std::string& query, UrlJob& job, std::string& error) {
     const std::string& given = o.urls[index];
     job.shownUrl = RedactUrl(given);
+    job.urlNumber = index < o.urlNumbers.size() ? o.urlNumbers[index] : 0;
     job.credentials = SplitCredentials(given);
     job.requestUrl = job.credentials.url;
     if (o.dataAsQuery && !query.empty()) job.requestUrl = AppendQuery(job.requestUrl, query);

@@ -17,6 +17,7 @@ struct UrlJob {
     std::string upload;          // -T file, or empty
     std::string outputPath;      // empty: standard output (-o -); -O's name is always a file
     _http_req_type_ method = HTTP_REQ_GET;
+    unsigned long urlNumber = 0;  // its place among the URLs its glob made
 };
 
 // False with a message in error when -O finds no file name in the URL.

@@ -12,13 +12,15 @@ namespace kycurl {
 struct WriteOutFacts {
     int exitCode = 0;
     std::string errorMessage;
-    std::string tunnelUrl;  // empty unless the request was routed
+    std::string tunnelUrl;        // empty unless the request was routed
+    std::string outputFile;       // empty: standard output
+    std::string url;              // the URL as given (its password redacted)
+    unsigned long urlNumber = 0;  // its place among the URLs its glob made
 };
 
-// The format with its escapes and %{variables} replaced. An unknown variable is named in unknown (the
-// first one) and left out, as curl leaves it out.
-std::string FormatWriteOut(const std::string& format, const KYLibCurl& session, const WriteOutFacts& facts,
-                           std::string& unknown);
+// Writes the format with its escapes and %{variables} replaced to standard output (or where %{stderr}
+// and %{stdout} switch to), as curl does; an unknown variable is named on standard error and left out.
+void WriteOut(const std::string& format, const KYLibCurl& session, const WriteOutFacts& facts);
 
 }  // namespace kycurl
 
