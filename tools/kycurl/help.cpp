@@ -22,7 +22,7 @@ std::string GroupList() {
     std::string text = "Groups:";
     for (const char* group : kOptionGroups) text += std::string(" ") + group;
     return text +
-           ", and the\ntopics exit and write-out. '--help <group>' shows one, '--help all' everything.\n";
+           ",\nand the topics exit and write-out. '--help <group>' shows one, '--help all' all.\n";
 }
 
 constexpr const char* kExitTopic =

@@ -64,7 +64,7 @@ bool ReplyWriter::OpenOutput() {
         m_out = stdout;
         return true;
     }
-    m_out = fopen(m_destination.path.c_str(), "wb");
+    m_out = fopen(m_destination.path.c_str(), m_destination.append ? "ab" : "wb");
     if (!m_out) return Fail("cannot open '" + m_destination.path + "' for writing: " + strerror(errno));
     m_ownsOut = true;
     return true;

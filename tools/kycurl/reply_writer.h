@@ -23,6 +23,7 @@ struct ReplyDestination {
     bool includeHeaders = false;  // -i, -I
     FILE* headerDump = nullptr;   // -D, or null
     bool showProgress = false;
+    bool append = false;  // -C: the output file grows from where it ends
 };
 
 class ReplyWriter {
