@@ -16,6 +16,7 @@ void ShareGlobalOptions(std::vector<Options>& operations) {
         global.silent = global.silent || o.silent;
         global.showError = global.showError || o.showError;
         global.libraryLog = global.libraryLog || o.libraryLog;
+        global.failEarly = global.failEarly || o.failEarly;
     }
     for (Options& o : operations) {
         o.trace = global.trace;
@@ -23,6 +24,7 @@ void ShareGlobalOptions(std::vector<Options>& operations) {
         o.silent = global.silent;
         o.showError = global.showError;
         o.libraryLog = global.libraryLog;
+        o.failEarly = global.failEarly;
     }
 }
 
@@ -30,6 +32,7 @@ int RunOperations(const ParseResult& parsed) {
     int status = RunRequests(parsed.options);
     for (const Options& next : parsed.nextOperations) {
         if (status == CURLE_FAILED_INIT || status == CURLE_OUT_OF_MEMORY) break;
+        if (status != CURLE_OK && next.failEarly) break;
         status = RunRequests(next);
     }
     return status;

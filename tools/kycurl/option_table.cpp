@@ -397,6 +397,11 @@ bool ApplyNetrcFile(Options& o, const std::string& v, std::string& error) {
     return SetCurlText<CURLOPT_NETRC_FILE>(o, v, error);
 }
 
+bool ApplyNoRemoteName(Options& o, const std::string&, std::string&) {
+    o.outputs.push_back({false, "-"});
+    return true;
+}
+
 bool ApplyRetryMaxTime(Options& o, const std::string& v, std::string& error) {
     return ParseCount(v, 0, o.retryMaxTimeSeconds) || Bad(error, "--retry-max-time", v, "whole seconds");
 }
@@ -498,7 +503,7 @@ const OptionSpec kOptions[] = {
     {0, "negotiate", nullptr, kAuth, false, "Use SPNEGO (Negotiate) authentication",
      AddAuth<CURLAUTH_NEGOTIATE>},
     {0, "anyauth", nullptr, kAuth, false, "Let the server's 401 pick the authentication", ApplyAnyAuth},
-    {0, "location-trusted", nullptr, kAuth, false, "As -L, and send the credentials to other hosts too",
+    {0, "location-trusted", nullptr, kAuth, false, "As -L; credentials go to other hosts too",
      ApplyLocationTrusted},
     {0, "post301", nullptr, kTransfer, false, "Keep POST after a 301 redirect", AddPostRedirect<CURL_REDIR_POST_301>},
     {0, "post302", nullptr, kTransfer, false, "Keep POST after a 302 redirect", AddPostRedirect<CURL_REDIR_POST_302>},
@@ -573,7 +578,28 @@ const OptionSpec kOptions[] = {
      SetSwitch<CURLOPT_TCP_KEEPALIVE, 0>},
     {0, "retry-max-time", "<seconds>", kConnection, false, "Retry only within <seconds> of the first try",
      ApplyRetryMaxTime},
-    {'K', "config", "<file>", kMisc, false, "Read options from <file> ('-': stdin), a line each",
+    {0, "noproxy", "<hosts>", kProxy, false, "Reach these hosts without the proxy ('*': all)",
+     SetCurlText<CURLOPT_NOPROXY>},
+    {0, "haproxy-protocol", nullptr, kProxy, false, "Send a HAProxy PROXY line first",
+     SetSwitch<CURLOPT_HAPROXYPROTOCOL, 1>},
+    {'4', "ipv4", nullptr, kConnection, false, "Resolve names to IPv4 addresses only",
+     SetSwitch<CURLOPT_IPRESOLVE, CURL_IPRESOLVE_V4>},
+    {'6', "ipv6", nullptr, kConnection, false, "Resolve names to IPv6 addresses only",
+     SetSwitch<CURLOPT_IPRESOLVE, CURL_IPRESOLVE_V6>},
+    {0, "retry-all-errors", nullptr, kConnection, false, "With --retry: retry every failure",
+     ApplyFlag<&Options::retryAllErrors>},
+    {0, "no-http0.9", nullptr, kTransfer, false, "Refuse a reply of HTTP/0.9 (the default)",
+     SetSwitch<CURLOPT_HTTP09_ALLOWED, 0>},
+    {'B', "use-ascii", nullptr, kTransfer, false, "Transfer in text mode", SetSwitch<CURLOPT_TRANSFERTEXT, 1>},
+    {0, "output-dir", "<dir>", kOutput, false, "Put the -o and -O files in <dir>", ApplyText<&Options::outputDir>},
+    {0, "remote-name-all", nullptr, kOutput, false, "As -O for every URL without -o",
+     ApplyFlag<&Options::remoteNameAll>},
+    {0, "no-remote-name", nullptr, kOutput, false, "The next URL to stdout (undoes -O)",
+     ApplyNoRemoteName},
+    {'J', "remote-header-name", nullptr, kOutput, false, "With -O, the name the Content-Disposition gives",
+     ApplyFlag<&Options::remoteHeaderName>},
+    {0, "fail-early", nullptr, kMisc, false, "Stop at the first URL that fails", ApplyFlag<&Options::failEarly>},
+    {'K', "config", "<file>", kMisc, false, "Read options from <file> ('-': stdin)",
      ParserHandles},
     {':', "next", nullptr, kMisc, false, "Start the options of a further transfer", ParserHandles},
     {'h', "help", "[group]", kMisc, true, "This help; '--help all' for every option", nullptr},

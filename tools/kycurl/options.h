@@ -110,6 +110,11 @@ struct Options {
     bool failWithBody = false;              // --fail-with-body
     int retryMaxTimeSeconds = 0;            // --retry-max-time; 0: no limit
     bool noProgressMeter = false;           // --no-progress-meter
+    bool failEarly = false;                 // --fail-early
+    bool retryAllErrors = false;            // --retry-all-errors
+    std::string outputDir;                  // --output-dir: where relative -o and -O files go
+    bool remoteNameAll = false;             // --remote-name-all: -O for each URL without -o
+    bool remoteHeaderName = false;          // -J: -O takes the Content-Disposition file name
 
     bool hasData() const { return !data.empty(); }
     bool showsErrors() const { return !silent || showError; }

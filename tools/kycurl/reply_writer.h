@@ -24,6 +24,7 @@ struct ReplyDestination {
     FILE* headerDump = nullptr;   // -D, or null
     bool showProgress = false;
     bool append = false;  // -C: the output file grows from where it ends
+    bool nameFromDisposition = false;  // -J: a Content-Disposition file name replaces the path's last part
 };
 
 class ReplyWriter {
@@ -49,6 +50,7 @@ class ReplyWriter {
 
   private:
     bool OpenOutput();
+    std::string OutputPath() const;
     void CloseOutput();
     bool WriteHeaders();
     bool Fail(const std::string& error);

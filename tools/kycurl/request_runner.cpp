@@ -76,7 +76,10 @@ class CommandRunner {
     int Run() {
         int status = Prepare();
         if (status != kExitOk) return status;
-        for (size_t i = 0; i < m_o.urls.size(); ++i) status = RunUrl(i);
+        for (size_t i = 0; i < m_o.urls.size(); ++i) {
+            status = RunUrl(i);
+            if (status != kExitOk && m_o.failEarly) break;
+        }
         return status;
     }
 
@@ -173,10 +176,15 @@ class CommandRunner {
             long status = m_session.m_httpRespCode;
             m_etags.Save(m_session);
             FailWithBody(outcome, status);
-            bool again = retriesLeft > 0 && IsTransient(outcome, status) && WithinRetryTime(start) &&
-                         (!body || body->Rewind());
+            bool transient = IsTransient(outcome, status) || (m_o.retryAllErrors && outcome.exitCode != CURLE_OK);
+            bool again = retriesLeft > 0 && transient && (!body || body->Rewind());
+            int wait = again ? RetryWait(outcome, delaySeconds) : 0;
+            if (again && !WithinRetryTime(start, wait)) {
+                if (m_o.showsWarnings())
+                    PrintWarning("The retry delay would pass the --retry-max-time: no more retries.");
+                again = false;
+            }
             if (!again) return Report(job, outcome, status);
-            int wait = RetryWait(outcome, delaySeconds);
             bool httpError = outcome.exitCode == CURLE_OK || outcome.exitCode == CURLE_HTTP_RETURNED_ERROR;
             if (m_o.showsWarnings()) {
                 PrintWarning(std::string("Problem ") + (httpError ? ": HTTP error" : ": timeout") +
@@ -196,9 +204,11 @@ class CommandRunner {
         outcome.reason = "The requested URL returned error: " + std::to_string(status);
     }
 
-    bool WithinRetryTime(std::chrono::steady_clock::time_point start) const {
-        return m_o.retryMaxTimeSeconds == 0 ||
-               std::chrono::steady_clock::now() - start < std::chrono::seconds(m_o.retryMaxTimeSeconds);
+    // --retry-max-time: a retry that would start after the limit is not made, as in curl.
+    bool WithinRetryTime(std::chrono::steady_clock::time_point start, int waitSeconds) const {
+        return m_o.retryMaxTimeSeconds == 0 || std::chrono::steady_clock::now() - start +
+                                                        std::chrono::seconds(waitSeconds) <=
+                                                    std::chrono::seconds(m_o.retryMaxTimeSeconds);
     }
 
     // A Retry-After of the reply, when it gave one, replaces the delay.
@@ -214,7 +224,7 @@ class CommandRunner {
         std::string error;
         if (!PrepareHeaders(job, body, error)) return {CURLE_FAILED_INIT, error, false};
         m_writer.Start({job.outputPath, m_o.includeHeaders || m_o.head, m_headerDump.get(), m_o.showsProgress(),
-                        job.appendOutput});
+                        job.appendOutput, job.remoteName && m_o.remoteHeaderName});
         const char* client = m_o.hasClient ? m_o.clientName.c_str() : nullptr;
         if (m_trace) m_trace->StartRequest(job.requestUrl, client);
         m_session.m_errorBuf[0] = '\0';

@@ -38,16 +38,20 @@ std::string RemoteName(const std::string& url) {
 // The n-th -o/-O belongs to the n-th URL.
 bool SetOutputPath(const Options& o, size_t index, UrlJob& job, std::string& error) {
     job.outputPath.clear();
-    if (index >= o.outputs.size()) return true;
-    const OutputTarget& target = o.outputs[index];
+    const OutputTarget target = index < o.outputs.size() ? o.outputs[index] : OutputTarget{o.remoteNameAll, ""};
     if (!target.remoteName) {
         job.outputPath = target.path == "-" ? "" : target.path;
-        return true;
+    } else {
+        job.outputPath = RemoteName(job.credentials.url);
+        if (job.outputPath.empty()) {
+            error = "Remote file name has no length: " + job.shownUrl;
+            return false;
+        }
     }
-    job.outputPath = RemoteName(job.credentials.url);
-    if (!job.outputPath.empty()) return true;
-    error = "Remote file name has no length: " + job.shownUrl;
-    return false;
+    job.remoteName = target.remoteName;
+    if (!job.outputPath.empty() && !o.outputDir.empty() && job.outputPath[0] != '/')
+        job.outputPath = o.outputDir + "/" + job.outputPath;
+    return true;
 }
 
 // -C -: a download goes on after what its output file holds; an upload asks libcurl to learn the size
