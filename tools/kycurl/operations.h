@@ -1,5 +1,6 @@
 // --next: one command, several transfers, each with options of its own. -v, --trace, --trace-ascii,
-// --trace-log, -s, -S, --library-log and --fail-early hold for all of them wherever they were given, as in curl.
+// --trace-log, -s, -S, --library-log and --fail-early hold for all of them wherever they were given, as in
+// curl.
 #ifndef KYCURL_OPERATIONS_H
 #define KYCURL_OPERATIONS_H
 

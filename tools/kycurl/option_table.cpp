@@ -4,8 +4,8 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cctype>
+#include <cerrno>
 #include <climits>
 #include <cmath>
 #include <cstdlib>
@@ -245,8 +245,8 @@ bool ApplyAnyAuth(Options& o, const std::string&, std::string&) {
 
 // curl asks the proxy for one method: the widest of those given.
 int ProxyAuthRank(unsigned long method) {
-    const unsigned long order[] = {0, CURLAUTH_BASIC, CURLAUTH_DIGEST, CURLAUTH_NTLM, CURLAUTH_NEGOTIATE,
-                                   CURLAUTH_ANY};
+    const unsigned long order[] = {
+        0, CURLAUTH_BASIC, CURLAUTH_DIGEST, CURLAUTH_NTLM, CURLAUTH_NEGOTIATE, CURLAUTH_ANY};
     return static_cast<int>(std::find(std::begin(order), std::end(order), method) - std::begin(order));
 }
 
@@ -340,7 +340,8 @@ bool ApplyContinueAt(Options& o, const std::string& v, std::string& error) {
     char* end = nullptr;
     errno = 0;
     long offset = strtol(v.c_str(), &end, 10);
-    if (v.empty() || *end != '\0' || errno != 0 || offset < 0) return Bad(error, "-C", v, "a byte offset or -");
+    if (v.empty() || *end != '\0' || errno != 0 || offset < 0)
+        return Bad(error, "-C", v, "a byte offset or -");
     o.resumeFrom = offset;
     return true;
 }
@@ -360,7 +361,7 @@ bool ApplyTimeCondition(Options& o, const std::string& v, std::string&) {
     long condition = CURL_TIMECOND_IFMODSINCE;
     std::string when = v;
     if (!when.empty() && (when[0] == '+' || when[0] == '-' || when[0] == '=')) {
-        condition = when[0] == '-' ? CURL_TIMECOND_IFUNMODSINCE
+        condition = when[0] == '-'   ? CURL_TIMECOND_IFUNMODSINCE
                     : when[0] == '=' ? CURL_TIMECOND_LASTMOD
                                      : CURL_TIMECOND_IFMODSINCE;
         when.erase(0, 1);
@@ -505,15 +506,19 @@ const OptionSpec kOptions[] = {
     {0, "anyauth", nullptr, kAuth, false, "Let the server's 401 pick the authentication", ApplyAnyAuth},
     {0, "location-trusted", nullptr, kAuth, false, "As -L; credentials go to other hosts too",
      ApplyLocationTrusted},
-    {0, "post301", nullptr, kTransfer, false, "Keep POST after a 301 redirect", AddPostRedirect<CURL_REDIR_POST_301>},
-    {0, "post302", nullptr, kTransfer, false, "Keep POST after a 302 redirect", AddPostRedirect<CURL_REDIR_POST_302>},
-    {0, "post303", nullptr, kTransfer, false, "Keep POST after a 303 redirect", AddPostRedirect<CURL_REDIR_POST_303>},
+    {0, "post301", nullptr, kTransfer, false, "Keep POST after a 301 redirect",
+     AddPostRedirect<CURL_REDIR_POST_301>},
+    {0, "post302", nullptr, kTransfer, false, "Keep POST after a 302 redirect",
+     AddPostRedirect<CURL_REDIR_POST_302>},
+    {0, "post303", nullptr, kTransfer, false, "Keep POST after a 303 redirect",
+     AddPostRedirect<CURL_REDIR_POST_303>},
     {'r', "range", "<range>", kTransfer, false, "Ask for bytes <range> only, e.g. 0-99,200-", ApplyRange},
     {'z', "time-cond", "<time|file>", kTransfer, false, "Only if modified since (-: unmodified, =: at)",
      ApplyTimeCondition},
     {0, "etag-compare", "<file>", kTransfer, false, "Only if the ETag differs from the one in <file>",
      ApplyText<&Options::etagCompare>},
-    {0, "etag-save", "<file>", kTransfer, false, "Write the reply's ETag to <file>", ApplyText<&Options::etagSave>},
+    {0, "etag-save", "<file>", kTransfer, false, "Write the reply's ETag to <file>",
+     ApplyText<&Options::etagSave>},
     {0, "fail-with-body", nullptr, kTransfer, false, "As -f, but write the reply body too",
      ApplyFlag<&Options::failWithBody>},
     {'j', "junk-session-cookies", nullptr, kHttp, false, "Leave out the session cookies of -b files",
@@ -527,10 +532,12 @@ const OptionSpec kOptions[] = {
      SetSwitch<CURLOPT_IGNORE_CONTENT_LENGTH, 1>},
     {0, "request-target", "<path>", kTransfer, false, "Send <path> as the request's target",
      SetCurlText<CURLOPT_REQUEST_TARGET>},
-    {0, "path-as-is", nullptr, kTransfer, false, "Keep /../ and /./ in the URL's path", SetSwitch<CURLOPT_PATH_AS_IS, 1>},
+    {0, "path-as-is", nullptr, kTransfer, false, "Keep /../ and /./ in the URL's path",
+     SetSwitch<CURLOPT_PATH_AS_IS, 1>},
     {0, "hsts", "<file>", kConnection, false, "Keep HSTS hosts in <file>; go to https for them",
      SetCurlText<CURLOPT_HSTS>},
-    {0, "alt-svc", "<file>", kConnection, false, "Keep Alt-Svc entries in <file>", SetCurlText<CURLOPT_ALTSVC>},
+    {0, "alt-svc", "<file>", kConnection, false, "Keep Alt-Svc entries in <file>",
+     SetCurlText<CURLOPT_ALTSVC>},
     {'n', "netrc", nullptr, kAuth, false, "Take the credentials from ~/.netrc",
      ApplyNetrc<CURL_NETRC_REQUIRED>},
     {0, "netrc-optional", nullptr, kAuth, false, "Take credentials the URL lacks from ~/.netrc",
@@ -590,17 +597,18 @@ const OptionSpec kOptions[] = {
      ApplyFlag<&Options::retryAllErrors>},
     {0, "no-http0.9", nullptr, kTransfer, false, "Refuse a reply of HTTP/0.9 (the default)",
      SetSwitch<CURLOPT_HTTP09_ALLOWED, 0>},
-    {'B', "use-ascii", nullptr, kTransfer, false, "Transfer in text mode", SetSwitch<CURLOPT_TRANSFERTEXT, 1>},
-    {0, "output-dir", "<dir>", kOutput, false, "Put the -o and -O files in <dir>", ApplyText<&Options::outputDir>},
+    {'B', "use-ascii", nullptr, kTransfer, false, "Transfer in text mode",
+     SetSwitch<CURLOPT_TRANSFERTEXT, 1>},
+    {0, "output-dir", "<dir>", kOutput, false, "Put the -o and -O files in <dir>",
+     ApplyText<&Options::outputDir>},
     {0, "remote-name-all", nullptr, kOutput, false, "As -O for every URL without -o",
      ApplyFlag<&Options::remoteNameAll>},
-    {0, "no-remote-name", nullptr, kOutput, false, "The next URL to stdout (undoes -O)",
-     ApplyNoRemoteName},
+    {0, "no-remote-name", nullptr, kOutput, false, "The next URL to stdout (undoes -O)", ApplyNoRemoteName},
     {'J', "remote-header-name", nullptr, kOutput, false, "With -O, the name the Content-Disposition gives",
      ApplyFlag<&Options::remoteHeaderName>},
-    {0, "fail-early", nullptr, kMisc, false, "Stop at the first URL that fails", ApplyFlag<&Options::failEarly>},
-    {'K', "config", "<file>", kMisc, false, "Read options from <file> ('-': stdin)",
-     ParserHandles},
+    {0, "fail-early", nullptr, kMisc, false, "Stop at the first URL that fails",
+     ApplyFlag<&Options::failEarly>},
+    {'K', "config", "<file>", kMisc, false, "Read options from <file> ('-': stdin)", ParserHandles},
     {':', "next", nullptr, kMisc, false, "Start the options of a further transfer", ParserHandles},
     {'h', "help", "[group]", kMisc, true, "This help; '--help all' for every option", nullptr},
     {'V', "version", nullptr, kMisc, false, "Print the version", ApplyMode<Mode::Version>},

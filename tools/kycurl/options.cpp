@@ -122,7 +122,8 @@ class Parser {
     // The config file's arguments are read next, where -K stood.
     bool ReadConfig(const std::string& path) {
         if (++m_configFilesRead > kConfigFileLimit)
-            return Fail("more than " + std::to_string(kConfigFileLimit) + " config files (-K) in one command");
+            return Fail("more than " + std::to_string(kConfigFileLimit) +
+                        " config files (-K) in one command");
         std::vector<std::string> args;
         if (!ReadConfigFile(path, args, m_error)) return false;
         m_args.insert(m_args.begin() + static_cast<std::ptrdiff_t>(m_index) + 1, args.begin(), args.end());

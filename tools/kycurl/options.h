@@ -127,7 +127,7 @@ struct ParseResult {
     bool ok = false;
     Options options;
     std::vector<Options> nextOperations;  // the transfers after each --next, in order
-    std::string error;  // one line naming what is wrong, when !ok
+    std::string error;                    // one line naming what is wrong, when !ok
 };
 
 ParseResult ParseOptions(int argc, const char* const* argv);

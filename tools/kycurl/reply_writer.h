@@ -23,7 +23,7 @@ struct ReplyDestination {
     bool includeHeaders = false;  // -i, -I
     FILE* headerDump = nullptr;   // -D, or null
     bool showProgress = false;
-    bool append = false;  // -C: the output file grows from where it ends
+    bool append = false;               // -C: the output file grows from where it ends
     bool nameFromDisposition = false;  // -J: a Content-Disposition file name replaces the path's last part
 };
 

@@ -104,7 +104,8 @@ class CommandRunner {
         }
         if (!LoadWriteOut(error)) return Fail(CURLE_READ_ERROR, error);
         if (!OpenStreams(error)) return Fail(CURLE_WRITE_ERROR, error);
-        if (!ConfigureSession(m_session, m_o, &ReplyWriter::Write, error) || !m_lists.Install(m_session, m_o, error))
+        if (!ConfigureSession(m_session, m_o, &ReplyWriter::Write, error) ||
+            !m_lists.Install(m_session, m_o, error))
             return Fail(CURLE_FAILED_INIT, error);
         if (!m_writer.Install() || (m_trace && !m_trace->Install(m_session))) {
             return Fail(CURLE_FAILED_INIT, "the session refused the transfer callbacks");
@@ -176,7 +177,8 @@ class CommandRunner {
             long status = m_session.m_httpRespCode;
             m_etags.Save(m_session);
             FailWithBody(outcome, status);
-            bool transient = IsTransient(outcome, status) || (m_o.retryAllErrors && outcome.exitCode != CURLE_OK);
+            bool transient =
+                IsTransient(outcome, status) || (m_o.retryAllErrors && outcome.exitCode != CURLE_OK);
             bool again = retriesLeft > 0 && transient && (!body || body->Rewind());
             int wait = again ? RetryWait(outcome, delaySeconds) : 0;
             if (again && !WithinRetryTime(start, wait)) {
@@ -206,9 +208,9 @@ class CommandRunner {
 
     // --retry-max-time: a retry that would start after the limit is not made, as in curl.
     bool WithinRetryTime(std::chrono::steady_clock::time_point start, int waitSeconds) const {
-        return m_o.retryMaxTimeSeconds == 0 || std::chrono::steady_clock::now() - start +
-                                                        std::chrono::seconds(waitSeconds) <=
-                                                    std::chrono::seconds(m_o.retryMaxTimeSeconds);
+        return m_o.retryMaxTimeSeconds == 0 ||
+               std::chrono::steady_clock::now() - start + std::chrono::seconds(waitSeconds) <=
+                   std::chrono::seconds(m_o.retryMaxTimeSeconds);
     }
 
     // A Retry-After of the reply, when it gave one, replaces the delay.
@@ -223,8 +225,8 @@ class CommandRunner {
     Outcome SendOnce(const UrlJob& job, BodySource* body) {
         std::string error;
         if (!PrepareHeaders(job, body, error)) return {CURLE_FAILED_INIT, error, false};
-        m_writer.Start({job.outputPath, m_o.includeHeaders || m_o.head, m_headerDump.get(), m_o.showsProgress(),
-                        job.appendOutput, job.remoteName && m_o.remoteHeaderName});
+        m_writer.Start({job.outputPath, m_o.includeHeaders || m_o.head, m_headerDump.get(),
+                        m_o.showsProgress(), job.appendOutput, job.remoteName && m_o.remoteHeaderName});
         const char* client = m_o.hasClient ? m_o.clientName.c_str() : nullptr;
         if (m_trace) m_trace->StartRequest(job.requestUrl, client);
         m_session.m_errorBuf[0] = '\0';

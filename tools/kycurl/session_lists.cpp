@@ -17,7 +17,8 @@ bool SessionLists::Install(KYLibCurl& session, const Options& o, std::string& er
         return false;
     }
     // As curl: with lines of its own the proxy no longer receives the -H lines.
-    if (m_proxyHeaders && curl_easy_setopt(session.m_curlHandle, CURLOPT_HEADEROPT, CURLHEADER_SEPARATE) != CURLE_OK) {
+    if (m_proxyHeaders &&
+        curl_easy_setopt(session.m_curlHandle, CURLOPT_HEADEROPT, CURLHEADER_SEPARATE) != CURLE_OK) {
         error = "the session refused to keep the proxy's header lines apart";
         return false;
     }

@@ -116,7 +116,8 @@ bool ApplyAuthentication(KYLibCurl& session, const Options& o, std::string& erro
         return Refused(error, "the proxy authentication method");
     if (o.hasProxyUser && !SetText(session, CURLOPT_PROXYUSERPWD, o.proxyUserPassword))
         return Refused(error, "the proxy credentials");
-    if (!o.proxy.empty() && o.proxyType != CURLPROXY_HTTP && !SetNumber(session, CURLOPT_PROXYTYPE, o.proxyType))
+    if (!o.proxy.empty() && o.proxyType != CURLPROXY_HTTP &&
+        !SetNumber(session, CURLOPT_PROXYTYPE, o.proxyType))
         return Refused(error, "the proxy type");
     if (o.netrc != CURL_NETRC_IGNORED && !SetNumber(session, CURLOPT_NETRC, o.netrc))
         return Refused(error, "the .netrc setting");
@@ -140,7 +141,8 @@ bool ApplySetting(KYLibCurl& session, const CurlSetting& setting) {
 
 bool ApplyCurlSettings(KYLibCurl& session, const Options& o, std::string& error) {
     for (const CurlSetting& setting : o.curlSettings) {
-        if (!ApplySetting(session, setting)) return Refused(error, "libcurl option " + std::to_string(setting.option));
+        if (!ApplySetting(session, setting))
+            return Refused(error, "libcurl option " + std::to_string(setting.option));
     }
     return true;
 }

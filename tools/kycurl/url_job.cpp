@@ -38,7 +38,8 @@ std::string RemoteName(const std::string& url) {
 // The n-th -o/-O belongs to the n-th URL.
 bool SetOutputPath(const Options& o, size_t index, UrlJob& job, std::string& error) {
     job.outputPath.clear();
-    const OutputTarget target = index < o.outputs.size() ? o.outputs[index] : OutputTarget{o.remoteNameAll, ""};
+    const OutputTarget target =
+        index < o.outputs.size() ? o.outputs[index] : OutputTarget{o.remoteNameAll, ""};
     if (!target.remoteName) {
         job.outputPath = target.path == "-" ? "" : target.path;
     } else {
@@ -62,7 +63,8 @@ void SetResumeOffset(const Options& o, UrlJob& job) {
         job.resumeFrom = -1;
     } else if (o.resumeFromCurrent) {
         struct stat info {};
-        job.resumeFrom = !job.outputPath.empty() && stat(job.outputPath.c_str(), &info) == 0 ? info.st_size : 0;
+        job.resumeFrom =
+            !job.outputPath.empty() && stat(job.outputPath.c_str(), &info) == 0 ? info.st_size : 0;
     }
     job.appendOutput = job.upload.empty() && job.resumeFrom > 0 && !job.outputPath.empty();
 }
