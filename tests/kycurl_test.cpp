@@ -411,14 +411,26 @@ TEST_F(KycurlTest, HelpDocumentsEveryOption) {
                                "--urlencode",
                                "-h, --help",
                                "-V, --version",
+                               "-K, --config",
+                               "-:, --next",
+                               "-U, --proxy-user",
+                               "--digest",
+                               "--anyauth",
+                               "-C, --continue-at",
+                               "-r, --range",
+                               "-z, --time-cond",
+                               "--etag-save",
+                               "--resolve",
+                               "-p, --proxytunnel",
+                               "--fail-with-body",
                                "601",
                                "602",
                                "tunnel_url"}) {
         EXPECT_NE(all.out.find(option), std::string::npos) << option;
     }
     // One screen each: at most 24 lines of at most 80 columns.
-    for (const char* topic : {"", "http", "post", "upload", "output", "connection", "tls", "verbose",
-                              "routing", "misc", "exit", "write-out"}) {
+    for (const char* topic : {"", "http", "auth", "post", "upload", "output", "transfer", "connection",
+                              "proxy", "tls", "verbose", "routing", "misc", "exit", "write-out"}) {
         RunResult r =
             RunKycurl(*topic ? std::vector<std::string>{"--help", topic} : std::vector<std::string>{"-h"});
         EXPECT_EQ(r.exitStatus, 0) << topic;
@@ -551,6 +563,7 @@ TEST_F(KycurlTest, OptionsReachServerAsCurlSendsThem) {
         {{"-u", "a:b", "--digest"}, "/echo", "GET", "", {{"Authorization", "-"}}, ""},
         {{"-u", "a:b", "--anyauth"}, "/echo", "GET", "", {{"Authorization", "-"}}, ""},
         {{"--request-target", "/other?x"}, "/echo", "GET", "/other?x", {}, ""},
+        {{"--url-query", "a b", "--url-query", "+x=%41"}, "/echo?k", "GET", "/echo?k&a+b&x=%41", {}, ""},
         {{"-K", "opts.cfg"},
          "/echo",
          "GET",
@@ -709,6 +722,7 @@ TEST_F(KycurlTest, OutputOptionsWriteWhatCurlWrites) {
     const std::string port = std::to_string(server.port());
     const std::string disposition = "/header?Content-Disposition=attachment;%20filename=%22dir/given.txt%22";
     WriteFile(dir.file("part"), "ab");
+    WriteFile(dir.file("kept"), "old");
     ASSERT_EQ(mkdir(dir.file("sub").c_str(), 0755), 0);
     struct Case {
         std::vector<std::string> args;
@@ -757,6 +771,7 @@ TEST_F(KycurlTest, OutputOptionsWriteWhatCurlWrites) {
         {{"-J", "-O", server.url(disposition)}, "", "given.txt", "ok"},
         {{"--output-dir", "sub", "-o", "f", server.url("/bytes/2")}, "", "sub/f", "ab"},
         {{"--remote-name-all", server.url("/bytes/4")}, "", "4", "abcd"},
+        {{"--no-clobber", "-o", "kept", server.url("/bytes/2")}, "", "kept.1", "ab"},
         {{"-i", "--no-include", server.url("/bytes/2")}, "ab", "", ""},
         {{"--resolve", "kycurl.test:" + port + ":127.0.0.1", "http://kycurl.test:" + port + "/bytes/2"},
          "ab",

@@ -398,6 +398,16 @@ bool ApplyNetrcFile(Options& o, const std::string& v, std::string& error) {
     return SetCurlText<CURLOPT_NETRC_FILE>(o, v, error);
 }
 
+// "+text" goes into the query as it is; anything else is form-encoded as --data-urlencode encodes it.
+bool ApplyUrlQuery(Options& o, const std::string& v, std::string&) {
+    if (!v.empty() && v[0] == '+') {
+        o.urlQuery.push_back({DataFlavour::Raw, v.substr(1)});
+    } else {
+        o.urlQuery.push_back({DataFlavour::UrlEncode, v});
+    }
+    return true;
+}
+
 bool ApplyNoRemoteName(Options& o, const std::string&, std::string&) {
     o.outputs.push_back({false, "-"});
     return true;
@@ -604,6 +614,11 @@ const OptionSpec kOptions[] = {
     {0, "remote-name-all", nullptr, kOutput, false, "As -O for every URL without -o",
      ApplyFlag<&Options::remoteNameAll>},
     {0, "no-remote-name", nullptr, kOutput, false, "The next URL to stdout (undoes -O)", ApplyNoRemoteName},
+    {0, "no-clobber", nullptr, kOutput, false, "Keep existing files: write NAME.1 and on",
+     ApplyFlag<&Options::noClobber>},
+    {0, "clobber", nullptr, kOutput, false, "Overwrite an existing output file (the default)",
+     ClearFlag<&Options::noClobber>},
+    {0, "url-query", "<data>", kPost, false, "Add to the query, encoded as --data-urlencode", ApplyUrlQuery},
     {'J', "remote-header-name", nullptr, kOutput, false, "With -O, the name the Content-Disposition gives",
      ApplyFlag<&Options::remoteHeaderName>},
     {0, "fail-early", nullptr, kMisc, false, "Stop at the first URL that fails",

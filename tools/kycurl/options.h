@@ -115,6 +115,8 @@ struct Options {
     std::string outputDir;                  // --output-dir: where relative -o and -O files go
     bool remoteNameAll = false;             // --remote-name-all: -O for each URL without -o
     bool remoteHeaderName = false;          // -J: -O takes the Content-Disposition file name
+    bool noClobber = false;                 // --no-clobber: an existing output file gets a number added
+    std::vector<DataItem> urlQuery;         // --url-query, as --data-urlencode ("+..." as given)
 
     bool hasData() const { return !data.empty(); }
     bool showsErrors() const { return !silent || showError; }

@@ -1,9 +1,11 @@
 #include "reply_writer.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+#include <list>
 
 #include "kylibcurl.h"
 
@@ -79,11 +81,24 @@ bool ReplyWriter::OpenOutput() {
         m_out = stdout;
         return true;
     }
-    m_destination.path = OutputPath();
+    m_destination.path = UnusedPath(OutputPath());
     m_out = fopen(m_destination.path.c_str(), m_destination.append ? "ab" : "wb");
     if (!m_out) return Fail("cannot open '" + m_destination.path + "' for writing: " + strerror(errno));
     m_ownsOut = true;
     return true;
+}
+
+// curl's --no-clobber: the first of NAME, NAME.1 ... NAME.100 that does not exist; empty when all do.
+std::string ReplyWriter::UnusedPath(const std::string& path) const {
+    constexpr int kTries = 100;
+    if (!m_destination.noClobber || m_destination.append) return path;
+    struct stat info {};
+    if (stat(path.c_str(), &info) != 0) return path;
+    for (int n = 1; n <= kTries; ++n) {
+        const std::string numbered = path + "." + std::to_string(n);
+        if (stat(numbered.c_str(), &info) != 0) return numbered;
+    }
+    return "";
 }
 
 // -J: the last Content-Disposition line naming a file wins; the name goes where -O's would.

@@ -226,7 +226,8 @@ class CommandRunner {
         std::string error;
         if (!PrepareHeaders(job, body, error)) return {CURLE_FAILED_INIT, error, false};
         m_writer.Start({job.outputPath, m_o.includeHeaders || m_o.head, m_headerDump.get(),
-                        m_o.showsProgress(), job.appendOutput, job.remoteName && m_o.remoteHeaderName});
+                        m_o.showsProgress(), job.appendOutput, job.remoteName && m_o.remoteHeaderName,
+                        m_o.noClobber});
         const char* client = m_o.hasClient ? m_o.clientName.c_str() : nullptr;
         if (m_trace) m_trace->StartRequest(job.requestUrl, client);
         m_session.m_errorBuf[0] = '\0';

@@ -76,6 +76,9 @@ bool MakeUrlJob(const Options& o, size_t index, const std::string& query, UrlJob
     job.shownUrl = RedactUrl(given);
     job.credentials = SplitCredentials(given);
     job.requestUrl = job.credentials.url;
+    std::string extraQuery;
+    if (!BuildData(o.urlQuery, extraQuery, error)) return false;
+    if (!extraQuery.empty()) job.requestUrl = AppendQuery(job.requestUrl, extraQuery);
     if (o.dataAsQuery && !query.empty()) job.requestUrl = AppendQuery(job.requestUrl, query);
     job.upload = index < o.uploads.size() ? o.uploads[index] : "";
     if (!job.upload.empty() && job.upload != "-") job.requestUrl = WithFileName(job.requestUrl, job.upload);

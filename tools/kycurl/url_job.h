@@ -23,7 +23,7 @@ struct UrlJob {
     std::string etagLine;       // the If-None-Match line of --etag-compare, or empty
 };
 
-// False with a message in error when -O finds no file name in the URL.
+// False with a message in error when -O finds no file name in the URL, or a --url-query file cannot be read.
 bool MakeUrlJob(const Options& options, size_t index, const std::string& query, UrlJob& job,
                 std::string& error);
 
