@@ -19,6 +19,7 @@ void ShareGlobalOptions(std::vector<Options>& operations) {
         global.failEarly = global.failEarly || o.failEarly;
     }
     for (Options& o : operations) {
+        o.appendTrace = &o != &operations.front();
         o.trace = global.trace;
         o.traceFile = global.traceFile;
         o.silent = global.silent;

@@ -110,6 +110,7 @@ struct Options {
     bool failWithBody = false;              // --fail-with-body
     int retryMaxTimeSeconds = 0;            // --retry-max-time; 0: no limit
     bool noProgressMeter = false;           // --no-progress-meter
+    bool appendTrace = false;               // a transfer after --next adds to the trace file
     bool failEarly = false;                 // --fail-early
     bool retryAllErrors = false;            // --retry-all-errors
     std::string outputDir;                  // --output-dir: where relative -o and -O files go

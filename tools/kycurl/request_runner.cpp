@@ -41,10 +41,10 @@ std::string ErrorText(const KYLibCurl& session) {
 }
 
 // "-" is standard output and "%" standard error, as for curl's --trace.
-FILE* OpenStream(const std::string& path, std::string& error) {
+FILE* OpenStream(const std::string& path, std::string& error, bool append = false) {
     if (path == "-") return stdout;
     if (path == "%") return stderr;
-    FILE* file = fopen(path.c_str(), "wb");
+    FILE* file = fopen(path.c_str(), append ? "ab" : "wb");
     if (!file) error = "cannot open '" + path + "' for writing: " + strerror(errno);
     return file;
 }
@@ -129,7 +129,7 @@ class CommandRunner {
         if (m_o.trace == TraceMode::Verbose) {
             m_trace = std::make_unique<ExchangeTrace>(m_o.trace, stderr, isatty(STDOUT_FILENO) != 0);
         } else if (m_o.trace == TraceMode::Hex || m_o.trace == TraceMode::Ascii) {
-            m_traceFile.reset(OpenStream(m_o.traceFile, error));
+            m_traceFile.reset(OpenStream(m_o.traceFile, error, m_o.appendTrace));
             if (!m_traceFile) return false;
             m_trace = std::make_unique<ExchangeTrace>(m_o.trace, m_traceFile.get(), false);
         }
