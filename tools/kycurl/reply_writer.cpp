@@ -95,7 +95,7 @@ std::string ReplyWriter::UnusedPath(const std::string& path) const {
     struct stat info {};
     if (stat(path.c_str(), &info) != 0) return path;
     for (int n = 1; n <= kTries; ++n) {
-        const std::string numbered = path + "." + std::to_string(n);
+        std::string numbered = path + "." + std::to_string(n);
         if (stat(numbered.c_str(), &info) != 0) return numbered;
     }
     return "";
