@@ -1,6 +1,7 @@
 // kycurl as its users see it: the built binary run against the test server, checked by exit status,
 // standard output, standard error and what reached the server.
 #include <sys/stat.h>
+#include <utime.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -454,6 +455,9 @@ TEST_F(KycurlTest, OptionsReachServerAsCurlSendsThem) {
               "127.0.0.1\tFALSE\t/\tFALSE\t0\tgone\t1\n127.0.0.1\tFALSE\t/\tFALSE\t4102444800\tkeep\t2\n");
     const std::string proxy = "127.0.0.1:" + std::to_string(server.port());
     const std::string date = "Sun, 12 Dec 1999 12:00:00 GMT";
+    WriteFile(dir.file("stamp.txt"), "");
+    const struct utimbuf stamp = {946728000, 946728000};
+    ASSERT_EQ(utime(dir.file("stamp.txt").c_str(), &stamp), 0);
     struct Case {
         std::vector<std::string> args;
         std::string path;
@@ -552,6 +556,22 @@ TEST_F(KycurlTest, OptionsReachServerAsCurlSendsThem) {
          {{"If-Unmodified-Since", date}, {"If-Modified-Since", "-"}},
          ""},
         {{"-z", "no date, no file"}, "/echo", "GET", "", {{"If-Modified-Since", "-"}}, ""},
+        {{"-z", "stamp.txt"},
+         "/echo",
+         "GET",
+         "",
+         {{"If-Modified-Since", "Sat, 01 Jan 2000 12:00:00 GMT"}},
+         ""},
+        {{"--path-as-is"}, "/a/../echo", "GET", "/a/../echo", {}, ""},
+        {{"--noproxy", "127.0.0.1", "-x", "127.0.0.1:1"}, "/echo", "GET", "", {}, ""},
+        {{"--tr-encoding"}, "/echo", "GET", "", {{"TE", "gzip"}}, ""},
+        {{"--proxy-header", "X-P: 1"}, "/echo", "GET", "", {{"X-P", "-"}}, ""},
+        {{"-x", proxy, "-U", "p:q", "--proxy-digest"},
+         "/echo",
+         "GET",
+         server.url("/echo"),
+         {{"Proxy-Authorization", "-"}},
+         ""},
         {{"--etag-compare", "etag.txt"}, "/echo", "GET", "", {{"If-None-Match", "\"abc\""}}, ""},
         {{"--etag-compare", "absent", "--etag-save", "saved"},
          "/echo",
@@ -723,6 +743,8 @@ TEST_F(KycurlTest, OutputOptionsWriteWhatCurlWrites) {
     const std::string disposition = "/header?Content-Disposition=attachment;%20filename=%22dir/given.txt%22";
     WriteFile(dir.file("part"), "ab");
     WriteFile(dir.file("kept"), "old");
+    const kytest::ScriptedServer chunked(
+        {kytest::ScriptedAnswer::Send(kytest::ChunkedReplyWithTrailers("abc", ""))});
     ASSERT_EQ(mkdir(dir.file("sub").c_str(), 0755), 0);
     struct Case {
         std::vector<std::string> args;
@@ -772,6 +794,9 @@ TEST_F(KycurlTest, OutputOptionsWriteWhatCurlWrites) {
         {{"--output-dir", "sub", "-o", "f", server.url("/bytes/2")}, "", "sub/f", "ab"},
         {{"--remote-name-all", server.url("/bytes/4")}, "", "4", "abcd"},
         {{"--no-clobber", "-o", "kept", server.url("/bytes/2")}, "", "kept.1", "ab"},
+        {{"--raw", chunked.url("/")}, "3\r\nabc\r\n0\r\n\r\n", "", ""},
+        {{"--ignore-content-length", server.url("/drop/4")}, "abcd", "", ""},
+        {{"--max-filesize", "1k", server.url("/bytes/10")}, "abcdefghij", "", ""},
         {{"-i", "--no-include", server.url("/bytes/2")}, "ab", "", ""},
         {{"--resolve", "kycurl.test:" + port + ":127.0.0.1", "http://kycurl.test:" + port + "/bytes/2"},
          "ab",
@@ -812,6 +837,10 @@ TEST_F(KycurlTest, SeveralUrlsShareOneConnection) {
     const std::string refused = refusing.url();
     EXPECT_EQ(RunKycurl({refused, server.url("/bytes/1")}).exitStatus, 0);
     EXPECT_EQ(RunKycurl({server.url("/bytes/1"), refused}).exitStatus, 7);
+    server.clearRequests();
+    EXPECT_EQ(RunKycurl({"--fail-early", refused, server.url("/bytes/1")}).exitStatus, 7);
+    EXPECT_EQ(RunKycurl({"--fail-early", refused, "--next", server.url("/bytes/1")}).exitStatus, 7);
+    EXPECT_EQ(server.requestCount(), 0u);
 }
 
 // curl's exit status for each outcome; a failure names curl's reason and the status on one line.
@@ -892,6 +921,16 @@ TEST_F(KycurlTest, RetryRepeatsTransientFailuresOnly) {
     server.clearRequests();
     EXPECT_EQ(RunKycurl({"--retry", "3", server.url("/status/404")}).exitStatus, 0);
     EXPECT_EQ(server.requestCount(), 1u);
+    // --retry-all-errors retries what --retry alone does not; --retry-max-time refuses a delay past it.
+    server.clearRequests();
+    EXPECT_EQ(RunKycurl({"-s", "--retry", "1", "--retry-all-errors", server.url("/drop/4")}).exitStatus, 18);
+    EXPECT_EQ(server.requestCount(), 2u);
+    server.clearRequests();
+    EXPECT_EQ(RunKycurl({"-s", "--retry", "1", "--retry-delay", "5", "--retry-max-time", "1", "-f",
+                         server.url("/status/503")})
+                  .exitStatus,
+              22);
+    EXPECT_EQ(server.requestCount(), 1u);
 }
 
 // The 64 MiB body goes to its file as it arrives: the process holds no more than for a tiny body.
@@ -956,6 +995,14 @@ TEST_F(KycurlTest, NextAndConfigFilesShapeTheCommandAsInCurl) {
             EXPECT_NE(r.err.find(c.err), std::string::npos) << named << ": " << r.err;
         }
     }
+    // The trace is the command's: the transfer after --next adds to it.
+    RunResult traced =
+        RunKycurl({"--trace-ascii", "trace", server.url("/echo?a"), "--next", server.url("/echo?b")},
+                  {dir.path(), "", {}});
+    EXPECT_EQ(traced.exitStatus, 0) << traced.err;
+    const std::string trace = ReadFile(dir.file("trace"));
+    EXPECT_NE(trace.find("GET /echo?a"), std::string::npos) << trace;
+    EXPECT_NE(trace.find("GET /echo?b"), std::string::npos) << trace;
 }
 
 TEST_F(KycurlTest, LargeBodyStreamsInFlatMemory) {
