@@ -1,5 +1,8 @@
 // kycurl as its users see it: the built binary run against the test server, checked by exit status,
 // standard output, standard error and what reached the server.
+#include <sys/stat.h>
+#include <utime.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -233,6 +236,12 @@ TEST_F(KycurlTest, UsageErrorsSendNothing) {
         {{"--trace"}, "--trace"},
         {{"--help=bogus"}, "bogus"},
         {{"--urlencode", "x", url}, "takes no URL"},
+        {{"-f", "--fail-with-body", url}, "--fail-with-body"},
+        {{"-C", "x", url}, "'x'"},
+        {{"--max-filesize", "lots", url}, "lots"},
+        {{"-K", "/nonexistent/kycurl.cfg", url}, "/nonexistent/kycurl.cfg"},
+        {{url, "--next"}, "no URL"},
+        {{url, "--next", "-X", "FETCH", url}, "FETCH"},
     };
     for (const Case& c : cases) {
         RunResult r = RunKycurl(c.args);
@@ -406,14 +415,26 @@ TEST_F(KycurlTest, HelpDocumentsEveryOption) {
                                "--urlencode",
                                "-h, --help",
                                "-V, --version",
+                               "-K, --config",
+                               "-:, --next",
+                               "-U, --proxy-user",
+                               "--digest",
+                               "--anyauth",
+                               "-C, --continue-at",
+                               "-r, --range",
+                               "-z, --time-cond",
+                               "--etag-save",
+                               "--resolve",
+                               "-p, --proxytunnel",
+                               "--fail-with-body",
                                "601",
                                "602",
                                "tunnel_url"}) {
         EXPECT_NE(all.out.find(option), std::string::npos) << option;
     }
     // One screen each: at most 24 lines of at most 80 columns.
-    for (const char* topic : {"", "http", "post", "upload", "output", "connection", "tls", "verbose",
-                              "routing", "misc", "exit", "write-out"}) {
+    for (const char* topic : {"", "http", "auth", "post", "upload", "output", "transfer", "connection",
+                              "proxy", "tls", "verbose", "routing", "misc", "exit", "write-out"}) {
         RunResult r =
             RunKycurl(*topic ? std::vector<std::string>{"--help", topic} : std::vector<std::string>{"-h"});
         EXPECT_EQ(r.exitStatus, 0) << topic;
@@ -429,6 +450,17 @@ TEST_F(KycurlTest, OptionsReachServerAsCurlSendsThem) {
     WriteFile(dir.file("lines.txt"), "a=1\r\nb=2\n");
     WriteFile(dir.file("up.txt"), std::string("up\0load\n", 8));
     WriteFile(dir.file("headers.txt"), "X-A: 1\r\n\r\nX-B: two words\nno colon\nX-Empty;\n");
+    WriteFile(dir.file("etag.txt"), "\"abc\"\n");
+    WriteFile(
+        dir.file("opts.cfg"),
+        "# comment\nheader = \"X-Cfg: a b\"\n  -A agent/cfg\nreferer: http://127.0.0.1/r\n--compressed\n");
+    WriteFile(dir.file("jar.txt"),
+              "127.0.0.1\tFALSE\t/\tFALSE\t0\tgone\t1\n127.0.0.1\tFALSE\t/\tFALSE\t4102444800\tkeep\t2\n");
+    const std::string proxy = "127.0.0.1:" + std::to_string(server.port());
+    const std::string date = "Sun, 12 Dec 1999 12:00:00 GMT";
+    WriteFile(dir.file("stamp.txt"), "");
+    const struct utimbuf stamp = {946728000, 946728000};
+    ASSERT_EQ(utime(dir.file("stamp.txt").c_str(), &stamp), 0);
     struct Case {
         std::vector<std::string> args;
         std::string path;
@@ -517,6 +549,67 @@ TEST_F(KycurlTest, OptionsReachServerAsCurlSendsThem) {
          "",
          {{"Transfer-Encoding", "chunked"}},
          "put chunked"},
+        {{"-r", "0-4"}, "/echo", "GET", "", {{"Range", "bytes=0-4"}}, ""},
+        {{"-r", "7"}, "/echo", "GET", "", {{"Range", "bytes=7-"}}, ""},
+        {{"-z", date}, "/echo", "GET", "", {{"If-Modified-Since", date}}, ""},
+        {{"-z", "-" + date},
+         "/echo",
+         "GET",
+         "",
+         {{"If-Unmodified-Since", date}, {"If-Modified-Since", "-"}},
+         ""},
+        {{"-z", "no date, no file"}, "/echo", "GET", "", {{"If-Modified-Since", "-"}}, ""},
+        {{"-z", "stamp.txt"},
+         "/echo",
+         "GET",
+         "",
+         {{"If-Modified-Since", "Sat, 01 Jan 2000 12:00:00 GMT"}},
+         ""},
+        {{"--path-as-is"}, "/a/../echo", "GET", "/a/../echo", {}, ""},
+        {{"--noproxy", "127.0.0.1", "-x", "127.0.0.1:1"}, "/echo", "GET", "", {}, ""},
+        {{"--tr-encoding"}, "/echo", "GET", "", {{"TE", "gzip"}}, ""},
+        {{"--proxy-header", "X-P: 1"}, "/echo", "GET", "", {{"X-P", "-"}}, ""},
+        {{"-x", proxy, "-U", "p:q", "--proxy-digest"},
+         "/echo",
+         "GET",
+         server.url("/echo"),
+         {{"Proxy-Authorization", "-"}},
+         ""},
+        {{"--etag-compare", "etag.txt"}, "/echo", "GET", "", {{"If-None-Match", "\"abc\""}}, ""},
+        {{"--etag-compare", "absent", "--etag-save", "saved"},
+         "/echo",
+         "GET",
+         "",
+         {{"If-None-Match", "\"\""}},
+         ""},
+        // Digest and --anyauth wait for the server's challenge, which /echo never sends.
+        {{"-u", "a:b", "--digest"}, "/echo", "GET", "", {{"Authorization", "-"}}, ""},
+        {{"-u", "a:b", "--anyauth"}, "/echo", "GET", "", {{"Authorization", "-"}}, ""},
+        {{"--request-target", "/other?x"}, "/echo", "GET", "/other?x", {}, ""},
+        {{"--url-query", "a b", "--url-query", "+x=%41"}, "/echo?k", "GET", "/echo?k&a+b&x=%41", {}, ""},
+        {{"-K", "opts.cfg"},
+         "/echo",
+         "GET",
+         "",
+         {{"X-Cfg", "a b"},
+          {"User-Agent", "agent/cfg"},
+          {"Referer", "http://127.0.0.1/r"},
+          {"Accept-Encoding", "deflate, gzip, br, zstd"}},
+         ""},
+        {{"-j", "-b", "jar.txt"}, "/echo", "GET", "", {{"Cookie", "keep=2"}}, ""},
+        {{"-x", proxy, "-U", "p:q"},
+         "/echo",
+         "GET",
+         server.url("/echo"),
+         {{"Proxy-Authorization", "Basic cDpx"}},
+         ""},
+        {{"-x", proxy, "--proxy-header", "X-P: 1", "-H", "X-H: 2"},
+         "/echo",
+         "GET",
+         server.url("/echo"),
+         {{"X-P", "1"}, {"X-H", "2"}},
+         ""},
+        {{"--proxy1.0", proxy, "-H", "X-H: 2"}, "/echo", "GET", server.url("/echo"), {{"X-H", "2"}}, ""},
     };
     for (const Case& c : cases) {
         std::vector<std::string> args = c.args;
@@ -646,6 +739,16 @@ TEST_F(KycurlTest, OutputOptionsWriteWhatCurlWrites) {
     const std::string base = server.url("");
     const std::string redirect = "/header?status=302&Location=/bytes/3";
     const std::string kHead2 = "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 2\r\n\r\n";
+    const kytest::ScriptedServer ranged({kytest::ScriptedAnswer::Send(
+        "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 2-4/5\r\nContent-Length: 3\r\n"
+        "Connection: close\r\n\r\ncde")});
+    const std::string port = std::to_string(server.port());
+    const std::string disposition = "/header?Content-Disposition=attachment;%20filename=%22dir/given.txt%22";
+    WriteFile(dir.file("part"), "ab");
+    WriteFile(dir.file("kept"), "old");
+    const kytest::ScriptedServer chunked(
+        {kytest::ScriptedAnswer::Send(kytest::ChunkedReplyWithTrailers("abc", ""))});
+    ASSERT_EQ(mkdir(dir.file("sub").c_str(), 0755), 0);
     struct Case {
         std::vector<std::string> args;
         std::string out;   // exact standard output
@@ -700,6 +803,21 @@ TEST_F(KycurlTest, OutputOptionsWriteWhatCurlWrites) {
         {{server.url("/bytes/[2-6:2]")}, "ababcdabcdef", "", ""},
         {{"-g", server.url("/x[1-2]")}, "ok", "", ""},
         {{server.url("/x[1-2]")}, "okok", "", ""},
+        {{"-C", "-", "-o", "part", ranged.url("/x")}, "", "part", "abcde"},
+        {{"--etag-save", "etag", server.url("/header?ETag=%22v1%22")}, "ok", "etag", "\"v1\"\n"},
+        {{"-J", "-O", server.url(disposition)}, "", "given.txt", "ok"},
+        {{"--output-dir", "sub", "-o", "f", server.url("/bytes/2")}, "", "sub/f", "ab"},
+        {{"--remote-name-all", server.url("/bytes/4")}, "", "4", "abcd"},
+        {{"--no-clobber", "-o", "kept", server.url("/bytes/2")}, "", "kept.1", "ab"},
+        {{"--raw", chunked.url("/")}, "3\r\nabc\r\n0\r\n\r\n", "", ""},
+        {{"--ignore-content-length", server.url("/drop/4")}, "abcd", "", ""},
+        {{"--max-filesize", "1k", server.url("/bytes/10")}, "abcdefghij", "", ""},
+        {{"-i", "--no-include", server.url("/bytes/2")}, "ab", "", ""},
+        {{"--resolve", "kycurl.test:" + port + ":127.0.0.1", "http://kycurl.test:" + port + "/bytes/2"},
+         "ab",
+         "",
+         ""},
+        {{"--connect-to", "kycurl.test:80:127.0.0.1:" + port, "http://kycurl.test/bytes/3"}, "abc", "", ""},
     };
     WriteFile(dir.file("fmt"), "[%{http_code}]");
     for (const Case& c : cases) {
@@ -734,6 +852,10 @@ TEST_F(KycurlTest, SeveralUrlsShareOneConnection) {
     const std::string refused = refusing.url();
     EXPECT_EQ(RunKycurl({refused, server.url("/bytes/1")}).exitStatus, 0);
     EXPECT_EQ(RunKycurl({server.url("/bytes/1"), refused}).exitStatus, 7);
+    server.clearRequests();
+    EXPECT_EQ(RunKycurl({"--fail-early", refused, server.url("/bytes/1")}).exitStatus, 7);
+    EXPECT_EQ(RunKycurl({"--fail-early", refused, "--next", server.url("/bytes/1")}).exitStatus, 7);
+    EXPECT_EQ(server.requestCount(), 0u);
 }
 
 // curl's exit status for each outcome; a failure names curl's reason and the status on one line.
@@ -787,6 +909,9 @@ TEST_F(KycurlTest, FailuresExitWithCurlsStatusNamingTheStatus) {
         {{"--compressed", server.url("/header?Content-Encoding=gzip,gzip,gzip,gzip,gzip,gzip")},
          61,
          "more than 5 content encodings"},
+        {{"--fail-with-body", server.url("/status/404")}, 22, "HTTP status 404"},
+        {{"--max-filesize", "5", server.url("/bytes/10")}, 63, "(63)"},
+        {{"--etag-compare", dir.file("absent"), server.url("/")}, 26, "absent"},
     };
     for (const Case& c : cases) {
         RunResult r = RunKycurl(c.args);
@@ -820,9 +945,90 @@ TEST_F(KycurlTest, RetryRepeatsTransientFailuresOnly) {
     server.clearRequests();
     EXPECT_EQ(RunKycurl({"--retry", "3", server.url("/status/404")}).exitStatus, 0);
     EXPECT_EQ(server.requestCount(), 1u);
+    // --retry-all-errors retries what --retry alone does not; --retry-max-time refuses a delay past it.
+    server.clearRequests();
+    EXPECT_EQ(RunKycurl({"-s", "--retry", "1", "--retry-all-errors", server.url("/drop/4")}).exitStatus, 18);
+    EXPECT_EQ(server.requestCount(), 2u);
+    server.clearRequests();
+    EXPECT_EQ(RunKycurl({"-s", "--retry", "1", "--retry-delay", "5", "--retry-max-time", "1", "-f",
+                         server.url("/status/503")})
+                  .exitStatus,
+              22);
+    EXPECT_EQ(server.requestCount(), 1u);
 }
 
 // The 64 MiB body goes to its file as it arrives: the process holds no more than for a tiny body.
+// --next starts a transfer with options of its own (-s and the traces hold for all), and -K reads options
+// from a file or standard input where it stands; a line kycurl cannot use is a warning.
+TEST_F(KycurlTest, NextAndConfigFilesShapeTheCommandAsInCurl) {
+    kytest::TempDir dir;
+    const kytest::RefusedPort refusing;
+    WriteFile(dir.file("inner.cfg"), "header \"X-Inner: 1\"\n");
+    WriteFile(dir.file("outer.cfg"), "-K inner.cfg\nurl = " + server.url("/echo?outer") + "\n");
+    WriteFile(dir.file("loop.cfg"), "-K loop.cfg\n");
+    struct Case {
+        std::vector<std::string> args;
+        std::string input;
+        int exit;
+        std::vector<std::string> targets;  // what the server received, in order
+        std::string header;                // a header each request carries ("-": the first only)
+        std::string err;                   // in standard error; empty: standard error stays empty
+    } cases[] = {
+        {{"-H", "X-A: 1", server.url("/echo?1"), "--next", server.url("/echo?2")},
+         "",
+         0,
+         {"/echo?1", "/echo?2"},
+         "-",
+         ""},
+        {{"-s", server.url("/echo?1"), "--next", refusing.url()}, "", 7, {"/echo?1"}, "", ""},
+        {{"-K", "-"},
+         "url = " + server.url("/echo?stdin") + "\n-H \"X-A: 1\"\nbogus-option 1\n",
+         0,
+         {"/echo?stdin"},
+         "X-A",
+         "'bogus-option' is unknown"},
+        {{"-K", "outer.cfg"}, "", 0, {"/echo?outer"}, "X-Inner", ""},
+        {{"-K", "loop.cfg", server.url("/echo")}, "", 2, {}, "", "config files"},
+        {{"--etag-save", "none/etag", server.url("/echo?skipped"), "--next", server.url("/echo?sent")},
+         "",
+         0,
+         {"/echo?sent"},
+         "",
+         "Failed creating file for saving etags"},
+        {{"-H", "X-A: 1", "-:", "-K", "-"}, "url " + server.url("/echo?k") + "\n", 2, {}, "", "no URL"},
+    };
+    for (const Case& c : cases) {
+        server.clearRequests();
+        RunResult r = RunKycurl(c.args, {dir.path(), c.input, {}});
+        const std::string named = c.args[0] + " " + c.args[1];
+        EXPECT_EQ(r.exitStatus, c.exit) << named << ": " << r.err;
+        ASSERT_EQ(server.requestCount(), c.targets.size()) << named << ": " << r.err;
+        const std::vector<kytest::ReceivedRequest> requests = server.requests();
+        for (size_t i = 0; i < c.targets.size(); ++i) {
+            const kytest::ReceivedRequest& got = requests[i];
+            EXPECT_EQ(got.target, c.targets[i]) << named;
+            if (c.header == "-") {
+                EXPECT_EQ(got.hasHeader("X-A"), i == 0) << named << " " << i;
+            } else if (!c.header.empty()) {
+                EXPECT_TRUE(got.hasHeader(c.header)) << named;
+            }
+        }
+        if (c.err.empty()) {
+            EXPECT_EQ(r.err, "") << named;
+        } else {
+            EXPECT_NE(r.err.find(c.err), std::string::npos) << named << ": " << r.err;
+        }
+    }
+    // The trace is the command's: the transfer after --next adds to it.
+    RunResult traced =
+        RunKycurl({"--trace-ascii", "trace", server.url("/echo?a"), "--next", server.url("/echo?b")},
+                  {dir.path(), "", {}});
+    EXPECT_EQ(traced.exitStatus, 0) << traced.err;
+    const std::string trace = ReadFile(dir.file("trace"));
+    EXPECT_NE(trace.find("GET /echo?a"), std::string::npos) << trace;
+    EXPECT_NE(trace.find("GET /echo?b"), std::string::npos) << trace;
+}
+
 TEST_F(KycurlTest, LargeBodyStreamsInFlatMemory) {
     kytest::TempDir dir;
     const size_t size = size_t{64} * 1024 * 1024;

@@ -1,5 +1,6 @@
 #include "help.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "option_table.h"
@@ -9,6 +10,7 @@ namespace kycurl {
 namespace {
 
 constexpr size_t kNameColumn = 33;
+constexpr size_t kLineWidth = 80;
 
 constexpr const char* kUsage =
     "Usage: kycurl [options...] <URL>...\n"
@@ -18,11 +20,25 @@ constexpr const char* kOverview =
     "Sends each URL's request on one session of libKyLibCurl and writes each reply\n"
     "body to standard output as it arrives. Options curl has mean what they do there.\n";
 
+// The groups and topics, wrapped at the line width.
 std::string GroupList() {
-    std::string text = "Groups:";
-    for (const char* group : kOptionGroups) text += std::string(" ") + group;
-    return text +
-           ", and the\ntopics exit and write-out. '--help <group>' shows one, '--help all' everything.\n";
+    std::string words = "Groups:";
+    for (const char* group : kOptionGroups) words += std::string(" ") + group;
+    words += "; topics exit, write-out. '--help <group>': one; '--help all': all.";
+    std::string text;
+    size_t lineStart = 0;
+    for (size_t start = 0; start < words.size();) {
+        size_t end = std::min(words.find(' ', start), words.size());
+        if (start > 0 && text.size() - lineStart + (end - start) + 1 > kLineWidth) {
+            text += "\n";
+            lineStart = text.size();
+        } else if (start > 0) {
+            text += " ";
+        }
+        text += words.substr(start, end - start);
+        start = end + 1;
+    }
+    return text + "\n";
 }
 
 constexpr const char* kExitTopic =

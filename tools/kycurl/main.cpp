@@ -6,6 +6,7 @@
 #include "help.h"
 #include "kylibcurl.h"
 #include "messages.h"
+#include "operations.h"
 #include "options.h"
 #include "request_runner.h"
 #include "session_setup.h"
@@ -45,5 +46,5 @@ int main(int argc, char** argv) {
         case kycurl::Mode::Request:
             break;
     }
-    return kycurl::RunRequests(options);
+    return kycurl::RunOperations(parsed);
 }

@@ -11,8 +11,9 @@
 namespace kycurl {
 
 // The groups of the options, in the order --help shows them; OptionSpec::group is one of these.
-inline constexpr const char* kOptionGroups[] = {"http", "post",    "upload",  "output", "connection",
-                                                "tls",  "verbose", "routing", "misc"};
+inline constexpr const char* kOptionGroups[] = {"http",   "auth",     "post",       "upload",
+                                                "output", "transfer", "connection", "proxy",
+                                                "tls",    "verbose",  "routing",    "misc"};
 
 using ApplyOption = bool (*)(Options&, const std::string& value, std::string& error);
 

@@ -2,7 +2,9 @@
 
 #include <cstring>
 
+#include "config_file.h"
 #include "help.h"
+#include "operations.h"
 #include "option_table.h"
 
 namespace kycurl {
@@ -10,16 +12,18 @@ namespace kycurl {
 namespace {
 
 const char* kBodyClash = "only one kind of request body per command: ";
+// Config files that name config files: a bound on how many one command reads, against a loop.
+constexpr int kConfigFileLimit = 64;
 
 // Walks argv; remembers --help and --version apart, since they win over whatever else was given.
 class Parser {
   public:
-    Parser(int argc, const char* const* argv) : m_argc(argc), m_argv(argv) {}
+    Parser(int argc, const char* const* argv) : m_args(argv + (argc > 0 ? 1 : 0), argv + argc) {}
 
     ParseResult Run() {
         ParseResult result;
-        for (m_index = 1; m_index < m_argc; ++m_index) {
-            if (!ParseArgument(m_argv[m_index])) {
+        for (m_index = 0; m_index < m_args.size(); ++m_index) {
+            if (!ParseArgument(m_args[m_index])) {
                 result.error = m_error;
                 return result;
             }
@@ -30,11 +34,18 @@ class Parser {
             result.ok = true;
             return result;
         }
-        if (!Validate()) {
-            result.error = m_error;
-            return result;
+        m_operations.push_back(m_options);
+        ShareGlobalOptions(m_operations);
+        for (Options& operation : m_operations) {
+            m_options = operation;
+            if (!Validate()) {
+                result.error = m_error;
+                return result;
+            }
+            operation = m_options;
         }
-        result.options = m_options;
+        result.options = m_operations.front();
+        result.nextOperations.assign(m_operations.begin() + 1, m_operations.end());
         result.ok = true;
         return result;
     }
@@ -91,19 +102,38 @@ class Parser {
             m_helpTopic = attached;
             return true;
         }
-        if (m_index + 1 < m_argc && IsHelpTopic(m_argv[m_index + 1])) m_helpTopic = m_argv[++m_index];
+        if (m_index + 1 < m_args.size() && IsHelpTopic(m_args[m_index + 1])) m_helpTopic = m_args[++m_index];
         return true;
     }
 
     bool ApplyNextValue(const OptionSpec& entry, const std::string& shownName) {
-        if (m_index + 1 >= m_argc) return Fail("option '" + shownName + "' needs a value");
+        if (m_index + 1 >= m_args.size()) return Fail("option '" + shownName + "' needs a value");
         ++m_index;
-        return Apply(entry, m_argv[m_index]);
+        return Apply(entry, m_args[m_index]);
     }
 
     bool Apply(const OptionSpec& entry, const std::string& value) {
         m_version = m_version || strcmp(entry.longName, "version") == 0;
+        if (strcmp(entry.longName, "next") == 0) return StartNextOperation();
+        if (strcmp(entry.longName, "config") == 0) return ReadConfig(value);
         return entry.apply(m_options, value, m_error);
+    }
+
+    // The config file's arguments are read next, where -K stood.
+    bool ReadConfig(const std::string& path) {
+        if (++m_configFilesRead > kConfigFileLimit)
+            return Fail("more than " + std::to_string(kConfigFileLimit) +
+                        " config files (-K) in one command");
+        std::vector<std::string> args;
+        if (!ReadConfigFile(path, args, m_error)) return false;
+        m_args.insert(m_args.begin() + static_cast<std::ptrdiff_t>(m_index) + 1, args.begin(), args.end());
+        return true;
+    }
+
+    bool StartNextOperation() {
+        m_operations.push_back(m_options);
+        m_options = Options();
+        return true;
     }
 
     bool AddUrl(const std::string& arg) {
@@ -120,6 +150,7 @@ class Parser {
         }
         if (o.urls.empty()) return Fail("no URL given");
         if (o.dynamicTppm && !o.hasClient) return Fail("--dynamic-tppm needs --client NAME");
+        if (o.fail && o.failWithBody) return Fail("use either --fail or --fail-with-body, not both");
         if (o.mode == Mode::Probe) return ValidateProbe();
         return ValidateBodies() && ChooseMethod();
     }
@@ -170,9 +201,10 @@ class Parser {
         return false;
     }
 
-    int m_argc;
-    const char* const* m_argv;
-    int m_index = 1;
+    std::vector<std::string> m_args;
+    size_t m_index = 0;
+    int m_configFilesRead = 0;
+    std::vector<Options> m_operations;  // those before the last --next
     bool m_onlyPositional = false;
     bool m_help = false;
     bool m_version = false;

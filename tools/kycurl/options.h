@@ -39,7 +39,17 @@ struct OutputTarget {
 
 enum class TraceMode { None, Verbose, Hex, Ascii, LibraryLogTxt };
 
-enum class HttpVersion { Default, Http11, Http2 };
+enum class HttpVersion { Default, Http10, Http11, Http2 };
+
+// A libcurl switch kycurl passes on as given, in the order of the command line.
+enum class SettingKind { Number, Offset, Text };
+
+struct CurlSetting {
+    CURLoption option;
+    SettingKind kind;
+    long number;  // Number and Offset
+    std::string text;
+};
 
 struct Options {
     Mode mode = Mode::Request;
@@ -90,9 +100,36 @@ struct Options {
     bool hasClient = false;             // --client given (an empty name still routes)
     bool globOff = false;               // -g: {} and [] in URLs are no globs
 
+    std::vector<CurlSetting> curlSettings;  // --raw, --interface, -j, --http0.9, --path-as-is, ...
+    long httpAuth = 0;                      // CURLAUTH_* of --basic --digest --ntlm --negotiate --anyauth
+    long proxyAuth = 0;                     // the same for the proxy: --proxy-basic ... --proxy-anyauth
+    std::string proxyUserPassword;          // -U
+    bool hasProxyUser = false;
+    long proxyType = CURLPROXY_HTTP;        // --proxy1.0, --socks4 ... with the proxy they name
+    long postRedirect = 0;                  // CURL_REDIR_POST_* of --post301 --post302 --post303
+    long netrc = CURL_NETRC_IGNORED;        // -n, --netrc-optional, --netrc-file
+    std::vector<std::string> resolve;       // --resolve
+    std::vector<std::string> connectTo;     // --connect-to
+    std::vector<std::string> proxyHeaders;  // --proxy-header
+    long resumeFrom = 0;                    // -C N
+    bool resumeFromCurrent = false;         // -C -: from the output file's size
+    std::string etagCompare;                // --etag-compare
+    std::string etagSave;                   // --etag-save
+    bool failWithBody = false;              // --fail-with-body
+    int retryMaxTimeSeconds = 0;            // --retry-max-time; 0: no limit
+    bool noProgressMeter = false;           // --no-progress-meter
+    bool appendTrace = false;               // a transfer after --next adds to the trace file
+    bool failEarly = false;                 // --fail-early
+    bool retryAllErrors = false;            // --retry-all-errors
+    std::string outputDir;                  // --output-dir: where relative -o and -O files go
+    bool remoteNameAll = false;             // --remote-name-all: -O for each URL without -o
+    bool remoteHeaderName = false;          // -J: -O takes the Content-Disposition file name
+    bool noClobber = false;                 // --no-clobber: an existing output file gets a number added
+    std::vector<DataItem> urlQuery;         // --url-query, as --data-urlencode ("+..." as given)
+
     bool hasData() const { return !data.empty(); }
     bool showsErrors() const { return !silent || showError; }
-    bool showsProgress() const { return !silent; }
+    bool showsProgress() const { return !silent && !noProgressMeter; }
     bool showsWarnings() const { return !silent; }
     bool verbose() const { return trace == TraceMode::Verbose; }
 };
@@ -100,7 +137,8 @@ struct Options {
 struct ParseResult {
     bool ok = false;
     Options options;
-    std::string error;  // one line naming what is wrong, when !ok
+    std::vector<Options> nextOperations;  // the transfers after each --next, in order
+    std::string error;                    // one line naming what is wrong, when !ok
 };
 
 ParseResult ParseOptions(int argc, const char* const* argv);

@@ -1,9 +1,11 @@
 #include "reply_writer.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+#include <list>
 
 #include "kylibcurl.h"
 
@@ -13,6 +15,21 @@ namespace {
 
 bool WriteAll(FILE* out, const char* data, size_t size) {
     return size == 0 || fwrite(data, 1, size, out) == size;
+}
+
+// The file name of a "Content-Disposition: ...; filename=NAME" line (quoted or not), without any
+// directory part, as curl -J takes it; empty when the line names none.
+std::string DispositionFileName(const std::string& line) {
+    size_t at = line.find("filename=");
+    if (at == std::string::npos) return "";
+    std::string name = line.substr(at + 9);
+    if (!name.empty() && name[0] == '"') {
+        name = name.substr(1, name.find('"', 1) - 1);
+    } else {
+        name = name.substr(0, name.find_first_of("; \t\r\n"));
+    }
+    size_t slash = name.find_last_of("/\\");
+    return slash == std::string::npos ? name : name.substr(slash + 1);
 }
 
 }  // namespace
@@ -64,10 +81,40 @@ bool ReplyWriter::OpenOutput() {
         m_out = stdout;
         return true;
     }
-    m_out = fopen(m_destination.path.c_str(), "wb");
+    m_destination.path = UnusedPath(OutputPath());
+    m_out = fopen(m_destination.path.c_str(), m_destination.append ? "ab" : "wb");
     if (!m_out) return Fail("cannot open '" + m_destination.path + "' for writing: " + strerror(errno));
     m_ownsOut = true;
     return true;
+}
+
+// curl's --no-clobber: the first of NAME, NAME.1 ... NAME.100 that does not exist; empty when all do.
+std::string ReplyWriter::UnusedPath(const std::string& path) const {
+    constexpr int kTries = 100;
+    if (!m_destination.noClobber || m_destination.append) return path;
+    struct stat info {};
+    if (stat(path.c_str(), &info) != 0) return path;
+    for (int n = 1; n <= kTries; ++n) {
+        std::string numbered = path + "." + std::to_string(n);
+        if (stat(numbered.c_str(), &info) != 0) return numbered;
+    }
+    return "";
+}
+
+// -J: the last Content-Disposition line naming a file wins; the name goes where -O's would.
+std::string ReplyWriter::OutputPath() const {
+    if (!m_destination.nameFromDisposition) return m_destination.path;
+    std::list<std::string> lines;
+    std::string name;
+    if (m_session.GetHttpResponseHeaders("Content-Disposition:", lines)) {
+        for (const std::string& line : lines) {
+            std::string given = DispositionFileName(line);
+            if (!given.empty()) name = given;
+        }
+    }
+    if (name.empty()) return m_destination.path;
+    size_t slash = m_destination.path.rfind('/');
+    return slash == std::string::npos ? name : m_destination.path.substr(0, slash + 1) + name;
 }
 
 // The session's list holds every header line of this attempt, redirects and interim replies included. It

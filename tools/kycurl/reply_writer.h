@@ -23,6 +23,9 @@ struct ReplyDestination {
     bool includeHeaders = false;  // -i, -I
     FILE* headerDump = nullptr;   // -D, or null
     bool showProgress = false;
+    bool append = false;               // -C: the output file grows from where it ends
+    bool nameFromDisposition = false;  // -J: a Content-Disposition file name replaces the path's last part
+    bool noClobber = false;            // an existing file stays: NAME.1 to NAME.100 are tried instead
 };
 
 class ReplyWriter {
@@ -48,6 +51,8 @@ class ReplyWriter {
 
   private:
     bool OpenOutput();
+    std::string OutputPath() const;
+    std::string UnusedPath(const std::string& path) const;
     void CloseOutput();
     bool WriteHeaders();
     bool Fail(const std::string& error);

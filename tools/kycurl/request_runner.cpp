@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "body_source.h"
+#include "etag_files.h"
 #include "exchange_trace.h"
 #include "kylibcurl.h"
 #include "messages.h"
@@ -21,6 +22,7 @@
 #include "request_body.h"
 #include "request_headers.h"
 #include "route_url.h"
+#include "session_lists.h"
 #include "session_setup.h"
 #include "transfer_outcome.h"
 #include "url_glob.h"
@@ -41,10 +43,10 @@ std::string ErrorText(const KYLibCurl& session) {
 }
 
 // "-" is standard output and "%" standard error, as for curl's --trace.
-FILE* OpenStream(const std::string& path, std::string& error) {
+FILE* OpenStream(const std::string& path, std::string& error, bool append = false) {
     if (path == "-") return stdout;
     if (path == "%") return stderr;
-    FILE* file = fopen(path.c_str(), "wb");
+    FILE* file = fopen(path.c_str(), append ? "ab" : "wb");
     if (!file) error = "cannot open '" + path + "' for writing: " + strerror(errno);
     return file;
 }
@@ -84,7 +86,10 @@ class CommandRunner {
     int Run() {
         int status = Prepare();
         if (status != kExitOk) return status;
-        for (size_t i = 0; i < m_o.urls.size(); ++i) status = RunUrl(i);
+        for (size_t i = 0; i < m_o.urls.size(); ++i) {
+            status = RunUrl(i);
+            if (status != kExitOk && m_o.failEarly) break;
+        }
         return status;
     }
 
@@ -115,7 +120,8 @@ class CommandRunner {
         }
         if (!LoadWriteOut(error)) return Fail(CURLE_READ_ERROR, error);
         if (!OpenStreams(error)) return Fail(CURLE_WRITE_ERROR, error);
-        if (!ConfigureSession(m_session, m_o, &ReplyWriter::Write, error))
+        if (!ConfigureSession(m_session, m_o, &ReplyWriter::Write, error) ||
+            !m_lists.Install(m_session, m_o, error))
             return Fail(CURLE_FAILED_INIT, error);
         if (!m_writer.Install() || (m_trace && !m_trace->Install(m_session))) {
             return Fail(CURLE_FAILED_INIT, "the session refused the transfer callbacks");
@@ -143,7 +149,7 @@ class CommandRunner {
         if (m_o.trace == TraceMode::Verbose) {
             m_trace = std::make_unique<ExchangeTrace>(m_o.trace, stderr, isatty(STDOUT_FILENO) != 0);
         } else if (m_o.trace == TraceMode::Hex || m_o.trace == TraceMode::Ascii) {
-            m_traceFile.reset(OpenStream(m_o.traceFile, error));
+            m_traceFile.reset(OpenStream(m_o.traceFile, error, m_o.appendTrace));
             if (!m_traceFile) return false;
             m_trace = std::make_unique<ExchangeTrace>(m_o.trace, m_traceFile.get(), false);
         }
@@ -169,17 +175,38 @@ class CommandRunner {
         if (!m_o.hasUser && !ApplyUrlCredentials(m_session, job.credentials)) {
             return Fail(CURLE_FAILED_INIT, "the session refused the URL's credentials");
         }
+        long resumeFrom = job.resumeFrom;
+        if (!m_session.KYLibCurlSetAdditionalOptionsCOffValue(CURLOPT_RESUME_FROM_LARGE, resumeFrom))
+            return Fail(CURLE_FAILED_INIT, "the session refused the resume offset");
+        switch (m_etags.Begin(m_o, job.etagLine, error)) {
+            case EtagFiles::Start::Skip:
+                return kExitOk;
+            case EtagFiles::Start::Fail:
+                return Fail(CURLE_READ_ERROR, error);
+            case EtagFiles::Start::Send:
+                break;
+        }
         return Attempt(job, body);
     }
 
     int Attempt(const UrlJob& job, BodySource* body) {
         int delaySeconds = m_o.retryDelaySeconds > 0 ? m_o.retryDelaySeconds : 1;
+        const auto start = std::chrono::steady_clock::now();
         for (int retriesLeft = m_o.retries;; --retriesLeft) {
             Outcome outcome = SendOnce(job, body);
             long status = m_session.m_httpRespCode;
-            bool again = retriesLeft > 0 && IsTransient(outcome, status) && (!body || body->Rewind());
+            m_etags.Save(m_session);
+            FailWithBody(outcome, status);
+            bool transient =
+                IsTransient(outcome, status) || (m_o.retryAllErrors && outcome.exitCode != CURLE_OK);
+            bool again = retriesLeft > 0 && transient && (!body || body->Rewind());
+            int wait = again ? RetryWait(outcome, delaySeconds) : 0;
+            if (again && !WithinRetryTime(start, wait)) {
+                if (m_o.showsWarnings())
+                    PrintWarning("The retry delay would pass the --retry-max-time: no more retries.");
+                again = false;
+            }
             if (!again) return Report(job, outcome, status);
-            int wait = RetryWait(outcome, delaySeconds);
             bool httpError = outcome.exitCode == CURLE_OK || outcome.exitCode == CURLE_HTTP_RETURNED_ERROR;
             if (m_o.showsWarnings()) {
                 PrintWarning(std::string("Problem ") + (httpError ? ": HTTP error" : ": timeout") +
@@ -190,6 +217,20 @@ class CommandRunner {
             if (m_o.retryDelaySeconds == 0)
                 delaySeconds = std::min(delaySeconds * 2, kRetryDelayLimitSeconds);
         }
+    }
+
+    // --fail-with-body: the reply is written, then the status fails the transfer as -f would.
+    void FailWithBody(Outcome& outcome, long status) const {
+        if (!m_o.failWithBody || outcome.exitCode != CURLE_OK || status < 400 || status > 599) return;
+        outcome.exitCode = CURLE_HTTP_RETURNED_ERROR;
+        outcome.reason = "The requested URL returned error: " + std::to_string(status);
+    }
+
+    // --retry-max-time: a retry that would start after the limit is not made, as in curl.
+    bool WithinRetryTime(std::chrono::steady_clock::time_point start, int waitSeconds) const {
+        return m_o.retryMaxTimeSeconds == 0 ||
+               std::chrono::steady_clock::now() - start + std::chrono::seconds(waitSeconds) <=
+                   std::chrono::seconds(m_o.retryMaxTimeSeconds);
     }
 
     // A Retry-After of the reply, when it gave one, replaces the delay.
@@ -204,8 +245,9 @@ class CommandRunner {
     Outcome SendOnce(const UrlJob& job, BodySource* body) {
         std::string error;
         if (!PrepareHeaders(job, body, error)) return {CURLE_FAILED_INIT, error, false};
-        m_writer.Start(
-            {job.outputPath, m_o.includeHeaders || m_o.head, m_headerDump.get(), m_o.showsProgress()});
+        m_writer.Start({job.outputPath, m_o.includeHeaders || m_o.head, m_headerDump.get(),
+                        m_o.showsProgress(), job.appendOutput, job.remoteName && m_o.remoteHeaderName,
+                        m_o.noClobber});
         const char* client = m_o.hasClient ? m_o.clientName.c_str() : nullptr;
         if (m_trace) m_trace->StartRequest(job.requestUrl, client);
         m_session.m_errorBuf[0] = '\0';
@@ -229,7 +271,9 @@ class CommandRunner {
         shape.present = body != nullptr;
         shape.sizeKnown = !body || body->sizeKnown();
         shape.size = body ? body->size() : 0;
-        std::vector<std::string> lines = RequestHeaderLines(m_o.headers, shape);
+        std::vector<std::string> given = m_o.headers;
+        if (!job.etagLine.empty()) given.push_back(job.etagLine);
+        std::vector<std::string> lines = RequestHeaderLines(given, shape);
         for (const std::string& line : lines) {
             if (!m_session.KYLibCurlAppendHeader(HTTP_HDR_HEADER, line.c_str())) {
                 error = "the session refused the header '" + line + "'";
@@ -316,7 +360,9 @@ class CommandRunner {
     }
 
     const Options& m_o;
+    SessionLists m_lists;  // read by libcurl until the session is gone
     KYLibCurl m_session;
+    EtagFiles m_etags;
     ReplyWriter m_writer;
     std::unique_ptr<ExchangeTrace> m_trace;
     Stream m_traceFile;

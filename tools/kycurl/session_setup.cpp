@@ -82,6 +82,8 @@ bool ApplyTransferLimits(KYLibCurl& session, const Options& o, std::string& erro
 
 long VersionOption(HttpVersion version) {
     switch (version) {
+        case HttpVersion::Http10:
+            return CURL_HTTP_VERSION_1_0;
         case HttpVersion::Http11:
             return CURL_HTTP_VERSION_1_1;
         case HttpVersion::Http2:
@@ -107,6 +109,44 @@ bool ApplyHttpOptions(KYLibCurl& session, const Options& o, std::string& error) 
     return true;
 }
 
+bool ApplyAuthentication(KYLibCurl& session, const Options& o, std::string& error) {
+    if (o.httpAuth != 0 && !SetNumber(session, CURLOPT_HTTPAUTH, o.httpAuth))
+        return Refused(error, "the authentication method");
+    if (o.proxyAuth != 0 && !SetNumber(session, CURLOPT_PROXYAUTH, o.proxyAuth))
+        return Refused(error, "the proxy authentication method");
+    if (o.hasProxyUser && !SetText(session, CURLOPT_PROXYUSERPWD, o.proxyUserPassword))
+        return Refused(error, "the proxy credentials");
+    if (!o.proxy.empty() && o.proxyType != CURLPROXY_HTTP &&
+        !SetNumber(session, CURLOPT_PROXYTYPE, o.proxyType))
+        return Refused(error, "the proxy type");
+    if (o.netrc != CURL_NETRC_IGNORED && !SetNumber(session, CURLOPT_NETRC, o.netrc))
+        return Refused(error, "the .netrc setting");
+    if (o.postRedirect != 0 && !SetNumber(session, CURLOPT_POSTREDIR, o.postRedirect))
+        return Refused(error, "the POST redirect setting");
+    return true;
+}
+
+bool ApplySetting(KYLibCurl& session, const CurlSetting& setting) {
+    long number = setting.number;
+    switch (setting.kind) {
+        case SettingKind::Number:
+            return SetNumber(session, setting.option, number);
+        case SettingKind::Offset:
+            return session.KYLibCurlSetAdditionalOptionsCOffValue(setting.option, number);
+        case SettingKind::Text:
+            return SetText(session, setting.option, setting.text);
+    }
+    return false;
+}
+
+bool ApplyCurlSettings(KYLibCurl& session, const Options& o, std::string& error) {
+    for (const CurlSetting& setting : o.curlSettings) {
+        if (!ApplySetting(session, setting))
+            return Refused(error, "libcurl option " + std::to_string(setting.option));
+    }
+    return true;
+}
+
 }  // namespace
 
 void ConfigureLibraryLog(bool show) {
@@ -123,7 +163,8 @@ bool ConfigureSession(KYLibCurl& session, const Options& o, KYLibCurl::DataCallb
         return Refused(error, "to initialise");
     }
     if (!ApplyFiles(session, o, error) || !ApplyTransferLimits(session, o, error) ||
-        !ApplyHttpOptions(session, o, error)) {
+        !ApplyHttpOptions(session, o, error) || !ApplyAuthentication(session, o, error) ||
+        !ApplyCurlSettings(session, o, error)) {
         return false;
     }
     if (o.trace == TraceMode::LibraryLogTxt) session.toggleTrace(true);

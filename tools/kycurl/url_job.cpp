@@ -1,6 +1,7 @@
 #include "url_job.h"
 
 #include <curl/curl.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <memory>
@@ -57,6 +58,40 @@ std::string RemoteName(const std::string& url) {
     return std::filesystem::path(part).filename();
 }
 
+// The n-th -o/-O belongs to the n-th URL.
+bool SetOutputPath(const Options& o, size_t index, UrlJob& job, std::string& error) {
+    job.outputPath.clear();
+    const OutputTarget target =
+        index < o.outputs.size() ? o.outputs[index] : OutputTarget{o.remoteNameAll, ""};
+    if (!target.remoteName) {
+        job.outputPath = target.path == "-" ? "" : target.path;
+    } else {
+        job.outputPath = RemoteName(job.credentials.url);
+        if (job.outputPath.empty()) {
+            error = "Remote file name has no length: " + job.shownUrl;
+            return false;
+        }
+    }
+    job.remoteName = target.remoteName;
+    if (!job.outputPath.empty() && !o.outputDir.empty() && job.outputPath[0] != '/')
+        job.outputPath = o.outputDir + "/" + job.outputPath;
+    return true;
+}
+
+// -C -: a download goes on after what its output file holds; an upload asks libcurl to learn the size
+// the server has. A download resumed anywhere adds to its file.
+void SetResumeOffset(const Options& o, UrlJob& job) {
+    job.resumeFrom = o.resumeFrom;
+    if (o.resumeFromCurrent && !job.upload.empty()) {
+        job.resumeFrom = -1;
+    } else if (o.resumeFromCurrent) {
+        struct stat info {};
+        job.resumeFrom =
+            !job.outputPath.empty() && stat(job.outputPath.c_str(), &info) == 0 ? info.st_size : 0;
+    }
+    job.appendOutput = job.upload.empty() && job.resumeFrom > 0 && !job.outputPath.empty();
+}
+
 }  // namespace
 
 bool MakeUrlJob(const Options& o, size_t index, const std::string& query, UrlJob& job, std::string& error) {
@@ -65,22 +100,17 @@ bool MakeUrlJob(const Options& o, size_t index, const std::string& query, UrlJob
     job.urlNumber = index < o.urlNumbers.size() ? o.urlNumbers[index] : 0;
     job.credentials = SplitCredentials(given);
     job.requestUrl = job.credentials.url;
+    std::string extraQuery;
+    if (!BuildData(o.urlQuery, extraQuery, error)) return false;
+    if (!extraQuery.empty()) job.requestUrl = AppendQuery(job.requestUrl, extraQuery);
     if (o.dataAsQuery && !query.empty()) job.requestUrl = AppendQuery(job.requestUrl, query);
     job.upload = index < o.uploads.size() ? o.uploads[index] : "";
     if (!job.upload.empty() && job.upload != "-") job.requestUrl = WithFileName(job.requestUrl, job.upload);
     // As in curl, a URL without a -T of its own is no upload: it goes out as GET unless -X says otherwise.
     job.method = !o.methodGiven && !o.uploads.empty() && job.upload.empty() ? HTTP_REQ_GET : o.method;
-    job.outputPath.clear();
-    if (index >= o.outputs.size()) return true;
-    const OutputTarget& target = o.outputs[index];
-    if (!target.remoteName) {
-        job.outputPath = target.path == "-" ? "" : target.path;
-        return true;
-    }
-    job.outputPath = RemoteName(job.credentials.url);
-    if (!job.outputPath.empty()) return true;
-    error = "Remote file name has no length: " + job.shownUrl;
-    return false;
+    if (!SetOutputPath(o, index, job, error)) return false;
+    SetResumeOffset(o, job);
+    return true;
 }
 
 }  // namespace kycurl
