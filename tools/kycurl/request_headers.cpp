@@ -54,9 +54,9 @@ std::vector<std::string> RequestHeaderLines(const std::vector<std::string>& give
     if (body.present && !body.sizeKnown) add("Transfer-Encoding", "Transfer-Encoding: chunked");
     if (!body.upload) return lines;
     // The library posts an upload: its lines are laid out as libcurl lays out a PUT's, the length then
-    // Expect, and no Content-Type, which a post would otherwise carry.
+    // Expect (not in HTTP/1.0), and no Content-Type, which a post would otherwise carry.
     if (body.sizeKnown) add("Content-Length", "Content-Length: " + std::to_string(body.size));
-    if (!body.sizeKnown || body.size > 0) add("Expect", "Expect: 100-continue");
+    if (!body.http10 && (!body.sizeKnown || body.size > 0)) add("Expect", "Expect: 100-continue");
     add("Content-Type", "Content-Type:");
     return lines;
 }

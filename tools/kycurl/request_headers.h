@@ -16,6 +16,7 @@ struct BodyShape {
     bool present = false;
     bool sizeKnown = true;
     uint64_t size = 0;
+    bool http10 = false;  // HTTP/1.0 knows no Expect
 };
 
 // The length a -H "Content-Length: N" line declares; false when no such line gives a number.

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -271,6 +272,10 @@ class CommandRunner {
         shape.present = body != nullptr;
         shape.sizeKnown = !body || body->sizeKnown();
         shape.size = body ? body->size() : 0;
+        shape.http10 = m_o.httpVersion == HttpVersion::Http10;
+        // A resumed upload sends the file from the offset on (libcurl skips what came before).
+        if (shape.upload && job.resumeFrom > 0)
+            shape.size -= std::min<uint64_t>(shape.size, static_cast<uint64_t>(job.resumeFrom));
         std::vector<std::string> given = m_o.headers;
         if (!job.etagLine.empty()) given.push_back(job.etagLine);
         std::vector<std::string> lines = RequestHeaderLines(given, shape);
