@@ -212,7 +212,7 @@ TEST_F(KycurlTest, UsageErrorsSendNothing) {
         std::vector<std::string> args;
         std::string named;
     } cases[] = {
-        {{"-X", "FETCH", url}, "FETCH"},
+        {{"-X", "FE TCH", url}, "FE TCH"},
         {{}, "no URL"},
         {{"--bogus", url}, "--bogus"},
         {{"-q", url}, "-q"},
@@ -241,7 +241,7 @@ TEST_F(KycurlTest, UsageErrorsSendNothing) {
         {{"--max-filesize", "lots", url}, "lots"},
         {{"-K", "/nonexistent/kycurl.cfg", url}, "/nonexistent/kycurl.cfg"},
         {{url, "--next"}, "no URL"},
-        {{url, "--next", "-X", "FETCH", url}, "FETCH"},
+        {{url, "--next", "-X", "FE(TCH", url}, "FE(TCH"},
     };
     for (const Case& c : cases) {
         RunResult r = RunKycurl(c.args);
@@ -1247,6 +1247,11 @@ TEST_F(KycurlTest, RequestsAreLaidOutAsCurlLaysThemOut) {
          {"/gone"},
          {"DELETE /gone HTTP/1.1\r\n"},
          {"Content-Length", "Content-Type"}},
+        {{"-X", "FETCH", server.url("/m")}, {"/m"}, {"FETCH /m HTTP/1.1\r\n"}, {"Content-Length"}},
+        {{"-X", "MOOO", "-d", "x", server.url("/m")},
+         {"/m"},
+         {"MOOO /m HTTP/1.1\r\n", "\r\nContent-Length: 1\r\n", "\r\n\r\nx"},
+         {}},
         {{"-X", "POST", server.url("/p")},
          {"/p"},
          {"POST /p HTTP/1.1\r\n"},

@@ -61,12 +61,25 @@ bool Bad(std::string& error, const char* what, const std::string& value, const c
     return false;
 }
 
+// A method token: printable, without spaces or separators a request line cannot hold.
+bool IsMethodToken(const std::string& text) {
+    if (text.empty()) return false;
+    for (unsigned char c : text) {
+        if (c <= ' ' || c >= 0x7f || std::strchr("()<>@,;:\\\"/[]?={}", c)) return false;
+    }
+    return true;
+}
+
+// The library's six methods by type; any other, as curl, by name on the request the body implies.
 bool ApplyMethod(Options& o, const std::string& v, std::string& error) {
-    if (!ParseMethod(v, o.method)) {
-        error = "unknown method '" + v + "' (use GET, POST, PUT, DELETE, HEAD or PATCH)";
+    o.customMethod.clear();
+    o.methodGiven = ParseMethod(v, o.method);
+    if (o.methodGiven) return true;
+    if (!IsMethodToken(v)) {
+        error = "bad method '" + v + "' (a method name such as GET, POST or PROPFIND)";
         return false;
     }
-    o.methodGiven = true;
+    o.customMethod = v;
     return true;
 }
 
@@ -435,7 +448,7 @@ constexpr const char* kRouting = kOptionGroups[10];
 constexpr const char* kMisc = kOptionGroups[11];
 
 const OptionSpec kOptions[] = {
-    {'X', "request", "<method>", kHttp, true, "GET, POST, PUT, DELETE, HEAD or PATCH", ApplyMethod},
+    {'X', "request", "<method>", kHttp, true, "GET, POST, PUT, DELETE or any other", ApplyMethod},
     {'H', "header", "<header>", kHttp, true, "Header 'Name: value', @file: lines (repeatable)", ApplyHeader},
     {'u', "user", "<user:password>", kHttp, true, "Server user and password", ApplyUser},
     {'A', "user-agent", "<name>", kHttp, false, "User-Agent to send (default kycurl/<version>)",

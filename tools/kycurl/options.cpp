@@ -173,7 +173,8 @@ class Parser {
         Options& o = m_options;
         bool hasBody = (o.hasData() && !o.dataAsQuery) || !o.formParts.empty() || !o.uploads.empty();
         if (o.head) {
-            if (o.methodGiven && o.method != HTTP_REQ_HEAD) return Fail("-I cannot be used with -X");
+            if ((o.methodGiven && o.method != HTTP_REQ_HEAD) || !o.customMethod.empty())
+                return Fail("-I cannot be used with -X");
             o.method = HTTP_REQ_HEAD;
             return true;
         }
@@ -190,7 +191,8 @@ class Parser {
         const Options& o = m_options;
         if (!o.hasClient) return Fail("--probe needs --client NAME");
         if (o.urls.size() > 1) return Fail("--probe takes one URL");
-        if (o.methodGiven || o.hasData() || !o.formParts.empty() || !o.uploads.empty()) {
+        if (o.methodGiven || !o.customMethod.empty() || o.hasData() || !o.formParts.empty() ||
+            !o.uploads.empty()) {
             return Fail("--probe sends its own empty POST: -X, -d, -F and -T do not apply");
         }
         return true;

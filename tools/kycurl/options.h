@@ -60,6 +60,7 @@ struct Options {
     std::vector<std::string> uploads;  // -T; the n-th belongs to the n-th URL
     _http_req_type_ method = HTTP_REQ_GET;
     bool methodGiven = false;
+    std::string customMethod;  // -X naming another method: sent by name on the request the body implies
     std::vector<DataItem> data;
     std::vector<FormPart> formParts;   // -F, --form-string
     bool dataAsQuery = false;          // -G

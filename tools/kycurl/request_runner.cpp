@@ -101,8 +101,12 @@ class CommandRunner {
     }
 
     // "METHOD URL: text", the URL without its password.
-    static std::string Named(const UrlJob& job, const std::string& text) {
-        return KYLibCurl::GetHttpReqTypeString(job.method) + (" " + job.shownUrl + ": " + text);
+    std::string Named(const UrlJob& job, const std::string& text) const {
+        return MethodName(job) + (" " + job.shownUrl + ": " + text);
+    }
+
+    std::string MethodName(const UrlJob& job) const {
+        return !m_o.customMethod.empty() ? m_o.customMethod : KYLibCurl::GetHttpReqTypeString(job.method);
     }
 
     int Prepare() {
@@ -290,8 +294,13 @@ class CommandRunner {
 
     // -X without a body sends its method as curl does: the method's name on a GET, without the length and
     // content type a body would bring.
-    static bool NamedMethodWithoutBody(const UrlJob& job, const BodySource* body) {
+    bool NamedMethodWithoutBody(const UrlJob& job, const BodySource* body) const {
         return !body && job.method != HTTP_REQ_GET && job.method != HTTP_REQ_HEAD;
+    }
+
+    // The library keeps a method name set on the handle for a GET or a POST; it names a PUT's itself.
+    bool SendsCustomMethod(const UrlJob& job) const {
+        return !m_o.customMethod.empty() && (job.method == HTTP_REQ_GET || job.method == HTTP_REQ_POST);
     }
 
     // A body of one text goes to the library as a buffer; any other is read through the read callback,
@@ -309,14 +318,16 @@ class CommandRunner {
             length = static_cast<size_t>(declared);
         }
         if (m_mime) return SendForm(job);
-        if (!NamedMethodWithoutBody(job, body)) {
+        const bool named = NamedMethodWithoutBody(job, body) || SendsCustomMethod(job);
+        if (!named) {
             return m_session.KYLibCurlSendHttpReq2(job.method, job.requestUrl.c_str(), data, length, false,
                                                    client, m_o.dynamicTppm);
         }
-        const char* name = KYLibCurl::GetHttpReqTypeString(job.method);
+        const std::string name = MethodName(job);
         if (!m_session.KYLibCurlSetAdditionalOptionsStringValue(CURLOPT_CUSTOMREQUEST, name)) return false;
-        bool sent = m_session.KYLibCurlSendHttpReq2(HTTP_REQ_GET, job.requestUrl.c_str(), nullptr, 0, false,
-                                                    client, m_o.dynamicTppm);
+        const _http_req_type_ type = body ? job.method : HTTP_REQ_GET;
+        bool sent = m_session.KYLibCurlSendHttpReq2(type, job.requestUrl.c_str(), data, length, false, client,
+                                                    m_o.dynamicTppm);
         curl_easy_setopt(m_session.m_curlHandle, CURLOPT_CUSTOMREQUEST, static_cast<char*>(nullptr));
         return sent;
     }
@@ -332,8 +343,8 @@ class CommandRunner {
     // request's own URL, method and header lines.
     bool SendForm(const UrlJob& job) {
         CURL* handle = m_session.m_curlHandle;
-        const char* method =
-            job.method == HTTP_REQ_POST ? nullptr : KYLibCurl::GetHttpReqTypeString(job.method);
+        const std::string name = MethodName(job);
+        const char* method = job.method == HTTP_REQ_POST && m_o.customMethod.empty() ? nullptr : name.c_str();
         bool ready = m_session.KYCurlSetUrl(job.requestUrl.c_str()) &&
                      curl_easy_setopt(handle, CURLOPT_MIMEPOST, m_mime.get()) == CURLE_OK &&
                      curl_easy_setopt(handle, CURLOPT_CUSTOMREQUEST, method) == CURLE_OK &&

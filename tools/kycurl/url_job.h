@@ -17,10 +17,10 @@ struct UrlJob {
     std::string upload;          // -T file, or empty
     std::string outputPath;      // empty: standard output (-o -); -O's name is always a file
     _http_req_type_ method = HTTP_REQ_GET;
-    long resumeFrom = 0;        // -C; -1: the server's size of an upload
-    bool appendOutput = false;  // a resumed download adds to its output file
-    bool remoteName = false;    // the output file is named after the URL (-O)
-    std::string etagLine;       // the If-None-Match line of --etag-compare, or empty
+    long resumeFrom = 0;          // -C; -1: the server's size of an upload
+    bool appendOutput = false;    // a resumed download adds to its output file
+    bool remoteName = false;      // the output file is named after the URL (-O)
+    std::string etagLine;         // the If-None-Match line of --etag-compare, or empty
     unsigned long urlNumber = 0;  // its place among the URLs its glob made
 };
 
