@@ -96,17 +96,17 @@ void ConfigArguments(const std::string& text, const std::string& shownName, std:
         ConfigLine parsed;
         if (!SplitLine(line, parsed)) continue;
         const std::string argument = parsed.dashed ? parsed.option : "--" + parsed.option;
-        const OptionSpec* spec = Lookup(argument);
-        if (!spec) {
+        const OptionSpec* known = Lookup(argument);
+        if (!known) {
             Warn(shownName, lineNumber, parsed.option, "is unknown");
             continue;
         }
-        if (spec->takesValue() && !parsed.hasValue) {
+        if (known->takesValue() && !parsed.hasValue) {
             Warn(shownName, lineNumber, parsed.option, "requires a value");
             continue;
         }
         args.push_back(argument);
-        if (spec->takesValue()) {
+        if (known->takesValue()) {
             args.push_back(parsed.value);
         } else if (parsed.hasValue) {
             Warn(shownName, lineNumber, parsed.option, "takes no value: the value is left out");

@@ -15,7 +15,7 @@ struct SlistFree {
 using Slist = std::unique_ptr<curl_slist, SlistFree>;
 
 // A part's value and attributes as curl reads them.
-struct PartSpec {
+struct PartWords {
     std::string value;
     bool hasType = false;
     std::string type;
@@ -62,7 +62,7 @@ bool StartsWith(const std::string& text, size_t at, const char* prefix) {
 }
 
 // "type=major/minor" and the parameters after it, up to the next attribute curl knows.
-bool TypeAttribute(const std::string& text, size_t& at, PartSpec& spec) {
+bool TypeAttribute(const std::string& text, size_t& at, PartWords& given) {
     at += 5;
     SkipSpaces(text, at);
     size_t slash = text.find('/', at);
@@ -88,37 +88,37 @@ bool TypeAttribute(const std::string& text, size_t& at, PartSpec& spec) {
     }
     size_t last = end;
     while (last > at && IsSpace(text[last - 1])) --last;
-    spec.type = text.substr(at, last - at);
-    spec.hasType = true;
+    given.type = text.substr(at, last - at);
+    given.hasType = true;
     at = end;
     return true;
 }
 
-bool ParsePart(const std::string& text, char endChar, PartSpec& spec, std::string& error) {
+bool ParsePart(const std::string& text, char endChar, PartWords& given, std::string& error) {
     size_t at = 0;
     SkipSpaces(text, at);
-    spec.value = Word(text, at, endChar);
+    given.value = Word(text, at, endChar);
     while (at < text.size() && text[at] == ';') {
         ++at;
         SkipSpaces(text, at);
-        if (!spec.hasType && StartsWith(text, at, "type=")) {
-            if (TypeAttribute(text, at, spec)) continue;
+        if (!given.hasType && StartsWith(text, at, "type=")) {
+            if (TypeAttribute(text, at, given)) continue;
             error = "Illegally formatted content-type field!";
             return false;
         }
         if (StartsWith(text, at, "filename=")) {
             at += 9;
             SkipSpaces(text, at);
-            spec.filename = Word(text, at, endChar);
-            spec.hasFilename = true;
+            given.filename = Word(text, at, endChar);
+            given.hasFilename = true;
         } else if (StartsWith(text, at, "headers=")) {
             at += 8;
             SkipSpaces(text, at);
-            spec.headers.push_back(Word(text, at, endChar));
+            given.headers.push_back(Word(text, at, endChar));
         } else if (StartsWith(text, at, "encoder=")) {
             at += 8;
             SkipSpaces(text, at);
-            spec.encoder = Word(text, at, endChar);
+            given.encoder = Word(text, at, endChar);
         } else {
             Word(text, at, endChar);
         }
@@ -133,15 +133,16 @@ bool Check(CURLcode code, const std::string& what, std::string& error) {
 }
 
 // Where the part's bytes come from: a file read as the upload goes, standard input read now, or the value.
-bool SetContent(curl_mimepart* part, char kind, const PartSpec& spec, std::string& error) {
-    const std::string& source = spec.value;
+bool SetContent(curl_mimepart* part, char kind, const PartWords& given, std::string& error) {
+    const std::string& source = given.value;
     bool file = kind != '=';
     if (!file) return Check(curl_mime_data(part, source.data(), source.size()), "form part", error);
     if (source == "-") {
         std::string input;
         if (!ReadInput("-", input, error)) return false;
         if (!Check(curl_mime_data(part, input.data(), input.size()), "form part", error)) return false;
-        if (kind == '@' && !spec.hasFilename) return Check(curl_mime_filename(part, "-"), "form part", error);
+        if (kind == '@' && !given.hasFilename)
+            return Check(curl_mime_filename(part, "-"), "form part", error);
         return true;
     }
     if (FILE* probe = fopen(source.c_str(), "rb")) {
@@ -152,7 +153,8 @@ bool SetContent(curl_mimepart* part, char kind, const PartSpec& spec, std::strin
     }
     if (!Check(curl_mime_filedata(part, source.c_str()), "form file '" + source + "'", error)) return false;
     // "<file" sends the content as a value: no file name goes with it.
-    if (kind == '<' && !spec.hasFilename) return Check(curl_mime_filename(part, nullptr), "form part", error);
+    if (kind == '<' && !given.hasFilename)
+        return Check(curl_mime_filename(part, nullptr), "form part", error);
     return true;
 }
 
@@ -165,27 +167,27 @@ bool AddPart(curl_mime* mime, const FormPart& given, std::string& error) {
         kind = rest[0];
         rest.erase(0, 1);
     }
-    PartSpec spec;
+    PartWords given;
     if (given.literal) {
-        spec.value = rest;
-    } else if (!ParsePart(rest, kind == '@' ? ',' : '\0', spec, error)) {
+        given.value = rest;
+    } else if (!ParsePart(rest, kind == '@' ? ',' : '\0', given, error)) {
         return false;
     }
     curl_mimepart* added = curl_mime_addpart(mime);
     if (!added) return Check(CURLE_OUT_OF_MEMORY, "form part", error);
-    if (!SetContent(added, kind, spec, error)) return false;
+    if (!SetContent(added, kind, given, error)) return false;
     Slist headers;
-    for (const std::string& line : spec.headers) {
+    for (const std::string& line : given.headers) {
         curl_slist* grown = curl_slist_append(headers.get(), line.c_str());
         if (!grown) return Check(CURLE_OUT_OF_MEMORY, "form part", error);
         // The list grows in place: only its first line makes a new head.
         if (!headers) headers.reset(grown);
     }
-    return (!spec.hasFilename ||
-            Check(curl_mime_filename(added, spec.filename.c_str()), "form part", error)) &&
-           (!spec.hasType || Check(curl_mime_type(added, spec.type.c_str()), "form part", error)) &&
-           (spec.encoder.empty() ||
-            Check(curl_mime_encoder(added, spec.encoder.c_str()), "form part", error)) &&
+    return (!given.hasFilename ||
+            Check(curl_mime_filename(added, given.filename.c_str()), "form part", error)) &&
+           (!given.hasType || Check(curl_mime_type(added, given.type.c_str()), "form part", error)) &&
+           (given.encoder.empty() ||
+            Check(curl_mime_encoder(added, given.encoder.c_str()), "form part", error)) &&
            (!headers || Check(curl_mime_headers(added, headers.release(), 1), "form part", error)) &&
            Check(curl_mime_name(added, name.c_str()), "form part", error);
 }

@@ -117,7 +117,7 @@ class GlobParser {
     bool Range(Piece& piece) {
         if (m_i < m_p.size() && isalpha(static_cast<unsigned char>(m_p[m_i]))) return LetterRange(piece);
         if (m_i < m_p.size() && isdigit(static_cast<unsigned char>(m_p[m_i]))) return NumberRange(piece);
-        return Fail("bad range specification");
+        return Fail("bad range: a number or a letter must open it");
     }
 
     // ":N" then ']' after the range; 1 without a step.
