@@ -62,7 +62,7 @@ bool StartsWith(const std::string& text, size_t at, const char* prefix) {
 }
 
 // "type=major/minor" and the parameters after it, up to the next attribute curl knows.
-bool TypeAttribute(const std::string& text, size_t& at, PartWords& given) {
+bool TypeAttribute(const std::string& text, size_t& at, PartWords& words) {
     at += 5;
     SkipSpaces(text, at);
     size_t slash = text.find('/', at);
@@ -88,37 +88,37 @@ bool TypeAttribute(const std::string& text, size_t& at, PartWords& given) {
     }
     size_t last = end;
     while (last > at && IsSpace(text[last - 1])) --last;
-    given.type = text.substr(at, last - at);
-    given.hasType = true;
+    words.type = text.substr(at, last - at);
+    words.hasType = true;
     at = end;
     return true;
 }
 
-bool ParsePart(const std::string& text, char endChar, PartWords& given, std::string& error) {
+bool ParsePart(const std::string& text, char endChar, PartWords& words, std::string& error) {
     size_t at = 0;
     SkipSpaces(text, at);
-    given.value = Word(text, at, endChar);
+    words.value = Word(text, at, endChar);
     while (at < text.size() && text[at] == ';') {
         ++at;
         SkipSpaces(text, at);
-        if (!given.hasType && StartsWith(text, at, "type=")) {
-            if (TypeAttribute(text, at, given)) continue;
+        if (!words.hasType && StartsWith(text, at, "type=")) {
+            if (TypeAttribute(text, at, words)) continue;
             error = "Illegally formatted content-type field!";
             return false;
         }
         if (StartsWith(text, at, "filename=")) {
             at += 9;
             SkipSpaces(text, at);
-            given.filename = Word(text, at, endChar);
-            given.hasFilename = true;
+            words.filename = Word(text, at, endChar);
+            words.hasFilename = true;
         } else if (StartsWith(text, at, "headers=")) {
             at += 8;
             SkipSpaces(text, at);
-            given.headers.push_back(Word(text, at, endChar));
+            words.headers.push_back(Word(text, at, endChar));
         } else if (StartsWith(text, at, "encoder=")) {
             at += 8;
             SkipSpaces(text, at);
-            given.encoder = Word(text, at, endChar);
+            words.encoder = Word(text, at, endChar);
         } else {
             Word(text, at, endChar);
         }
@@ -133,15 +133,15 @@ bool Check(CURLcode code, const std::string& what, std::string& error) {
 }
 
 // Where the part's bytes come from: a file read as the upload goes, standard input read now, or the value.
-bool SetContent(curl_mimepart* part, char kind, const PartWords& given, std::string& error) {
-    const std::string& source = given.value;
+bool SetContent(curl_mimepart* part, char kind, const PartWords& words, std::string& error) {
+    const std::string& source = words.value;
     bool file = kind != '=';
     if (!file) return Check(curl_mime_data(part, source.data(), source.size()), "form part", error);
     if (source == "-") {
         std::string input;
         if (!ReadInput("-", input, error)) return false;
         if (!Check(curl_mime_data(part, input.data(), input.size()), "form part", error)) return false;
-        if (kind == '@' && !given.hasFilename)
+        if (kind == '@' && !words.hasFilename)
             return Check(curl_mime_filename(part, "-"), "form part", error);
         return true;
     }
@@ -153,7 +153,7 @@ bool SetContent(curl_mimepart* part, char kind, const PartWords& given, std::str
     }
     if (!Check(curl_mime_filedata(part, source.c_str()), "form file '" + source + "'", error)) return false;
     // "<file" sends the content as a value: no file name goes with it.
-    if (kind == '<' && !given.hasFilename)
+    if (kind == '<' && !words.hasFilename)
         return Check(curl_mime_filename(part, nullptr), "form part", error);
     return true;
 }
@@ -167,27 +167,27 @@ bool AddPart(curl_mime* mime, const FormPart& given, std::string& error) {
         kind = rest[0];
         rest.erase(0, 1);
     }
-    PartWords given;
+    PartWords words;
     if (given.literal) {
-        given.value = rest;
-    } else if (!ParsePart(rest, kind == '@' ? ',' : '\0', given, error)) {
+        words.value = rest;
+    } else if (!ParsePart(rest, kind == '@' ? ',' : '\0', words, error)) {
         return false;
     }
     curl_mimepart* added = curl_mime_addpart(mime);
     if (!added) return Check(CURLE_OUT_OF_MEMORY, "form part", error);
-    if (!SetContent(added, kind, given, error)) return false;
+    if (!SetContent(added, kind, words, error)) return false;
     Slist headers;
-    for (const std::string& line : given.headers) {
+    for (const std::string& line : words.headers) {
         curl_slist* grown = curl_slist_append(headers.get(), line.c_str());
         if (!grown) return Check(CURLE_OUT_OF_MEMORY, "form part", error);
         // The list grows in place: only its first line makes a new head.
         if (!headers) headers.reset(grown);
     }
-    return (!given.hasFilename ||
-            Check(curl_mime_filename(added, given.filename.c_str()), "form part", error)) &&
-           (!given.hasType || Check(curl_mime_type(added, given.type.c_str()), "form part", error)) &&
-           (given.encoder.empty() ||
-            Check(curl_mime_encoder(added, given.encoder.c_str()), "form part", error)) &&
+    return (!words.hasFilename ||
+            Check(curl_mime_filename(added, words.filename.c_str()), "form part", error)) &&
+           (!words.hasType || Check(curl_mime_type(added, words.type.c_str()), "form part", error)) &&
+           (words.encoder.empty() ||
+            Check(curl_mime_encoder(added, words.encoder.c_str()), "form part", error)) &&
            (!headers || Check(curl_mime_headers(added, headers.release(), 1), "form part", error)) &&
            Check(curl_mime_name(added, name.c_str()), "form part", error);
 }
