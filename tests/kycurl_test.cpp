@@ -662,6 +662,17 @@ TEST_F(KycurlTest, RedirectsSendTheBodyAgain) {
         EXPECT_EQ(server.lastRequest().target, "/landed");
         EXPECT_NE(server.lastRequest().body.find(content), std::string::npos) << body[0];
     }
+    // An upload keeps its method and body on every redirect, as curl's PUT does on a 301 or 302: it
+    // never goes on declaring a length it does not send.
+    for (const char* status : {"301", "302", "303"}) {
+        size_t before = server.requestCount();
+        RunResult r = RunKycurl({"-m", "10", "-T", dir.file("body"), "-L",
+                                 server.url(std::string("/header?status=") + status + "&Location=/landed")});
+        EXPECT_EQ(r.exitStatus, 0) << status << ": " << r.err;
+        ASSERT_EQ(server.requestCount(), before + 2) << status;
+        EXPECT_EQ(server.lastRequest().method + " " + server.lastRequest().target, "PUT /landed") << status;
+        EXPECT_EQ(server.lastRequest().body, content) << status;
+    }
 }
 
 // The n-th -T belongs to the n-th URL; a later URL without one is no upload.

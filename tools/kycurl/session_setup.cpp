@@ -6,6 +6,14 @@ namespace kycurl {
 
 namespace {
 
+// The library sends an upload as a post of its length under the name PUT, with its own length line. A
+// redirect must not turn it into a bodiless request that still declares that length (the server would wait
+// for the body for ever): an upload keeps its method and body on every redirect, as curl keeps a PUT's on
+// a 301 or 302.
+long PostRedirect(const Options& o) {
+    return o.uploads.empty() ? o.postRedirect : o.postRedirect | CURL_REDIR_POST_ALL;
+}
+
 constexpr const char* kAllLevels = "7";
 // libcurl's read size in curl: larger reads make fewer calls for a large body.
 constexpr int kReceiveBuffer = 102400;
@@ -121,7 +129,7 @@ bool ApplyAuthentication(KYLibCurl& session, const Options& o, std::string& erro
         return Refused(error, "the proxy type");
     if (o.netrc != CURL_NETRC_IGNORED && !SetNumber(session, CURLOPT_NETRC, o.netrc))
         return Refused(error, "the .netrc setting");
-    if (o.postRedirect != 0 && !SetNumber(session, CURLOPT_POSTREDIR, o.postRedirect))
+    if (PostRedirect(o) != 0 && !SetNumber(session, CURLOPT_POSTREDIR, PostRedirect(o)))
         return Refused(error, "the POST redirect setting");
     return true;
 }
