@@ -1,7 +1,7 @@
 // The tunnel resolution behind KYLibCurl::getTPPMUrl, with what a routed request needs to know besides
 // the URL.
-#ifndef KYLIBCURL_TPPM_TPPM_RESOLUTION_H
-#define KYLIBCURL_TPPM_TPPM_RESOLUTION_H
+#ifndef KYLIBCURL_ROUTE_RESOLUTION_H
+#define KYLIBCURL_ROUTE_RESOLUTION_H
 
 #include <string>
 

@@ -1,4 +1,4 @@
-#include "request/routed_request.h"
+#include "route/routed_request.h"
 
 #include <string>
 
@@ -9,8 +9,8 @@
 #include "platform/curl_result.h"
 #include "platform/globals.h"
 #include "request/request_steps.h"
-#include "tppm/tppm_cache.h"
-#include "tppm/url_split.h"
+#include "route/tunnel_cache.h"
+#include "route/url.h"
 
 namespace kylibcurl::detail {
 

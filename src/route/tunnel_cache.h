@@ -1,12 +1,12 @@
 // What the library does with the tunnel cache beyond KYLibCurl::TppmUrlMapInfo itself: operations on a URL
 // already split, and forgetting tunnels that are stale or given back.
-#ifndef KYLIBCURL_TPPM_TPPM_CACHE_H
-#define KYLIBCURL_TPPM_TPPM_CACHE_H
+#ifndef KYLIBCURL_ROUTE_TUNNEL_CACHE_H
+#define KYLIBCURL_ROUTE_TUNNEL_CACHE_H
 
 #include <string>
 
 #include "kylibcurl.h"
-#include "tppm/url_split.h"
+#include "route/url.h"
 
 namespace kylibcurl::detail {
 

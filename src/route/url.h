@@ -3,8 +3,8 @@
 // the path a tunnel URL keeps. The host part ends at the first '/', '?' or '#' after "://"; user
 // information runs to its last '@'; a bracketed IPv6 literal is one host. No decoding, no case folding.
 // Inline, so that the fuzz targets can call it too.
-#ifndef KYLIBCURL_TPPM_URL_SPLIT_H
-#define KYLIBCURL_TPPM_URL_SPLIT_H
+#ifndef KYLIBCURL_ROUTE_URL_H
+#define KYLIBCURL_ROUTE_URL_H
 
 #include <strings.h>
 

@@ -1,13 +1,13 @@
 // The two steps of a routed request (one that names a destination client) inside the dispatcher.
-#ifndef KYLIBCURL_REQUEST_ROUTED_REQUEST_H
-#define KYLIBCURL_REQUEST_ROUTED_REQUEST_H
+#ifndef KYLIBCURL_ROUTE_ROUTED_REQUEST_H
+#define KYLIBCURL_ROUTE_ROUTED_REQUEST_H
 
 #include <curl/curl.h>
 
 #include <string>
 
 #include "kylibcurl.h"
-#include "tppm/tppm_resolution.h"
+#include "route/resolution.h"
 
 namespace kylibcurl::detail {
 

@@ -1,4 +1,4 @@
-#include "tppm/tppm_cache.h"
+#include "route/tunnel_cache.h"
 
 #include <dlfcn.h>
 
@@ -15,7 +15,7 @@
 #include "platform/no_throw.h"
 #include "platform/optional_call.h"
 #include "platform/scoped_lock.h"
-#include "tppm/url_split.h"
+#include "route/url.h"
 
 using namespace kylibcurl::detail;
 

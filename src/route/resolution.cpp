@@ -1,4 +1,4 @@
-#include "tppm/tppm_resolution.h"
+#include "route/resolution.h"
 
 #include <string>
 
@@ -9,8 +9,8 @@
 #include "kylibcurl.h"
 #include "platform/globals.h"
 #include "platform/no_throw.h"
-#include "tppm/tppm_cache.h"
-#include "tppm/url_split.h"
+#include "route/tunnel_cache.h"
+#include "route/url.h"
 
 using namespace kylibcurl::detail;
 
