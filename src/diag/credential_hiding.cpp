@@ -344,7 +344,7 @@ std::string Base64(const std::string& bytes) {
 // The user part as a Basic authorization header carries it, which an error page may echo: libcurl decodes
 // the URL's escapes before it encodes "user:password" (with an empty password when there is none).
 void AddBasicCredentials(const std::string& url, const Span& secret, std::vector<std::string>& secrets) {
-    const size_t start = AuthorityStart(url);
+    const size_t start = ParseUrl(url).authorityPos;
     const bool userOnly = secret.begin == start;
     const size_t userEnd = userOnly ? secret.end : secret.begin - 1;
     const std::string user = PercentDecoded(url.data() + start, userEnd - start, false);
