@@ -13,7 +13,7 @@
 #include "fuzz_check.h"
 #include "fuzz_targets.h"
 #include "kylibcurl.h"
-#include "tppm/url_split.h"
+#include "route/url.h"
 
 namespace kyfuzz {
 namespace {

@@ -126,28 +126,13 @@ BodyCredentials FindBodyCredentials(const char* body, size_t length) {
 
 namespace {
 
-// Header names whose values are credentials although they hold no credential word.
-constexpr const char* kCredentialHeaders[] = {"authorization", "proxy-authorization", "cookie"};
+bool IsCredentialHeader(std::string_view name) {
+    return IsNamedCredentialHeader(name) || HoldsCredentialWord(name.data(), name.size());
+}
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
 bool IsNameByte(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_'; }
-
-bool SameNoCase(std::string_view text, const char* word) {
-    return text.size() == strlen(word) && strncasecmp(text.data(), word, text.size()) == 0;
-}
-
-std::string_view Trimmed(std::string_view text) {
-    while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
-    while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
-    return text;
-}
-
-bool IsCredentialHeader(std::string_view name) {
-    for (const char* header : kCredentialHeaders)
-        if (SameNoCase(name, header)) return true;
-    return HoldsCredentialWord(name.data(), name.size());
-}
 
 void AddSecret(std::string_view value, std::vector<std::string>& secrets) {
     value = Trimmed(value);
@@ -164,19 +149,11 @@ void AddCookieValues(std::string_view cookies, std::vector<std::string>& secrets
     }
 }
 
-void AddHeaderLineSecrets(std::string_view line, std::vector<std::string>& secrets) {
-    const size_t colon = line.find(':');
-    if (colon == std::string_view::npos) return;
-    const std::string_view name = Trimmed(line.substr(0, colon));
-    if (!IsCredentialHeader(name)) return;
-    const std::string_view value = Trimmed(line.substr(colon + 1));
-    if (SameNoCase(name, "cookie")) {
-        AddSecret(value, secrets);
-        return AddCookieValues(value, secrets);
-    }
-    // "Scheme credential": the scheme word is no secret and stays in sight.
-    const size_t blank = value.find_first_of(" \t");
-    AddSecret(blank == std::string_view::npos ? value : value.substr(blank), secrets);
+void AddHeaderLineSecrets(std::string_view text, std::vector<std::string>& secrets) {
+    HeaderLine line;
+    if (!SplitHeaderLine(text, line) || !IsCredentialHeader(line.name)) return;
+    AddSecret(CredentialOf(line), secrets);
+    if (SameNoCase(line.name, "cookie")) AddCookieValues(line.value, secrets);
 }
 
 // The value of a credential header named at text[pos], from begin to end; false when no such name
@@ -213,6 +190,8 @@ bool HeaderValueAt(const std::string& text, size_t pos, size_t& begin, size_t& e
 
 bool IsTokenByte(char c) { return std::isalnum(static_cast<unsigned char>(c)) || strchr("-._~+/", c); }
 
+constexpr char kBase64Digits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+
 bool IsBase64Byte(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '+' || c == '/'; }
 
 // A Basic credential: padded base64 of "user:password".
@@ -222,8 +201,7 @@ bool IsBasicCredential(std::string_view token) {
     int count = 0;
     for (const char c : token) {
         if (!IsBase64Byte(c)) return false;  // the padding, too: no ':' came before it
-        const char* digits = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-        bits = (bits << 6) | static_cast<unsigned>(strchr(digits, c) - digits);
+        bits = (bits << 6) | static_cast<unsigned>(strchr(kBase64Digits, c) - kBase64Digits);
         count += 6;
         if (count >= 8) {
             count -= 8;
@@ -329,14 +307,14 @@ std::vector<Span> SecretSpans(const std::string& url) {
 }
 
 std::string Base64(const std::string& bytes) {
-    static constexpr char kDigits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
     std::string text;
     for (size_t pos = 0; pos < bytes.size(); pos += 3) {
         const size_t count = std::min<size_t>(3, bytes.size() - pos);
         unsigned group = 0;
         for (size_t i = 0; i < 3; ++i)
             group = group << 8 | (i < count ? static_cast<unsigned char>(bytes[pos + i]) : 0u);
-        for (size_t i = 0; i < 4; ++i) text += i <= count ? kDigits[(group >> (18 - 6 * i)) & 0x3F] : '=';
+        for (size_t i = 0; i < 4; ++i)
+            text += i <= count ? kBase64Digits[(group >> (18 - 6 * i)) & 0x3F] : '=';
     }
     return text;
 }
@@ -344,7 +322,7 @@ std::string Base64(const std::string& bytes) {
 // The user part as a Basic authorization header carries it, which an error page may echo: libcurl decodes
 // the URL's escapes before it encodes "user:password" (with an empty password when there is none).
 void AddBasicCredentials(const std::string& url, const Span& secret, std::vector<std::string>& secrets) {
-    const size_t start = AuthorityStart(url);
+    const size_t start = ParseUrl(url).authorityPos;
     const bool userOnly = secret.begin == start;
     const size_t userEnd = userOnly ? secret.end : secret.begin - 1;
     const std::string user = PercentDecoded(url.data() + start, userEnd - start, false);

@@ -4,9 +4,13 @@
 #define KYLIBCURL_DIAG_CREDENTIAL_HIDING_H
 
 #include <curl/curl.h>
+#include <strings.h>
 
+#include <algorithm>
 #include <cstddef>
+#include <cstring>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace kylibcurl::detail {
@@ -44,6 +48,67 @@ BodyCredentials FindBodyCredentials(const char* body, size_t length);
 // Cookie lines and lines whose names hold a credential word; of a value with a scheme ("Bearer abc") the
 // part after it, of a Cookie line the whole value and each cookie's value.
 std::vector<std::string> HeaderLineSecrets(const curl_slist* lines);
+
+// Header names whose values are credentials although they hold no credential word. This rule is inline, so
+// that kycurl masks the header lines it shows by it too.
+inline constexpr const char* kCredentialHeaders[] = {"authorization", "proxy-authorization", "cookie"};
+
+inline bool SameNoCase(std::string_view text, const char* word) {
+    return text.size() == strlen(word) && strncasecmp(text.data(), word, text.size()) == 0;
+}
+
+// The text without the spaces and tabs at its ends.
+inline std::string_view Trimmed(std::string_view text) {
+    const size_t begin = text.find_first_not_of(" \t");
+    if (begin == std::string_view::npos) return std::string_view();
+    return text.substr(begin, text.find_last_not_of(" \t") - begin + 1);
+}
+
+// A request header line "Name: value", its name and value trimmed.
+struct HeaderLine {
+    std::string_view name;
+    std::string_view value;
+};
+
+// False when the line holds no ':'.
+inline bool SplitHeaderLine(std::string_view text, HeaderLine& line) {
+    const size_t colon = text.find(':');
+    if (colon == std::string_view::npos) return false;
+    line = HeaderLine{Trimmed(text.substr(0, colon)), Trimmed(text.substr(colon + 1))};
+    return true;
+}
+
+inline bool IsNamedCredentialHeader(std::string_view name) {
+    for (const char* header : kCredentialHeaders)
+        if (SameNoCase(name, header)) return true;
+    return false;
+}
+
+// The credential a credential header's value carries: the whole value of a Cookie line; of any other the
+// part after its scheme word ("Bearer abc": "abc"), the scheme word being no secret, or the whole value
+// when it has none.
+inline std::string_view CredentialOf(const HeaderLine& line) {
+    if (SameNoCase(line.name, "cookie")) return line.value;
+    const size_t blank = line.value.find_first_of(" \t");
+    return blank == std::string_view::npos ? line.value : Trimmed(line.value.substr(blank));
+}
+
+// Replaces with '*', in a block of request header lines ending in "\n" or "\r\n", the credential of every
+// Authorization, Proxy-Authorization and Cookie line, keeping the block's length.
+inline void MaskCredentialHeaderLines(std::string& block) {
+    for (size_t begin = 0; begin < block.size();) {
+        const size_t end = std::min(block.find('\n', begin), block.size());
+        const size_t textEnd = end > begin && block[end - 1] == '\r' ? end - 1 : end;
+        HeaderLine line;
+        if (SplitHeaderLine(std::string_view(block).substr(begin, textEnd - begin), line) &&
+            IsNamedCredentialHeader(line.name)) {
+            const std::string_view secret = CredentialOf(line);
+            if (!secret.empty())
+                std::fill_n(block.begin() + (secret.data() - block.data()), secret.size(), '*');
+        }
+        begin = end + 1;
+    }
+}
 
 // The text with the values of credential headers hidden wherever they stand as "Name: value" up to the
 // line's end or as "Name": "value", and every Basic credential and Bearer token hidden after its scheme

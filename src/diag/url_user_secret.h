@@ -8,23 +8,14 @@
 #include <cstddef>
 #include <string>
 
-namespace kylibcurl::detail {
+#include "route/url.h"
 
-struct Span {
-    size_t begin;
-    size_t end;
-};
+namespace kylibcurl::detail {
 
 inline bool AllDigits(const std::string& text, size_t begin, size_t end) {
     for (size_t pos = begin; pos < end; ++pos)
         if (!std::isdigit(static_cast<unsigned char>(text[pos]))) return false;
     return true;
-}
-
-// Where the authority starts: after the scheme's "://" (libcurl also takes URLs without a scheme).
-inline size_t AuthorityStart(const std::string& url) {
-    const size_t schemeEnd = url.find("://");
-    return schemeEnd == std::string::npos ? 0 : schemeEnd + 3;
 }
 
 inline size_t FirstOf(const std::string& url, const char* chars, size_t from) {
@@ -48,13 +39,13 @@ inline Span UnescapedPasswordSpan(const std::string& url, size_t start, size_t& 
 
 // The user part's secret, empty when there is no user part, and where the authority ends. The user part
 // ends at the last '@' before the first '/', '?' or '#', so a password may hold an unescaped '@'.
-inline Span UserSecretSpan(const std::string& url, size_t& authorityEnd) {
-    const size_t start = AuthorityStart(url);
-    authorityEnd = FirstOf(url, "/?#", start);
-    const size_t at = authorityEnd > start ? url.rfind('@', authorityEnd - 1) : std::string::npos;
-    if (at == std::string::npos || at < start) return UnescapedPasswordSpan(url, start, authorityEnd);
-    const size_t colon = url.find(':', start);
-    return colon < at ? Span{colon + 1, at} : Span{start, at};
+inline Span UserSecretSpan(const std::string& text, size_t& authorityEnd) {
+    const Url url = ParseUrl(text);
+    authorityEnd = url.pathPos;
+    if (url.userPart().empty()) return UnescapedPasswordSpan(text, url.authorityPos, authorityEnd);
+    const size_t at = url.hostPos - 1;
+    const size_t colon = text.find(':', url.authorityPos);
+    return colon < at ? Span{colon + 1, at} : Span{url.authorityPos, at};
 }
 
 }  // namespace kylibcurl::detail

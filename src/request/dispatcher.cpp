@@ -7,7 +7,7 @@
 #include "platform/no_throw.h"
 #include "request/failure_log.h"
 #include "request/request_steps.h"
-#include "request/routed_request.h"
+#include "route/routed_request.h"
 #include "session/reply.h"
 #include "session/side_tables.h"
 

@@ -1,5 +1,6 @@
 #include "exchange_trace.h"
 
+#include "diag/credential_hiding.h"
 #include "diag/trace_labels.h"
 #include "kylibcurl.h"
 #include "route_url.h"
@@ -40,7 +41,7 @@ int ExchangeTrace::Callback(CURL* handle, curl_infotype type, char* data, size_t
         if (type == CURLINFO_TEXT) {
             masked = RedactUrlsInText(masked);
         } else {
-            MaskCredentialHeaders(masked);
+            kylibcurl::detail::MaskCredentialHeaderLines(masked);
         }
         data = masked.data();
         size = masked.size();

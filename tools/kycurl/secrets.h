@@ -1,5 +1,6 @@
 // Keeping passwords out of everything kycurl prints: URLs lose their password before they are shown or
-// sent, and credential header values are masked in the exchange it shows or traces.
+// sent; the exchange it shows or traces masks credential header values by the library's rule
+// (MaskCredentialHeaderLines).
 #ifndef KYCURL_SECRETS_H
 #define KYCURL_SECRETS_H
 
@@ -25,10 +26,6 @@ std::string RedactUrl(const std::string& url);
 // The text with the password of every URL in it replaced by "***" (libcurl's information lines may quote
 // a proxy URL from the environment).
 std::string RedactUrlsInText(const std::string& text);
-
-// Replaces, in a block of request header lines, the credentials of every Authorization and
-// Proxy-Authorization line with '*' (the scheme word stays), keeping the block's length.
-void MaskCredentialHeaders(std::string& block);
 
 }  // namespace kycurl
 

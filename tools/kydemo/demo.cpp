@@ -15,6 +15,7 @@
 #include "demo_server.h"
 #include "demo_trace_dir.h"
 #include "kylibcurl.h"
+#include "route/url.h"
 
 namespace kydemo {
 
@@ -75,9 +76,8 @@ std::string WithoutLineEnd(std::string text) {
 
 // The tunnel port at the end of a TPPM prefix "http://127.0.0.1:<port>"; 0 when there is none.
 int PrefixPort(const std::string& prefix) {
-    size_t colon = prefix.rfind(':');
-    if (colon == std::string::npos) return 0;
-    return atoi(prefix.c_str() + colon + 1);
+    const kylibcurl::detail::Url url = kylibcurl::detail::ParseUrl(prefix);
+    return kylibcurl::detail::ParsePort(url.portText()).number;
 }
 
 // A port on 127.0.0.1 that is bound but not listening: a connection to it is refused. Holding the socket

@@ -1,13 +1,14 @@
-// The two steps of a routed request (one that names a destination client) inside the dispatcher.
-#ifndef KYLIBCURL_REQUEST_ROUTED_REQUEST_H
-#define KYLIBCURL_REQUEST_ROUTED_REQUEST_H
+// The two steps of a routed request (one that names a destination client) inside the dispatcher: where
+// it goes, and a fresh tunnel after a stale one.
+#ifndef KYLIBCURL_ROUTE_ROUTED_REQUEST_H
+#define KYLIBCURL_ROUTE_ROUTED_REQUEST_H
 
 #include <curl/curl.h>
 
 #include <string>
 
 #include "kylibcurl.h"
-#include "tppm/tppm_resolution.h"
+#include "route/resolution.h"
 
 namespace kylibcurl::detail {
 
@@ -26,10 +27,10 @@ class RoutedUrl {
 
     // The URL the log lines show: the TPPM URL, or the caller's when the client is reached directly;
     // empty before a resolution.
-    const std::string& shown() const { return m_outUrl; }
+    const std::string& shown() const { return m_route.url; }
     bool tunnelled() const { return m_route.tunnelled; }
 
-    // Resolves url through the tunnel resolution and installs the result. On false the reason has been
+    // Resolves url (ResolveRoute) and installs the route. On false the reason has been
     // logged by the step that failed.
     bool Resolve(const char* clientName, const char* url, bool useDynamicTppm);
 
@@ -44,8 +45,7 @@ class RoutedUrl {
     void RemoveMapping();
 
     KYLibCurl& m_session;
-    std::string m_outUrl;
-    TunnelRoute m_route;
+    Route m_route;
     void* m_mappedHandle = nullptr;  // the handle m_mapping is set on
     curl_slist* m_mapping = nullptr;
 };

@@ -1,6 +1,7 @@
-#include "request/routed_request.h"
+#include "route/routed_request.h"
 
 #include <string>
+#include <utility>
 
 #include "CurlWrapper.h"
 #include "diag/credential_hiding.h"
@@ -9,8 +10,9 @@
 #include "platform/curl_result.h"
 #include "platform/globals.h"
 #include "request/request_steps.h"
-#include "tppm/tppm_cache.h"
-#include "tppm/url_split.h"
+#include "route/resolution.h"
+#include "route/tunnel_cache.h"
+#include "route/url.h"
 
 namespace kylibcurl::detail {
 
@@ -21,9 +23,9 @@ namespace {
 // 0177.0.0.1 become 127.0.0.1, percent escapes are decoded, IPv6 literals shortened), so a mapping for
 // the host as written would miss those spellings; the empty host and port match every one, and the
 // target of a redirect too. A tunnel without a port keeps the URL's.
-std::string TunnelMappingFor(const TunnelRoute& route) {
-    const bool tunnelHasPort = PortSeparator(route.authority) != std::string::npos;
-    return "::" + route.authority + (tunnelHasPort ? "" : ":");
+std::string TunnelMappingFor(const Route& route) {
+    const bool tunnelHasPort = PortSeparator(route.tunnel) != std::string::npos;
+    return "::" + route.tunnel + (tunnelHasPort ? "" : ":");
 }
 
 // The status line is the first reply byte a transfer counts: no header bytes, no reply at all.
@@ -36,7 +38,9 @@ bool NothingReceived(void* handle) {
 }  // namespace
 
 bool RoutedUrl::Resolve(const char* clientName, const char* url, bool useDynamicTppm) {
-    if (!ResolveTppmUrl(m_session, clientName, url, m_outUrl, useDynamicTppm, &m_route)) return false;
+    Resolution resolution = ResolveRoute(clientName, url, useDynamicTppm);
+    if (!resolution.resolved) return false;
+    m_route = std::move(resolution.route);
     return Install(url);
 }
 
@@ -46,9 +50,9 @@ bool RoutedUrl::Reconnect(const char* clientName, const char* url, bool useDynam
         m_dbg.DebugLvl(
             kDispatchTag, 2,
             "Unable to connect to dynamic tppm url [%s], refetching tppm url for [%s] and retrying",
-            LoggedUrl(m_outUrl).c_str(), LoggedUrl(url).c_str());
+            LoggedUrl(m_route.url).c_str(), LoggedUrl(url).c_str());
     });
-    ForgetTunnel(m_session, url);
+    ForgetTunnel(ParseUrl(url));
     return Resolve(clientName, url, useDynamicTppm);
 }
 
@@ -57,9 +61,9 @@ bool RoutedUrl::Reconnect(const char* clientName, const char* url, bool useDynam
 bool RoutedUrl::Install(const char* url) {
     if (!m_route.tunnelled) {
         RemoveMapping();
-        return m_session.KYCurlSetUrl(m_outUrl.c_str());
+        return m_session.KYCurlSetUrl(m_route.url.c_str());
     }
-    return m_session.KYCurlSetUrl(m_route.https ? url : m_outUrl.c_str()) && MapToTunnel();
+    return m_session.KYCurlSetUrl(m_route.https ? url : m_route.url.c_str()) && MapToTunnel();
 }
 
 bool RoutedUrl::MapToTunnel() {
