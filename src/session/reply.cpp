@@ -10,6 +10,7 @@
 
 #include "CurlWrapper.h"
 #include "kylibcurl.h"
+#include "platform/curl_option.h"
 #include "platform/curl_result.h"
 #include "session/shared_connections.h"
 #include "session/side_tables.h"
@@ -226,8 +227,7 @@ size_t KYLibCurl::libcurl_headercallback(void* ptr, size_t size, size_t nitems, 
 
 bool KYLibCurl::KYCurlSetUrl(const char* url) {
     constexpr char kTag[] = "KYLibCurl::KYCurlSetUrl";
-    return CurlSucceeded(CurlWrapper::gCurlWrapper.Curl_easy_setopt(m_curlHandle, CURLOPT_URL, url), kTag,
-                         "failed to set curl option:[CURLOPT_URL] err:[%s]");
+    return SetCurlOption(m_curlHandle, CURLOPT_URL, url, kTag);
 }
 
 CURLcode KYLibCurl::KYLibCurlLastResult() const { return NotedTransferResult(*this); }
