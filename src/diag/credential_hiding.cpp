@@ -9,6 +9,7 @@
 
 #include "diag/log_text.h"
 #include "diag/url_user_secret.h"
+#include "platform/header_white_space.h"
 
 namespace kylibcurl::detail {
 
@@ -128,8 +129,6 @@ namespace {
 
 // Header names whose values are credentials although they hold no credential word.
 constexpr const char* kCredentialHeaders[] = {"authorization", "proxy-authorization", "cookie"};
-
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
 bool IsNameByte(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_'; }
 

@@ -12,6 +12,7 @@
 #include "kylibcurl.h"
 #include "platform/curl_option.h"
 #include "platform/curl_result.h"
+#include "platform/header_white_space.h"
 #include "session/shared_connections.h"
 #include "session/side_tables.h"
 
@@ -125,8 +126,6 @@ constexpr size_t kShortLine = 256;
 // What a session keeps of one transfer's header and trailer lines, counted as received: libcurl's own
 // cap on a reply's header lines. libcurl does not cap trailers, which a server may send without end.
 constexpr size_t kMaxLineBytes = size_t{300} * 1024;
-
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
 // Returning less than libcurl handed over stops the transfer with CURLE_WRITE_ERROR; the transfer's record
 // tells the performer that the reply is incomplete. Without a record nobody asks.
