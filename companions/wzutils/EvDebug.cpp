@@ -15,7 +15,7 @@
 #include <mutex>
 
 #include "evdebug_settings.h"
-#include "platform/write_all.h"
+#include "line_write.h"
 #include "vformat.h"
 
 using wzutils::EvDebugSettings;
@@ -172,12 +172,12 @@ void emitTo(const std::string& path, const std::string& line) {
     if (!path.empty()) {
         int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0600);
         if (fd >= 0) {
-            const bool written = kylibcurl::detail::AppendWhole(fd, line.data(), line.size());
+            const bool written = wzutils::appendWholeLine(fd, line.data(), line.size());
             close(fd);
             if (written) return;
         }
     }
-    kylibcurl::detail::WriteAll(STDERR_FILENO, line.data(), line.size());
+    wzutils::writeAll(STDERR_FILENO, line.data(), line.size());
 }
 
 void emit(const EvDebugFileInstance* instance, const std::string& line) {
@@ -198,7 +198,7 @@ void writeLine(const EvDebugFileInstance* instance, const char* tag, const char*
         emit(instance, composeLine(tag, level, message));
     } catch (...) {
         constexpr char kNotice[] = "EvDebug: a line was dropped, out of memory\n";
-        kylibcurl::detail::WriteAll(STDERR_FILENO, kNotice, sizeof kNotice - 1);
+        wzutils::writeAll(STDERR_FILENO, kNotice, sizeof kNotice - 1);
     }
     errno = savedErrno;
 }
