@@ -30,7 +30,7 @@ constexpr char kHexDigits[] = "0123456789abcdef";
 // localtime_r would wait for ever. The logger's own lookups run under g_clockMutex, which is held across
 // fork() with the offset brought up to date, so a child finds the lock free and its first lines need no
 // lookup.
-constexpr time_t kOffsetPeriod = 15 * 60;
+constexpr time_t kOffsetPeriod = time_t{15} * 60;
 
 std::mutex g_clockMutex;
 time_t g_offsetPeriod = -1;  // the quarter hour g_offset was looked up for; guarded by g_clockMutex
@@ -72,7 +72,7 @@ CivilDate civilFromDays(long days) {
 
 // Local time with milliseconds, then the thread: "YYYY-MM-DD HH:MM:SS.mmm <thread-id>".
 void appendTimeAndThread(std::string& line) {
-    constexpr long kDay = 24 * 60 * 60;
+    constexpr long kDay = 24L * 60 * 60;
     timespec now{};
     clock_gettime(CLOCK_REALTIME, &now);
     const long local = static_cast<long>(now.tv_sec) + offsetFromUtc(now.tv_sec);
