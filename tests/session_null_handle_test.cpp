@@ -79,6 +79,8 @@ INSTANTIATE_TEST_SUITE_P(
                        "KYLibCurl::KYLibCurlSetCallbackReadFunction", Failed("CURLOPT_READFUNCTION")},
         NullHandleCase{"ReadData", [](KYLibCurl& s) { return s.KYLibCurlSetReadData(&s); },
                        "KYLibCurl::KYLibCurlSetReadData", Failed("CURLOPT_READDATA")},
+        NullHandleCase{"Body", [](KYLibCurl& s) { return s.prepPost("a=1", 3); }, "KYLibCurl::prepPost",
+                       Failed("CURLOPT_POSTFIELDSIZE_LARGE")},
         NullHandleCase{"Option",
                        [](KYLibCurl& s) { return s.KYLibCurlSetAdditionalOptions(CURLOPT_VERBOSE); },
                        "KYLibCurl::KYLibCurlSetAdditionalOptions", RawFailed(CURLOPT_VERBOSE)},

@@ -67,30 +67,6 @@ void MeasureOne(const SuiteOptions& options, const SmallRequest& request, Report
                 {}});
 }
 
-// What CURLOPT_NOSIGNAL saves a session, both sessions measured in the same rounds.
-void MeasureNoSignalSaving(const SuiteOptions& options, const std::string& url, Report& report) {
-    SessionSmallClient plain(SmallRequest{false, false, url, ""});
-    SessionSmallClient noSignal(SmallRequest{false, true, url, ""});
-    const char* figure = "small GET: CPU with NOSIGNAL / without";
-    if (!plain.ready() || !noSignal.ready() || !SendBatch(plain, kWarmUp) || !SendBatch(noSignal, kWarmUp)) {
-        report.Unavailable(figure, "warm-up requests failed");
-        return;
-    }
-    BatchTimes plainTimes;
-    BatchTimes noSignalTimes;
-    auto cpu = RotateRounds(options.Rounds(41),
-                            {CpuPerRequest(noSignal, noSignalTimes), CpuPerRequest(plain, plainTimes)});
-    if (!plainTimes.ok || !noSignalTimes.ok) {
-        report.Unavailable(figure, "some requests failed");
-        return;
-    }
-    report.Add({figure,
-                Micros(Median(cpu[0])),
-                "session without " + Micros(Median(cpu[1])),
-                MedianRatio(cpu[0], cpu[1]),
-                {}});
-}
-
 // The loop callers are told to write to keep their own header lines: append them once, send with
 // freeHeaderList false and take the body each time. The reply header lines accumulate, as documented; the
 // cost of a request must not grow with them. The last slice of the run is set against the first.
@@ -132,8 +108,6 @@ void RunSmallRequests(const SuiteOptions& options, const ServerProcess& server, 
             MeasureOne(options, SmallRequest{post, noSignal, server.Url("/small"), ""}, report);
         }
     }
-    fprintf(stderr, "kybench: small requests (NOSIGNAL saving)\n");
-    MeasureNoSignalSaving(options, server.Url("/small"), report);
     fprintf(stderr, "kybench: small requests (lists kept)\n");
     MeasureKeptLists(options, server.Url("/small"), report);
 }

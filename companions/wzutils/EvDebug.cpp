@@ -15,7 +15,7 @@
 #include <mutex>
 
 #include "evdebug_settings.h"
-#include "platform/write_all.h"
+#include "line_write.h"
 #include "vformat.h"
 
 using wzutils::EvDebugSettings;
@@ -30,7 +30,7 @@ constexpr char kHexDigits[] = "0123456789abcdef";
 // localtime_r would wait for ever. The logger's own lookups run under g_clockMutex, which is held across
 // fork() with the offset brought up to date, so a child finds the lock free and its first lines need no
 // lookup.
-constexpr time_t kOffsetPeriod = 15 * 60;
+constexpr time_t kOffsetPeriod = time_t{15} * 60;
 
 std::mutex g_clockMutex;
 time_t g_offsetPeriod = -1;  // the quarter hour g_offset was looked up for; guarded by g_clockMutex
@@ -72,7 +72,7 @@ CivilDate civilFromDays(long days) {
 
 // Local time with milliseconds, then the thread: "YYYY-MM-DD HH:MM:SS.mmm <thread-id>".
 void appendTimeAndThread(std::string& line) {
-    constexpr long kDay = 24 * 60 * 60;
+    constexpr long kDay = 24L * 60 * 60;
     timespec now{};
     clock_gettime(CLOCK_REALTIME, &now);
     const long local = static_cast<long>(now.tv_sec) + offsetFromUtc(now.tv_sec);
@@ -172,12 +172,12 @@ void emitTo(const std::string& path, const std::string& line) {
     if (!path.empty()) {
         int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0600);
         if (fd >= 0) {
-            const bool written = kylibcurl::detail::AppendWhole(fd, line.data(), line.size());
+            const bool written = wzutils::appendWholeLine(fd, line.data(), line.size());
             close(fd);
             if (written) return;
         }
     }
-    kylibcurl::detail::WriteAll(STDERR_FILENO, line.data(), line.size());
+    wzutils::writeAll(STDERR_FILENO, line.data(), line.size());
 }
 
 void emit(const EvDebugFileInstance* instance, const std::string& line) {
@@ -198,7 +198,7 @@ void writeLine(const EvDebugFileInstance* instance, const char* tag, const char*
         emit(instance, composeLine(tag, level, message));
     } catch (...) {
         constexpr char kNotice[] = "EvDebug: a line was dropped, out of memory\n";
-        kylibcurl::detail::WriteAll(STDERR_FILENO, kNotice, sizeof kNotice - 1);
+        wzutils::writeAll(STDERR_FILENO, kNotice, sizeof kNotice - 1);
     }
     errno = savedErrno;
 }

@@ -9,6 +9,7 @@
 
 #include "diag/log_text.h"
 #include "diag/url_user_secret.h"
+#include "platform/header_white_space.h"
 
 namespace kylibcurl::detail {
 
@@ -129,8 +130,6 @@ namespace {
 bool IsCredentialHeader(std::string_view name) {
     return IsNamedCredentialHeader(name) || HoldsCredentialWord(name.data(), name.size());
 }
-
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
 bool IsNameByte(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_'; }
 

@@ -36,6 +36,14 @@ bool LoggerDropsLevel(int level);
 // Runs write, which builds and writes one or more lines at level, unless the logger is known to drop lines
 // of that level: their texts are then never built. A line that cannot be built for want of memory is
 // dropped: logging never throws into the caller's request.
+//
+// The rule for every line of the library: a line whose text is built for it (any argument made as a
+// std::string: BoundedText, BoundedTextWithout, LoggedUrl, a URL or key put together for the line) is
+// built and written inside LogSafely, so that an allocation that fails while building it never escapes a
+// noexcept path or a libcurl callback, and never turns the step it reports on into a failure of its own.
+// A line whose arguments are literals, numbers and texts that already exist (libcurl's error text, a
+// method's name, a stored C string) is a bare m_dbg.DebugLvl call: the logger itself never throws, and
+// it drops the lines of levels it does not write.
 template <typename Write>
 void LogSafely(int level, Write&& write) noexcept {
     try {

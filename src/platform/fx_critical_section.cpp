@@ -3,17 +3,11 @@
 #include <boost/interprocess/exceptions.hpp>
 #include <new>
 
+#include "platform/left_behind.h"
+
 namespace {
 
 using RecursiveMutex = boost::interprocess::interprocess_recursive_mutex;
-
-// Mutexes left behind in forked children: never released, and kept reachable so that they do not read as
-// leaks.
-struct LeftBehind {
-    RecursiveMutex* mutex;
-    LeftBehind* next;
-};
-LeftBehind* g_leftBehind = nullptr;
 
 }  // namespace
 
@@ -61,22 +55,19 @@ void FXCriticalSection::NoteTaken() {
 }
 
 // The inherited mutex is neither unlocked nor destroyed: both are undefined for a mutex that the child's
-// thread, with its new kernel thread id, does not hold. It is left behind, a few bytes once per child, and
-// a fresh one takes its place; should that fail, the inherited one stays.
+// thread, with its new kernel thread id, does not hold. It is left behind and a fresh one takes its place;
+// should that fail, the inherited one stays.
 void FXCriticalSection::RenewInChild() {
-    auto* record = new (std::nothrow) LeftBehind{m_recursiveMutex, g_leftBehind};
-    if (!record) return;
+    kylibcurl::detail::LeftBehind leftBehind(m_recursiveMutex);
+    if (!leftBehind.ready()) return;
     RecursiveMutex* fresh = nullptr;
     try {
         fresh = new (std::nothrow) RecursiveMutex();
     } catch (const boost::interprocess::interprocess_exception&) {
         fresh = nullptr;
     }
-    if (!fresh) {
-        delete record;
-        return;
-    }
-    g_leftBehind = record;
+    if (!fresh) return;
+    leftBehind.Keep();
     m_recursiveMutex = fresh;
     m_holder.store(pthread_t(), std::memory_order_relaxed);
     m_depth = 0;

@@ -4,7 +4,7 @@
 
 #include "CurlWrapper.h"
 #include "kylibcurl.h"
-#include "platform/curl_result.h"
+#include "platform/curl_option.h"
 #include "platform/globals.h"
 
 namespace kylibcurl::detail {
@@ -71,7 +71,7 @@ bool InstallMethodOption(void* handle, const RequestMethod& method) {
     } else {
         rc = CurlWrapper::gCurlWrapper.Curl_easy_setopt(handle, method.option, method.value);
     }
-    return CurlSucceeded(rc, kDispatchTag, "failed to set curl option:[%d] err:[%s]", method.option);
+    return CurlOptionSucceeded(rc, kDispatchTag, method.option);
 }
 
 MethodTextGuard::MethodTextGuard(void* handle, const RequestMethod& method)
@@ -109,7 +109,7 @@ long PseudoStatusFor(CURLcode result) {
 
 }  // namespace kylibcurl::detail
 
-using kylibcurl::detail::CurlSucceeded;
+using kylibcurl::detail::SetCurlOption;
 
 namespace {
 
@@ -128,10 +128,6 @@ bool KYLibCurl::prepPost(const void* data, size_t len) {
     // the wire and lets every method that sends a body read it, not only POST.
     const long size = m_chunked ? kSizeFromReadCallback : static_cast<long>(len);
     const void* body = m_chunked ? nullptr : data;
-    return CurlSucceeded(
-               CurlWrapper::gCurlWrapper.Curl_easy_setopt(m_curlHandle, CURLOPT_POSTFIELDSIZE_LARGE, size),
-               kTag, "failed to set curl option:[CURLOPT_POSTFIELDSIZE_LARGE] err:[%s]") &&
-           CurlSucceeded(CurlWrapper::gCurlWrapper.Curl_easy_setopt(m_curlHandle, CURLOPT_POSTFIELDS,
-                                                                    const_cast<void*>(body)),
-                         kTag, "failed to set curl option:[CURLOPT_POSTFIELDS] err:[%s]");
+    return SetCurlOption(m_curlHandle, CURLOPT_POSTFIELDSIZE_LARGE, size, kTag) &&
+           SetCurlOption(m_curlHandle, CURLOPT_POSTFIELDS, const_cast<void*>(body), kTag);
 }

@@ -10,7 +10,9 @@
 
 #include "CurlWrapper.h"
 #include "kylibcurl.h"
+#include "platform/curl_option.h"
 #include "platform/curl_result.h"
+#include "platform/header_white_space.h"
 #include "session/shared_connections.h"
 #include "session/side_tables.h"
 
@@ -125,8 +127,6 @@ constexpr size_t kShortLine = 256;
 // cap on a reply's header lines. libcurl does not cap trailers, which a server may send without end.
 constexpr size_t kMaxLineBytes = size_t{300} * 1024;
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
-
 // Returning less than libcurl handed over stops the transfer with CURLE_WRITE_ERROR; the transfer's record
 // tells the performer that the reply is incomplete. Without a record nobody asks.
 size_t RefuseReply(const KYLibCurl* session) {
@@ -226,8 +226,7 @@ size_t KYLibCurl::libcurl_headercallback(void* ptr, size_t size, size_t nitems, 
 
 bool KYLibCurl::KYCurlSetUrl(const char* url) {
     constexpr char kTag[] = "KYLibCurl::KYCurlSetUrl";
-    return CurlSucceeded(CurlWrapper::gCurlWrapper.Curl_easy_setopt(m_curlHandle, CURLOPT_URL, url), kTag,
-                         "failed to set curl option:[CURLOPT_URL] err:[%s]");
+    return SetCurlOption(m_curlHandle, CURLOPT_URL, url, kTag);
 }
 
 CURLcode KYLibCurl::KYLibCurlLastResult() const { return NotedTransferResult(*this); }

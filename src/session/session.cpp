@@ -2,13 +2,13 @@
 // on, release), the process-wide initialisation count, the caller's option and callback setters, the
 // request header lists and cookie files, and access to the stored reply.
 #include <algorithm>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "CurlWrapper.h"
 #include "kylibcurl.h"
 #include "platform/close_on_exec_socket.h"
+#include "platform/curl_option.h"
 #include "platform/curl_result.h"
 #include "platform/globals.h"
 #include "platform/no_throw.h"
@@ -26,12 +26,9 @@ const char kDefaultContentTypeHdr[] = "Content-Type: application/x-www-form-urle
 // SIGPIPE handler around every call, which races between the threads of a threaded caller (libcurl sends
 // with MSG_NOSIGNAL, so no write of its raises the signal); its own sockets would outlive an exec.
 bool SetProcessSafeOptions(void* handle, const char* tag) {
-    return CurlSucceeded(CurlWrapper::gCurlWrapper.Curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1), tag,
-                         "failed to set curl option:[CURLOPT_NOSIGNAL] err:[%s]") &&
-           CurlSucceeded(
-               CurlWrapper::gCurlWrapper.Curl_easy_setopt(handle, CURLOPT_OPENSOCKETFUNCTION,
-                                                          reinterpret_cast<void*>(OpenCloseOnExecSocket)),
-               tag, "failed to set curl option:[CURLOPT_OPENSOCKETFUNCTION] err:[%s]");
+    return SetCurlOption(handle, CURLOPT_NOSIGNAL, 1, tag) &&
+           SetCurlOption(handle, CURLOPT_OPENSOCKETFUNCTION, reinterpret_cast<void*>(OpenCloseOnExecSocket),
+                         tag);
 }
 
 }  // namespace
@@ -85,19 +82,11 @@ bool KYLibCurl::KYLibCurlInit(const char* contentTypeHdr, bool skipPeerVerify, b
     }
 
     if (skipPeerVerify) {
-        if (!CurlSucceeded(
-                CurlWrapper::gCurlWrapper.Curl_easy_setopt(m_curlHandle, CURLOPT_SSL_VERIFYPEER, 0), kTag,
-                "failed to set curl option:[CURLOPT_SSL_VERIFYPEER] err:[%s]"))
-            return false;
-        if (!CurlSucceeded(
-                CurlWrapper::gCurlWrapper.Curl_easy_setopt(m_curlHandle, CURLOPT_SSL_VERIFYHOST, 0), kTag,
-                "failed to set curl option:[CURLOPT_SSL_VERIFYHOST] err:[%s]"))
-            return false;
+        if (!SetCurlOption(m_curlHandle, CURLOPT_SSL_VERIFYPEER, 0, kTag)) return false;
+        if (!SetCurlOption(m_curlHandle, CURLOPT_SSL_VERIFYHOST, 0, kTag)) return false;
     }
 
-    if (requireSsl && !CurlSucceeded(CurlWrapper::gCurlWrapper.Curl_easy_setopt(
-                                         m_curlHandle, CURLOPT_USE_SSL, static_cast<int>(CURLUSESSL_ALL)),
-                                     kTag, "failed to set curl option:[CURLOPT_USE_SSL] err:[%s]"))
+    if (requireSsl && !SetCurlOption(m_curlHandle, CURLOPT_USE_SSL, static_cast<int>(CURLUSESSL_ALL), kTag))
         return false;
 
     return true;
@@ -105,22 +94,13 @@ bool KYLibCurl::KYLibCurlInit(const char* contentTypeHdr, bool skipPeerVerify, b
 
 bool KYLibCurl::KYLibCurlSetAllOptions() {
     constexpr char kTag[] = "KYLibCurl::KYLibCurlSetAllOptions";
-    return CurlSucceeded(CurlWrapper::gCurlWrapper.Curl_easy_setopt(m_curlHandle, CURLOPT_ERRORBUFFER,
-                                                                    static_cast<const char*>(m_errorBuf)),
-                         kTag, "failed to set curl option:[CURLOPT_ERRORBUFFER]err:[%s]") &&
-           CurlSucceeded(CurlWrapper::gCurlWrapper.Curl_easy_setopt(m_curlHandle, CURLOPT_WRITEFUNCTION,
-                                                                    reinterpret_cast<void*>(m_writeCallback)),
-                         kTag, "failed to set curl option:[CURLOPT_WRITEFUNCTION] err:[%s]") &&
-           CurlSucceeded(CurlWrapper::gCurlWrapper.Curl_easy_setopt(m_curlHandle, CURLOPT_WRITEDATA,
-                                                                    static_cast<void*>(this)),
-                         kTag, "failed to set curl option:[CURLOPT_WRITEDATA] err:[%s]") &&
-           CurlSucceeded(
-               CurlWrapper::gCurlWrapper.Curl_easy_setopt(m_curlHandle, CURLOPT_HEADERFUNCTION,
-                                                          reinterpret_cast<void*>(libcurl_headercallback)),
-               kTag, "failed to set curl option:[CURLOPT_HEADERFUNCTION] err:[%s]") &&
-           CurlSucceeded(CurlWrapper::gCurlWrapper.Curl_easy_setopt(m_curlHandle, CURLOPT_HEADERDATA,
-                                                                    static_cast<void*>(this)),
-                         kTag, "failed to set curl option:[CURLOPT_HEADERDATA] err:[%s]") &&
+    return SetCurlOption(m_curlHandle, CURLOPT_ERRORBUFFER, static_cast<const char*>(m_errorBuf), kTag) &&
+           SetCurlOption(m_curlHandle, CURLOPT_WRITEFUNCTION, reinterpret_cast<void*>(m_writeCallback),
+                         kTag) &&
+           SetCurlOption(m_curlHandle, CURLOPT_WRITEDATA, static_cast<void*>(this), kTag) &&
+           SetCurlOption(m_curlHandle, CURLOPT_HEADERFUNCTION,
+                         reinterpret_cast<void*>(libcurl_headercallback), kTag) &&
+           SetCurlOption(m_curlHandle, CURLOPT_HEADERDATA, static_cast<void*>(this), kTag) &&
            SetProcessSafeOptions(m_curlHandle, kTag);
 }
 
@@ -186,50 +166,29 @@ bool KYLibCurlGlobal::DeInit() {
     return true;
 }
 
-namespace {
-
-// A pointer option for the caller's own transfer callbacks, with the tag and the line of its setter.
-struct CallbackOption {
-    CURLoption option;
-    const char* tag;
-    const char* failure;
-};
-
-constexpr CallbackOption kWriteFunction = {CURLOPT_WRITEFUNCTION,
-                                           "KYLibCurl::KYLibCurlSetCallbackWriteFunction",
-                                           "failed to set curl option:[CURLOPT_WRITEFUNCTION] err:[%s]"};
-constexpr CallbackOption kWriteData = {CURLOPT_WRITEDATA, "KYLibCurl::KYLibCurlSetWriteData",
-                                       "failed to set curl option:[CURLOPT_WRITEDATA] err:[%s]"};
-constexpr CallbackOption kReadFunction = {CURLOPT_READFUNCTION, "KYLibCurl::KYLibCurlSetCallbackReadFunction",
-                                          "failed to set curl option:[CURLOPT_READFUNCTION] err:[%s]"};
-constexpr CallbackOption kReadData = {CURLOPT_READDATA, "KYLibCurl::KYLibCurlSetReadData",
-                                      "failed to set curl option:[CURLOPT_READDATA] err:[%s]"};
-
-bool SetCallbackOption(void* handle, const CallbackOption& entry, void* value) {
-    return CurlSucceeded(CurlWrapper::gCurlWrapper.Curl_easy_setopt(handle, entry.option, value), entry.tag,
-                         entry.failure);
-}
-
-}  // namespace
-
 // Replaces the callback on the handle only: m_writeCallback stays, and KYLibCurlSetAllOptions installs it
 // again.
 bool KYLibCurl::KYLibCurlSetCallbackWriteFunction(DataCallback fn) {
-    return SetCallbackOption(m_curlHandle, kWriteFunction, reinterpret_cast<void*>(fn));
+    return SetCurlOption(m_curlHandle, CURLOPT_WRITEFUNCTION, reinterpret_cast<void*>(fn),
+                         "KYLibCurl::KYLibCurlSetCallbackWriteFunction");
 }
 
 bool KYLibCurl::KYLibCurlSetWriteData(void* data) {
-    return SetCallbackOption(m_curlHandle, kWriteData, data);
+    return SetCurlOption(m_curlHandle, CURLOPT_WRITEDATA, data, "KYLibCurl::KYLibCurlSetWriteData");
 }
 
 // A null function gives the handle libcurl's own back, which reads standard input.
 bool KYLibCurl::KYLibCurlSetCallbackReadFunction(DataCallback fn) {
-    if (!SetCallbackOption(m_curlHandle, kReadFunction, reinterpret_cast<void*>(fn))) return false;
+    if (!SetCurlOption(m_curlHandle, CURLOPT_READFUNCTION, reinterpret_cast<void*>(fn),
+                       "KYLibCurl::KYLibCurlSetCallbackReadFunction"))
+        return false;
     kylibcurl::detail::NoteCallerReadFunction(*this, fn != nullptr);
     return true;
 }
 
-bool KYLibCurl::KYLibCurlSetReadData(void* data) { return SetCallbackOption(m_curlHandle, kReadData, data); }
+bool KYLibCurl::KYLibCurlSetReadData(void* data) {
+    return SetCurlOption(m_curlHandle, CURLOPT_READDATA, data, "KYLibCurl::KYLibCurlSetReadData");
+}
 
 namespace {
 
@@ -311,15 +270,6 @@ bool HoldsLine(const curl_slist* list, const char* line) {
     return false;
 }
 
-// The cookie options report to standard output, not to the log.
-bool CookieOptionSet(void* handle, CURLoption option, const char* path, const char* format) {
-    CURLcode res = CurlWrapper::gCurlWrapper.Curl_easy_setopt(handle, option, path);
-    if (res == CURLE_OK) return true;
-    printf(format, CurlErrorText(res));
-    fflush(stdout);
-    return false;
-}
-
 }  // namespace
 
 bool KYLibCurl::KYLibCurlAppendHeader(_http_hdr_type_ type, const char* text) {
@@ -332,20 +282,14 @@ bool KYLibCurl::KYLibCurlAppendHeader(_http_hdr_type_ type, const char* text) {
             if (strcmp(text, "Transfer-Encoding: chunked") == 0) m_chunked = true;
             return true;
         case HTTP_HDR_USERPWD:
-            return CurlSucceeded(
-                CurlWrapper::gCurlWrapper.Curl_easy_setopt(m_curlHandle, CURLOPT_USERPWD, text), kTag,
-                "failed to set curl option:[CURLOPT_USERPWD] err:[%s]");
+            return SetCurlOption(m_curlHandle, CURLOPT_USERPWD, text, kTag);
         case HTTP_HDR_CAINFO:
             if (!text) return true;
-            return CurlSucceeded(
-                CurlWrapper::gCurlWrapper.Curl_easy_setopt(m_curlHandle, CURLOPT_CAINFO, text), kTag,
-                "failed to set curl option:[CURLOPT_CAINFO] err:[%s]");
+            return SetCurlOption(m_curlHandle, CURLOPT_CAINFO, text, kTag);
         case HTTP_HDR_COOKIEFILE:
-            return CookieOptionSet(m_curlHandle, CURLOPT_COOKIEFILE, text,
-                                   "failed to set curl option:[CURLOPT_COOKIEFILE] err:[%s]");
+            return SetCurlOptionReportedOnStdout(m_curlHandle, CURLOPT_COOKIEFILE, text);
         case HTTP_HDR_COOKIEJAR:
-            return CookieOptionSet(m_curlHandle, CURLOPT_COOKIEJAR, text,
-                                   "failed to set curl option:[CURLOPT_COOKIEJAR ] err:[%s]");
+            return SetCurlOptionReportedOnStdout(m_curlHandle, CURLOPT_COOKIEJAR, text);
     }
     m_dbg.Debug(kTag, "type [%d] not implemented", static_cast<int>(type));
     return true;

@@ -12,7 +12,8 @@
 
 #include "CurlWrapper.h"
 #include "kylibcurl.h"
-#include "platform/curl_result.h"
+#include "platform/curl_option.h"
+#include "platform/globals.h"
 #include "platform/no_throw.h"
 
 using kylibcurl::detail::PooledShare;
@@ -376,9 +377,7 @@ void JoinSharedConnections(void* handle) {
     const long limit =
         UnlessOutOfMemory(kInitTag, 0L, [handle] { return SharePool::Instance().Join(handle); });
     // A handle that keeps libcurl's default limit still shares; the failure is only logged.
-    if (limit > 0)
-        CurlSucceeded(CurlWrapper::gCurlWrapper.Curl_easy_setopt(handle, CURLOPT_MAXCONNECTS, limit),
-                      kInitTag, "failed to set curl option:[CURLOPT_MAXCONNECTS] err:[%s]");
+    if (limit > 0) SetCurlOption(handle, CURLOPT_MAXCONNECTS, limit, kInitTag);
 }
 
 void LeaveSharedConnections(void* handle) {
@@ -411,9 +410,7 @@ SharedConnectionsScope::SharedConnectionsScope(void* handle, bool throughTunnel)
     });
     m_noShare = noShare;
     if (!share) return;
-    if (!CurlSucceeded(CurlWrapper::gCurlWrapper.Curl_easy_setopt(handle, CURLOPT_SHARE,
-                                                                  static_cast<void*>(share->curl)),
-                       kShareTag, "failed to set curl option:[CURLOPT_SHARE] err:[%s]")) {
+    if (!SetCurlOption(handle, CURLOPT_SHARE, static_cast<void*>(share->curl), kShareTag)) {
         SharePool::Instance().GiveBack(handle, share);
         return;
     }
@@ -424,9 +421,7 @@ SharedConnectionsScope::SharedConnectionsScope(void* handle, bool throughTunnel)
 // detaching only drops the handle's pointers to the share's caches.
 SharedConnectionsScope::~SharedConnectionsScope() {
     if (!m_share) return;
-    CurlSucceeded(
-        CurlWrapper::gCurlWrapper.Curl_easy_setopt(m_handle, CURLOPT_SHARE, static_cast<void*>(nullptr)),
-        kShareTag, "failed to set curl option:[CURLOPT_SHARE] err:[%s]");
+    SetCurlOption(m_handle, CURLOPT_SHARE, static_cast<void*>(nullptr), kShareTag);
     SharePool::Instance().GiveBack(m_handle, m_share);
 }
 

@@ -6,6 +6,10 @@ namespace kylibcurl::detail {
 
 namespace {
 
+// Where a session's address lands in a table of the given size: the low four bits of an address vary
+// little between objects, and the multiplication (Fibonacci hashing) spreads the rest over the table.
+size_t HomeOf(uintptr_t address, size_t size) { return (address >> 4) * 0x9E3779B97F4A7C15ull % size; }
+
 // An open-addressing set of session addresses. A slot is empty (never used: a search ends there), holds
 // a session, or is free again. Freed slots are never emptied, so a search looks at most kProbes slots from
 // a session's home: over a long process its cost stays bounded. A session that finds no slot there is not
@@ -18,7 +22,7 @@ constexpr size_t kNoSlot = kSlots;
 
 uintptr_t Key(const KYLibCurl& session) { return reinterpret_cast<uintptr_t>(&session); }
 
-size_t Home(uintptr_t key) { return (key >> 4) * 0x9E3779B97F4A7C15ull % kSlots; }
+size_t Home(uintptr_t key) { return HomeOf(key, kSlots); }
 
 struct AddressSet {
     std::atomic<uintptr_t> slots[kSlots];
@@ -169,9 +173,6 @@ void ForgetReplyLinesEnd(const KYLibCurl& session) {
 
 size_t ReplyLinesWalked() { return g_walked.load(std::memory_order_relaxed); }
 
-EndRecord& RecordFor(const KYLibCurl& session) {
-    const auto address = reinterpret_cast<uintptr_t>(&session);
-    return g_records[(address >> 4) * 0x9E3779B97F4A7C15ull % kRecords];
-}
+EndRecord& RecordFor(const KYLibCurl& session) { return g_records[HomeOf(Key(session), kRecords)]; }
 
 }  // namespace kylibcurl::detail
