@@ -7,6 +7,7 @@
 #include "diag/credential_hiding.h"
 #include "diag/log_text.h"
 #include "kylibcurl.h"
+#include "platform/curl_option.h"
 #include "platform/curl_result.h"
 #include "platform/globals.h"
 #include "request/request_steps.h"
@@ -73,7 +74,7 @@ bool RoutedUrl::MapToTunnel() {
     const CURLcode res = mapping ? CurlWrapper::gCurlWrapper.Curl_easy_setopt(handle, CURLOPT_CONNECT_TO,
                                                                               static_cast<void*>(mapping))
                                  : CURLE_OUT_OF_MEMORY;
-    if (!CurlSucceeded(res, kDispatchTag, "failed to set curl option:[CURLOPT_CONNECT_TO] err:[%s]")) {
+    if (!CurlOptionSucceeded(res, kDispatchTag, CURLOPT_CONNECT_TO)) {
         CurlWrapper::gCurlWrapper.Curl_slist_free_all(mapping);
         RemoveMapping();
         return false;

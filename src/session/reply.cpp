@@ -10,7 +10,6 @@
 
 #include "CurlWrapper.h"
 #include "kylibcurl.h"
-#include "platform/curl_option.h"
 #include "platform/curl_result.h"
 #include "platform/header_white_space.h"
 #include "session/shared_connections.h"
@@ -224,24 +223,4 @@ size_t KYLibCurl::libcurl_headercallback(void* ptr, size_t size, size_t nitems, 
     return n;
 }
 
-bool KYLibCurl::KYCurlSetUrl(const char* url) {
-    constexpr char kTag[] = "KYLibCurl::KYCurlSetUrl";
-    return SetCurlOption(m_curlHandle, CURLOPT_URL, url, kTag);
-}
-
 CURLcode KYLibCurl::KYLibCurlLastResult() const { return NotedTransferResult(*this); }
-
-// A tolerated write error is judged by the status like a transfer that ended well.
-bool KYLibCurl::KYCurlPostSubmitForm() {
-    constexpr char kTag[] = "KYLibCurl::KYCurlPostSubmitForm";
-    const PerformOutcome outcome = PerformOnce(*this, false);
-    if (!outcome.WriteErrorTolerated() &&
-        !CurlSucceeded(outcome.result, kTag, "curl_easy_perform failed err:[%s]"))
-        return false;
-
-    long status = 0;
-    CurlWrapper::gCurlWrapper.Curl_easy_getinfo(m_curlHandle, CURLINFO_RESPONSE_CODE, &status);
-    if (outcome.SucceededWith(status)) return true;
-    m_dbg.DebugLvl(kTag, -1, "http resp is not 200 OK. http status code:[%ld]", status);
-    return false;
-}

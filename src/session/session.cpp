@@ -1,6 +1,7 @@
 // The session object itself: its life (construction, initialisation, the options every request relies
 // on, release), the process-wide initialisation count, the caller's option and callback setters, the
-// request header lists and cookie files, and access to the stored reply.
+// request header lists and cookie files, a form submitted on the handle, and access to the stored
+// reply.
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -13,6 +14,7 @@
 #include "platform/globals.h"
 #include "platform/no_throw.h"
 #include "session/fxstring_helpers.h"
+#include "session/reply.h"
 #include "session/shared_connections.h"
 #include "session/side_tables.h"
 
@@ -231,6 +233,27 @@ bool KYLibCurl::KYLibCurlSetAdditionalOptionsPointerValue(CURLoption option, voi
     constexpr char kTag[] = "KYLibCurl::KYLibCurlSetAdditionalOptionsPointerValue";
     return RawOptionSet(m_curlHandle, CurlWrapper::gCurlWrapper.Curl_easy_setopt(m_curlHandle, option, value),
                         kTag, option);
+}
+
+// A form set up on the handle directly (libcurl's mime API) goes to the URL set here, in one perform.
+bool KYLibCurl::KYCurlSetUrl(const char* url) {
+    constexpr char kTag[] = "KYLibCurl::KYCurlSetUrl";
+    return SetCurlOption(m_curlHandle, CURLOPT_URL, url, kTag);
+}
+
+// A tolerated write error is judged by the status like a transfer that ended well.
+bool KYLibCurl::KYCurlPostSubmitForm() {
+    constexpr char kTag[] = "KYLibCurl::KYCurlPostSubmitForm";
+    const PerformOutcome outcome = PerformOnce(*this, false);
+    if (!outcome.WriteErrorTolerated() &&
+        !CurlSucceeded(outcome.result, kTag, "curl_easy_perform failed err:[%s]"))
+        return false;
+
+    long status = 0;
+    CurlWrapper::gCurlWrapper.Curl_easy_getinfo(m_curlHandle, CURLINFO_RESPONSE_CODE, &status);
+    if (outcome.SucceededWith(status)) return true;
+    m_dbg.DebugLvl(kTag, -1, "http resp is not 200 OK. http status code:[%ld]", status);
+    return false;
 }
 
 namespace {
