@@ -18,6 +18,7 @@
 #include "support/log_capture.h"
 #include "support/process_kit.h"
 
+namespace kytest {
 namespace {
 
 struct CommandResult {
@@ -245,3 +246,5 @@ TEST(BuildArtifacts, InstalledTreeServesCMakeAndPkgConfigConsumers) {
     EXPECT_EQ(pkgRun.status, 0);
     EXPECT_EQ(pkgRun.out, "PATCH a+b\n");
 }
+
+}  // namespace kytest

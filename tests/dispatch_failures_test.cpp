@@ -18,6 +18,7 @@
 #include "support/test_server.h"
 #include "support/transfer_callbacks.h"
 
+namespace kytest {
 namespace {
 
 constexpr char kTag[] = "KYLibCurl::KYLibCurlSendHttpReqInternal";
@@ -110,8 +111,6 @@ TEST_F(DispatchFailure, NullUrlFailsWithItsLine) {
     }
     EXPECT_EQ(server.requestCount(), 0u);
 }
-
-using kytest::RefuseBody;
 
 // A write callback that stops the transfer: the request still succeeds, and its status is the one that
 // arrived, whatever the status before it was.
@@ -423,3 +422,5 @@ TEST_F(DispatchFailure, LastResultIsTheLastTransfersOwn) {
     session.KYLibCurlDeInit();
     EXPECT_EQ(session.KYLibCurlLastResult(), CURLE_FAILED_INIT);
 }
+
+}  // namespace kytest

@@ -13,6 +13,7 @@
 #include "support/read_file.h"
 #include "support/test_server.h"
 
+namespace kytest {
 namespace {
 
 // Itanium C++ ABI forms of the members the test calls through dlsym: a class argument taken by value is
@@ -197,3 +198,5 @@ TEST(LoadUnload, ExitWithKeptTlsConnectionsEndsCleanly) {
         EXPECT_EQ(WEXITSTATUS(status), 0) << keepOneSession;
     }
 }
+
+}  // namespace kytest
