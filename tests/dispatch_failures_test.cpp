@@ -386,8 +386,6 @@ TEST_F(DispatchFailure, ReplyThatCannotBeStoredFails) {
     EXPECT_LT(lines[1].size(), 5000u);
 }
 
-}  // namespace
-
 // Each request leaves its own transfer's libcurl result, whatever the call returned; a request that
 // ends before any transfer leaves CURLE_FAILED_INIT, not the result of the one before it.
 TEST_F(DispatchFailure, LastResultIsTheLastTransfersOwn) {
@@ -423,4 +421,5 @@ TEST_F(DispatchFailure, LastResultIsTheLastTransfersOwn) {
     EXPECT_EQ(session.KYLibCurlLastResult(), CURLE_FAILED_INIT);
 }
 
+}  // namespace
 }  // namespace kytest

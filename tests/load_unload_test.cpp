@@ -106,8 +106,6 @@ std::string CopyOfLibrary(const kytest::TempDir& dir) {
     return copy;
 }
 
-}  // namespace
-
 TEST(LoadUnload, FreshCopyLoadsUsesAndUnloadsTwice) {
     kytest::TempDir dir;
     const std::string copy = CopyOfLibrary(dir);
@@ -199,4 +197,5 @@ TEST(LoadUnload, ExitWithKeptTlsConnectionsEndsCleanly) {
     }
 }
 
+}  // namespace
 }  // namespace kytest

@@ -117,8 +117,6 @@ TEST_F(RoutedHttps, TheMappingEndsWithTheRequestAndFollowsAReconnect) {
     EXPECT_EQ(server.lastRequest().serverName, kName);
 }
 
-}  // namespace
-
 // Sessions made one per routed request reuse the connection the session before left through the tunnel,
 // while sharing is on; with it off, each opens its own.
 TEST_F(RoutedHttps, SessionsPerRequestReuseTheirConnectionThroughTheTunnelWhileSharing) {
@@ -144,8 +142,6 @@ TEST_F(RoutedHttps, SessionsPerRequestReuseTheirConnectionThroughTheTunnelWhileS
         EXPECT_EQ(server.connectionCount() - before, row.connections) << row.sharing;
     }
 }
-
-namespace {
 
 // The tunnel relays to 127.0.0.1 at the URL's port, where the server listens: a request went through the
 // tunnel when the server's connection came from the relay, straight to the host when it did not.
