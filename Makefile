@@ -1,7 +1,8 @@
-# Entry points for a fresh Debian machine: `make demo`, `make test` (the plain suite, then `make check`),
-# `make check` (the suite under AddressSanitizer with UndefinedBehaviorSanitizer in a Debug build, then under
-# ThreadSanitizer), `make fuzz` (every libFuzzer target for FUZZ_TIME seconds) and `make torture` (every
-# allocation of three sessions' lives failing in turn).
+# Entry points for a fresh Debian machine: `make demo`, `make test` (the plain suite and the two of
+# `make check`, each run while the next tree compiles), `make check` (the suite under AddressSanitizer with
+# UndefinedBehaviorSanitizer in a Debug build, then under ThreadSanitizer), `make fuzz` (every libFuzzer
+# target for FUZZ_TIME seconds) and `make torture` (every allocation of three sessions' lives failing in
+# turn).
 BUILD ?= build
 ASAN_BUILD ?= build-asan
 TSAN_BUILD ?= build-tsan
@@ -23,7 +24,7 @@ ASAN_ENV := ASAN_OPTIONS=detect_leaks=1:detect_stack_use_after_return=1:check_in
 	LSAN_OPTIONS=suppressions=$(SUPPRESSIONS)/lsan.supp:print_suppressions=0
 TSAN_ENV := TSAN_OPTIONS=second_deadlock_stack=1:die_after_fork=0:suppressions=$(SUPPRESSIONS)/tsan.supp:print_suppressions=0
 
-.PHONY: all bootstrap configure build demo test check check-asan check-tsan fuzz torture clean
+.PHONY: all bootstrap configure build build-asan build-tsan demo test check check-asan check-tsan fuzz torture clean
 
 all: build
 
@@ -39,22 +40,28 @@ build: configure
 demo: build
 	$(BUILD)/bin/kydemo
 
-test: build
-	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
-	$(MAKE) check
+# The three suites; each tree's suite runs while the next tree compiles (tools/test_suites.sh), and the
+# results are printed together at the end.
+test: bootstrap
+	+@tools/test_suites.sh $(JOBS) "$(BUILD):build:" "$(ASAN_BUILD):build-asan:$(ASAN_ENV)" \
+		"$(TSAN_BUILD):build-tsan:$(TSAN_ENV)"
 
 check: check-asan check-tsan
 
 # A Debug build: besides compiling sooner, it keeps Boost's and the standard library's assertions on (Boost
 # aborts when a mutex is unlocked by a thread that does not hold it, which the recursive lock must never do).
-check-asan: bootstrap
+build-asan: bootstrap
 	cmake -S . -B $(ASAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKYLIBCURL_SANITIZE=address $(CMAKE_FLAGS)
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
+
+check-asan: build-asan
 	$(ASAN_ENV) ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS)
 
-check-tsan: bootstrap
+build-tsan: bootstrap
 	cmake -S . -B $(TSAN_BUILD) -G Ninja -DKYLIBCURL_SANITIZE=thread $(CMAKE_FLAGS)
 	cmake --build $(TSAN_BUILD) -j $(JOBS)
+
+check-tsan: build-tsan
 	$(TSAN_ENV) ctest --test-dir $(TSAN_BUILD) --output-on-failure -j $(JOBS)
 
 # libFuzzer needs clang; the library is built with coverage instrumentation and ASan + UBSan. A crash

@@ -18,6 +18,7 @@
 #include "support/log_capture.h"
 #include "support/process_kit.h"
 
+namespace kytest {
 namespace {
 
 struct CommandResult {
@@ -82,8 +83,6 @@ void ExpectLibraryFacts(const std::string& file) {
     EXPECT_EQ(flags.find('A'), std::string::npos) << m[0];
 }
 
-}  // namespace
-
 TEST(BuildArtifacts, LibraryInBuildTree) { ExpectLibraryFacts(KYLIBCURL_FILE); }
 
 TEST(BuildArtifacts, ExportsExactlyThePublicSurface) {
@@ -109,8 +108,6 @@ TEST(BuildArtifacts, ExportsExactlyThePublicSurface) {
         EXPECT_EQ(symbols.count(expected), 1u) << "missing export: " << expected;
     }
 }
-
-namespace {
 
 // The names an nm listing of file gives, by symbol type letter; versions ("@VER") are cut off.
 std::vector<std::pair<char, std::string>> DynamicSymbols(const std::string& file, const std::string& which) {
@@ -153,8 +150,6 @@ std::set<std::string> ImportsFromCompanions() {
         if (offered.count(name)) imports.insert(Demangled(name));
     return imports;
 }
-
-}  // namespace
 
 // The real companion libraries export only what the library's contract with them names: the library
 // must take nothing else from ours, or it would not load beside them. Everything else they may offer is
@@ -245,3 +240,6 @@ TEST(BuildArtifacts, InstalledTreeServesCMakeAndPkgConfigConsumers) {
     EXPECT_EQ(pkgRun.status, 0);
     EXPECT_EQ(pkgRun.out, "PATCH a+b\n");
 }
+
+}  // namespace
+}  // namespace kytest

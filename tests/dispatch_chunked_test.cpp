@@ -13,6 +13,7 @@
 #include "support/test_server.h"
 #include "support/transfer_callbacks.h"
 
+namespace kytest {
 namespace {
 
 constexpr char kChunkedLine[] = "Transfer-Encoding: chunked";
@@ -126,3 +127,4 @@ TEST_F(ChunkedDispatch, ReleasingTheListEndsChunkedMode) {
 }
 
 }  // namespace
+}  // namespace kytest

@@ -18,6 +18,7 @@
 #include "support/test_server.h"
 #include "support/transfer_callbacks.h"
 
+namespace kytest {
 namespace {
 
 constexpr char kTag[] = "KYLibCurl::KYLibCurlSendHttpReqInternal";
@@ -110,8 +111,6 @@ TEST_F(DispatchFailure, NullUrlFailsWithItsLine) {
     }
     EXPECT_EQ(server.requestCount(), 0u);
 }
-
-using kytest::RefuseBody;
 
 // A write callback that stops the transfer: the request still succeeds, and its status is the one that
 // arrived, whatever the status before it was.
@@ -387,8 +386,6 @@ TEST_F(DispatchFailure, ReplyThatCannotBeStoredFails) {
     EXPECT_LT(lines[1].size(), 5000u);
 }
 
-}  // namespace
-
 // Each request leaves its own transfer's libcurl result, whatever the call returned; a request that
 // ends before any transfer leaves CURLE_FAILED_INIT, not the result of the one before it.
 TEST_F(DispatchFailure, LastResultIsTheLastTransfersOwn) {
@@ -423,3 +420,6 @@ TEST_F(DispatchFailure, LastResultIsTheLastTransfersOwn) {
     session.KYLibCurlDeInit();
     EXPECT_EQ(session.KYLibCurlLastResult(), CURLE_FAILED_INIT);
 }
+
+}  // namespace
+}  // namespace kytest

@@ -15,6 +15,7 @@
 #include "support/test_server.h"
 #include "support/working_directory.h"
 
+namespace kytest {
 namespace {
 
 constexpr size_t kMiB = 1 << 20;
@@ -311,3 +312,4 @@ TEST_F(DispatchLog, LargeErrorReplyUnderAnAddressSpaceCap) {
 }
 
 }  // namespace
+}  // namespace kytest

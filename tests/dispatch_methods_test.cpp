@@ -9,6 +9,7 @@
 #include "support/log_capture.h"
 #include "support/test_server.h"
 
+namespace kytest {
 namespace {
 
 constexpr char kTag[] = "KYLibCurl::KYLibCurlSendHttpReqInternal";
@@ -172,3 +173,4 @@ TEST_F(Dispatch, EveryEntryPointSendsTheRequest) {
 }
 
 }  // namespace
+}  // namespace kytest

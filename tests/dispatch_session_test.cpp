@@ -13,6 +13,7 @@
 #include "support/read_file.h"
 #include "support/test_server.h"
 
+namespace kytest {
 namespace {
 
 struct Step {
@@ -186,3 +187,4 @@ TEST(DispatchCookies, JarIsWrittenAndSentBackFromTheFile) {
 }
 
 }  // namespace
+}  // namespace kytest

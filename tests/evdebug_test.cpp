@@ -23,9 +23,8 @@
 #include "support/process_kit.h"
 #include "support/read_file.h"
 
+namespace kytest {
 namespace {
-
-using kytest::ReadFile;
 
 struct ParsedLine {
     std::string stamp, tid, level, tag, message;
@@ -353,3 +352,4 @@ TEST_F(EvDebugTest, FileInstanceFixesTheDestination) {
 }
 
 }  // namespace
+}  // namespace kytest

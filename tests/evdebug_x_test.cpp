@@ -23,9 +23,8 @@
 #include "support/process_kit.h"
 #include "support/read_file.h"
 
+namespace kytest {
 namespace {
-
-using kytest::ReadFile;
 
 // The part of a line after "<tag>: ".
 std::string MessageOf(const std::string& line, const std::string& tag) {
@@ -209,3 +208,4 @@ TEST_F(EvDebugX, LineThatCannotBeBuiltLeavesANotice) {
 }
 
 }  // namespace
+}  // namespace kytest

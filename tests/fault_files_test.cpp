@@ -23,6 +23,7 @@
 #include "support/test_server.h"
 #include "support/working_directory.h"
 
+namespace kytest {
 namespace {
 
 enum class Blocker { Directory, LinkIntoNowhere };
@@ -191,3 +192,4 @@ INSTANTIATE_TEST_SUITE_P(Blockers, LoggerFileFault,
                          ::testing::Values(Blocker::Directory, Blocker::LinkIntoNowhere), BlockerName);
 
 }  // namespace
+}  // namespace kytest

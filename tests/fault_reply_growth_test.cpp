@@ -55,6 +55,7 @@ extern "C" __attribute__((no_sanitize("thread"))) void* realloc(void* ptr, size_
     return next(ptr, size);
 }
 
+namespace kytest {
 namespace {
 
 constexpr size_t kMiB = 1 << 20;
@@ -77,9 +78,6 @@ class FailingRealloc {
         t_failCountdown = countdown;
     }
 };
-
-using kytest::Body;
-using kytest::Pattern;
 
 class ReplyGrowthFault : public ::testing::Test {
   protected:
@@ -236,3 +234,4 @@ TEST_F(GrowthShape, AnAnnouncedLengthBeyondWhatArrivesIsNotReserved) {
 }
 
 }  // namespace
+}  // namespace kytest

@@ -13,6 +13,7 @@
 #include "support/log_capture.h"
 #include "support/test_server.h"
 
+namespace kytest {
 namespace {
 
 constexpr char kMarker[] = "X-Unstorable";
@@ -61,3 +62,4 @@ TEST_F(ReplyLinesFault, ALineThatCannotBeStoredFailsTheRequest) {
 }
 
 }  // namespace
+}  // namespace kytest

@@ -23,10 +23,8 @@
 #include "support/test_server.h"
 #include "support/tppm_test_helpers.h"
 
+namespace kytest {
 namespace {
-
-using kytest::Body;
-using kytest::Pattern;
 
 // A 200 head announcing twice the body that follows it, then a reset once the client's side has taken
 // every byte: the connection drops in the middle of the body.
@@ -181,10 +179,10 @@ TEST_F(TunnelFault, TunnelDyingBeforeTheReplyIsReconnectedOnEitherRoute) {
         const std::string host = dynamic ? "dying-dynamic-host" : "dying-tunnel-host";
         const std::string url = "http://" + host + ":" + std::to_string(server.port()) + "/delay/2000";
         kyfw::setRoute("", kyfw::Route::Tunnel);
-        tppmtest::QuietForget(session, url);
+        QuietForget(session, url);
         std::string tunnelUrl;
         ASSERT_TRUE(session.getTPPMUrl(client, url, tunnelUrl, dynamic));
-        const int deadPort = tppmtest::TunnelPort(tunnelUrl);
+        const int deadPort = TunnelPort(tunnelUrl);
         ASSERT_NE(deadPort, 0);
         const size_t requestsBefore = server.requestCount();
         log.clear();
@@ -202,10 +200,11 @@ TEST_F(TunnelFault, TunnelDyingBeforeTheReplyIsReconnectedOnEitherRoute) {
         EXPECT_TRUE(log.contains("Unable to connect to dynamic tppm url [" + tunnelUrl +
                                  "], refetching tppm url for [" + url + "] and retrying"));
         EXPECT_FALSE(log.contains("failed to send http request"));
-        const int freshPort = tppmtest::TunnelPort(tppmtest::QuietCachedPrefix(session, url));
+        const int freshPort = TunnelPort(QuietCachedPrefix(session, url));
         EXPECT_NE(freshPort, 0);
         EXPECT_NE(freshPort, deadPort);
     }
 }
 
 }  // namespace
+}  // namespace kytest

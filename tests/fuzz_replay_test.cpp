@@ -20,6 +20,7 @@ void PrintTo(const Target& target, std::ostream* out) { *out << target.name; }
 
 }  // namespace kyfuzz
 
+namespace kytest {
 namespace {
 
 // Regular files of dir, sorted by name; none when dir is missing.
@@ -69,3 +70,4 @@ INSTANTIATE_TEST_SUITE_P(Targets, FuzzReplay, ::testing::ValuesIn(kyfuzz::Target
                          });
 
 }  // namespace
+}  // namespace kytest

@@ -9,11 +9,10 @@
 #include "platform/fx_critical_section.h"
 #include "support/other_thread.h"
 
+namespace kytest {
 namespace {
 
 uint32_t Me() { return static_cast<uint32_t>(GetCurrentThreadId()); }
-
-using kytest::OnOtherThread;
 
 // True when another thread can take the lock at once (it releases it again).
 bool FreeForOthers(FXCriticalSection& lock) {
@@ -116,3 +115,4 @@ TEST(FXCriticalSection, ExcludesOtherThreadsUnderContention) {
 }
 
 }  // namespace
+}  // namespace kytest

@@ -6,6 +6,7 @@
 
 #include "FXString.h"
 
+namespace kytest {
 namespace {
 
 TEST(FXStringFormat, FormatsNumbersAndTexts) {
@@ -65,3 +66,4 @@ TEST(FXStringTrimNull, NullSetLeavesTheString) {
 }
 
 }  // namespace
+}  // namespace kytest

@@ -18,6 +18,7 @@
 #include "support/test_server.h"
 #include "support/working_directory.h"
 
+namespace kytest {
 namespace {
 
 constexpr size_t kMiB = 1 << 20;
@@ -336,3 +337,4 @@ TEST_F(HostileInput, TextServicesCope) {
 }
 
 }  // namespace
+}  // namespace kytest

@@ -4,9 +4,8 @@
 #include "KyCriticalSectionH.h"
 #include "support/other_thread.h"
 
+namespace kytest {
 namespace {
-
-using kytest::EntersFromAnotherThread;
 
 TEST(KyCriticalSectionH, OwnerEntersAgainAndOthersWaitUntilTheLastLeave) {
     KyCriticalSectionH lock;
@@ -24,3 +23,4 @@ TEST(KyCriticalSectionH, OwnerEntersAgainAndOthersWaitUntilTheLastLeave) {
 }
 
 }  // namespace
+}  // namespace kytest

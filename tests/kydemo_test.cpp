@@ -9,6 +9,7 @@
 #define KYDEMO_PATH ""
 #endif
 
+namespace kytest {
 namespace {
 
 TEST(KydemoTest, EndsByItselfWithEverythingAsExpected) {
@@ -26,3 +27,4 @@ TEST(KydemoTest, EndsByItselfWithEverythingAsExpected) {
 }
 
 }  // namespace
+}  // namespace kytest

@@ -12,6 +12,7 @@
 #include "KyFwControl.h"
 #include "support/fresh_firewall.h"
 
+namespace kytest {
 namespace {
 
 using kyfw::Route;
@@ -283,3 +284,4 @@ TEST_F(KyFwClientTable, TunnelSetUpRefusesBadPortsAndTargets) {
 }
 
 }  // namespace
+}  // namespace kytest

@@ -5,6 +5,7 @@
 
 #include "KyFwClient.h"
 
+namespace kytest {
 namespace {
 
 struct MangleCase {
@@ -99,3 +100,4 @@ TEST(KyFwHostNameMangling, PlainNameSurvivesTheRoundTrip) {
 }
 
 }  // namespace
+}  // namespace kytest

@@ -48,6 +48,7 @@ extern "C" __attribute__((no_sanitize("thread"))) void* mmap(void* address, size
     return next(address, length, protection, flags, fd, offset);
 }
 
+namespace kytest {
 namespace {
 
 TEST(RelayAllocation, BufferThatCannotBeHadCutsItsConnectionOnly) {
@@ -56,12 +57,12 @@ TEST(RelayAllocation, BufferThatCannotBeHadCutsItsConnectionOnly) {
     // A fresh process: no buffer is kept for reuse yet, so every buffer the relay takes is mapped.
     ASSERT_EQ(kyfw::relayBufferBytes(), 0u);
     kytest::EchoServer echo;
-    const int tunnel = relaytest::OpenTunnel("*starved*0*0", echo.port());
+    const int tunnel = OpenTunnel("*starved*0*0", echo.port());
 
     armFailures(true);
     kytest::Socket starved = kytest::ConnectTo(tunnel);
     ASSERT_TRUE(kytest::SendAll(starved.fd(), "no room for this"));
-    EXPECT_EQ(relaytest::EndOfStream(starved.fd()), ECONNRESET);
+    EXPECT_EQ(EndOfStream(starved.fd()), ECONNRESET);
     const long failedForStarved = injected();
     EXPECT_GT(failedForStarved, 0);
     // A connection that sends nothing needs no buffer: it lives on through failed attempts to get one.
@@ -69,9 +70,9 @@ TEST(RelayAllocation, BufferThatCannotBeHadCutsItsConnectionOnly) {
     EXPECT_TRUE(kytest::Eventually([failedForStarved] { return injected() > failedForStarved; }));
     armFailures(false);
 
-    EXPECT_TRUE(relaytest::RoundTrip(quiet.fd(), "still here"));
+    EXPECT_TRUE(RoundTrip(quiet.fd(), "still here"));
     kytest::Socket later = kytest::ConnectTo(tunnel);
-    EXPECT_TRUE(relaytest::RoundTrip(later.fd(), "served"));
+    EXPECT_TRUE(RoundTrip(later.fd(), "served"));
     later.close();
     quiet.close();
     EXPECT_TRUE(kytest::Eventually([] { return kyfw::liveConnectionCount() == 0; }));
@@ -79,3 +80,4 @@ TEST(RelayAllocation, BufferThatCannotBeHadCutsItsConnectionOnly) {
 }
 
 }  // namespace
+}  // namespace kytest

@@ -18,13 +18,8 @@
 #include "support/relay_kit.h"
 #include "support/socket_kit.h"
 
+namespace kytest {
 namespace {
-
-using kytest::ConnectTo;
-using kytest::Eventually;
-using kytest::Socket;
-using relaytest::OpenTunnel;
-using relaytest::RoundTrip;
 
 class RelayBounds : public testing::Test {
   protected:
@@ -64,7 +59,7 @@ TEST_F(RelayBounds, TargetThatNeverAnswersTheHandshakeIsGivenUp) {
     const int tunnel = OpenTunnel("*silent*0*0", port);
     Socket client = ConnectTo(tunnel);
     ASSERT_TRUE(client.valid());
-    EXPECT_EQ(relaytest::EndOfStream(client.fd()), ECONNRESET);
+    EXPECT_EQ(EndOfStream(client.fd()), ECONNRESET);
     EXPECT_TRUE(Eventually([] { return kyfw::liveConnectionCount() == 0; }));
 }
 
@@ -81,7 +76,7 @@ TEST_F(RelayBounds, ConnectionOnWhichNothingMovesIsReset) {
         ASSERT_TRUE(RoundTrip(busy.fd(), "tick")) << "round " << i;
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
-    EXPECT_EQ(relaytest::EndOfStream(idle.fd()), ECONNRESET);
+    EXPECT_EQ(EndOfStream(idle.fd()), ECONNRESET);
     EXPECT_TRUE(RoundTrip(busy.fd(), "still"));
     EXPECT_TRUE(Eventually([&echo] { return echo.resets() == 1; }));
 }
@@ -97,7 +92,7 @@ TEST_F(RelayBounds, ConnectionsBeyondTheCapAreRefused) {
     }
     Socket refused = ConnectTo(tunnel);
     ASSERT_TRUE(refused.valid());
-    EXPECT_EQ(relaytest::EndOfStream(refused.fd()), ECONNRESET);
+    EXPECT_EQ(EndOfStream(refused.fd()), ECONNRESET);
     EXPECT_EQ(kyfw::liveConnectionCount(), 3u);
 
     admitted.pop_back();
@@ -209,3 +204,4 @@ TEST(RelayLimitsFromEnvironment, EachVariableSetsItsLimitAndABadValueKeepsTheDef
 }
 
 }  // namespace
+}  // namespace kytest

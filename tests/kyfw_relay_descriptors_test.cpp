@@ -17,6 +17,7 @@
 #include "support/relay_kit.h"
 #include "support/socket_kit.h"
 
+namespace kytest {
 namespace {
 
 // Exit codes of the child: 0 when every queued connection was served in turn.
@@ -31,7 +32,7 @@ enum ChildResult {
 };
 
 int ServeMoreConnectionsThanDescriptors(int echoPort) {
-    const int tunnel = relaytest::OpenTunnel("*scarce*0*0", echoPort);
+    const int tunnel = OpenTunnel("*scarce*0*0", echoPort);
     if (tunnel == 0) return kNoTunnel;
     // The clients take twelve of twenty spare descriptors: the relay, at two a connection, can serve four
     // at a time, and is short of one now and then when it accepts a connection but has no descriptor left
@@ -53,7 +54,7 @@ int ServeMoreConnectionsThanDescriptors(int echoPort) {
         if (!kytest::ConnectLoopback(client.fd(), tunnel)) return kNoClient;
     }
     for (int i = 0; i < kClients; ++i) {
-        if (!relaytest::RoundTrip(clients[i].fd(), "queued " + std::to_string(i))) return kFirstUnserved + i;
+        if (!RoundTrip(clients[i].fd(), "queued " + std::to_string(i))) return kFirstUnserved + i;
         clients[i].close();
     }
     return kServed;
@@ -65,7 +66,7 @@ int ResetAConnectionQueuedPastTheConnectTimeOut(int echoPort) {
     kyfw::RelayLimits limits;
     limits.connectTimeoutMs = 200;
     kyfw::setRelayLimits(limits);
-    const int tunnel = relaytest::OpenTunnel("*starved*0*0", echoPort);
+    const int tunnel = OpenTunnel("*starved*0*0", echoPort);
     if (tunnel == 0) return kNoTunnel;
     constexpr int kSpare = 16;
     const rlim_t limit = kytest::OpenDescriptors() + kSpare;
@@ -82,11 +83,11 @@ int ResetAConnectionQueuedPastTheConnectTimeOut(int echoPort) {
     }
     if (open("/dev/null", O_RDONLY | O_CLOEXEC) >= 0 || errno != EMFILE) return kNoDescriptorsLeftOver;
     if (!kytest::ConnectLoopback(queued.fd(), tunnel)) return kNoClient;
-    const int end = relaytest::EndOfStream(queued.fd());
+    const int end = EndOfStream(queued.fd());
     for (int fd : taken) close(fd);
     if (end != ECONNRESET) return kNotReset;
     kytest::Socket later = kytest::ConnectTo(tunnel);
-    return later.valid() && relaytest::RoundTrip(later.fd(), "served again") ? kServed : kFirstUnserved;
+    return later.valid() && RoundTrip(later.fd(), "served again") ? kServed : kFirstUnserved;
 }
 
 TEST(RelayDescriptors, AConnectionQueuedPastTheConnectTimeOutIsResetNotLeftWaiting) {
@@ -103,3 +104,4 @@ TEST(RelayDescriptors, QueuedConnectionsAreServedOnceDescriptorsFreeUp) {
 }
 
 }  // namespace
+}  // namespace kytest

@@ -19,18 +19,15 @@
 #include "support/relay_kit.h"
 #include "support/socket_kit.h"
 
+namespace kytest {
 namespace {
-
-using kytest::ConnectTo;
-using kytest::Socket;
-using relaytest::RoundTrip;
 
 enum ChildResult { kFine = 0, kInheritedTunnels = 2, kNoTunnel = 3, kNotRelayed = 4, kNoGoAhead = 5 };
 
 // What a child of a process with a live relay can count on.
 int UseARelayOfItsOwn(int echoPort) {
     if (kyfw::liveTunnelCount() != 0 || kyfw::liveConnectionCount() != 0) return kInheritedTunnels;
-    const int tunnel = relaytest::OpenTunnel("*child*0*0", echoPort);
+    const int tunnel = OpenTunnel("*child*0*0", echoPort);
     if (tunnel == 0) return kNoTunnel;
     Socket client = ConnectTo(tunnel);
     return client.valid() && RoundTrip(client.fd(), "from the child") ? kFine : kNotRelayed;
@@ -43,7 +40,7 @@ class RelayFork : public testing::Test {
 };
 
 TEST_F(RelayFork, ChildHoldsNoCopiesThatKeepTheParentsSocketsOpen) {
-    const int tunnel = relaytest::OpenTunnel("*parent*0*0", echo.port());
+    const int tunnel = OpenTunnel("*parent*0*0", echo.port());
     Socket relayed = ConnectTo(tunnel);
     ASSERT_TRUE(RoundTrip(relayed.fd(), "before"));
     int started[2];
@@ -72,7 +69,7 @@ TEST_F(RelayFork, ChildHoldsNoCopiesThatKeepTheParentsSocketsOpen) {
     // While the child lives: closing the tunnel must reset the relayed connection and free the port,
     // which copies of the relay's descriptors in the child would prevent.
     EXPECT_TRUE(kyfw::closeTunnel(tunnel));
-    EXPECT_EQ(relaytest::EndOfStream(relayed.fd()), ECONNRESET);
+    EXPECT_EQ(EndOfStream(relayed.fd()), ECONNRESET);
     EXPECT_FALSE(ConnectTo(tunnel).valid());
     EXPECT_EQ(errno, ECONNREFUSED);
     EXPECT_TRUE(kytest::Eventually([this] { return echo.resets() == 1; }));
@@ -82,7 +79,7 @@ TEST_F(RelayFork, ChildHoldsNoCopiesThatKeepTheParentsSocketsOpen) {
     ASSERT_TRUE(WIFEXITED(status)) << "signal " << WTERMSIG(status);
     EXPECT_EQ(WEXITSTATUS(status), kFine);
 
-    const int again = relaytest::OpenTunnel("*parent*0*0", echo.port());
+    const int again = OpenTunnel("*parent*0*0", echo.port());
     Socket after = ConnectTo(again);
     EXPECT_TRUE(RoundTrip(after.fd(), "after"));
 }
@@ -93,7 +90,7 @@ TEST_F(RelayFork, ChildrenForkedWhileTheRelayIsBusyNeverDeadlock) {
     // The child's relay thread would wait for ever on an allocator lock inherited held.
     if (!kytest::kForkSafeAllocator)
         GTEST_SKIP() << "the sanitizer's allocator can be inherited locked across fork()";
-    const int tunnel = relaytest::OpenTunnel("*busy-parent*0*0", echo.port());
+    const int tunnel = OpenTunnel("*busy-parent*0*0", echo.port());
     std::atomic<bool> done{false};
     std::atomic<int> failures{0};
     std::thread traffic([&] {
@@ -114,3 +111,4 @@ TEST_F(RelayFork, ChildrenForkedWhileTheRelayIsBusyNeverDeadlock) {
 }
 
 }  // namespace
+}  // namespace kytest

@@ -25,6 +25,7 @@
 #include "support/relay_kit.h"
 #include "support/test_server.h"
 
+namespace kytest {
 namespace {
 
 constexpr int kDestinations = 4;
@@ -45,9 +46,6 @@ constexpr int kClearEvery = 50;
 // their per-thread caches and the bookkeeping of four destinations.
 constexpr size_t kDescriptorSlack = kDestinations;
 constexpr size_t kHeapSlack = size_t{512} * 1024;
-
-using kytest::HeapInUse;
-using kytest::Threads;
 
 struct Levels {
     size_t descriptors;
@@ -129,7 +127,7 @@ class RelaySoak : public testing::Test {
 
     // The live tunnel of the destination, whichever thread opened it, is closed.
     void Close(int d) {
-        const int port = relaytest::OpenTunnel(Client(d).c_str(), servers[d]->port());
+        const int port = OpenTunnel(Client(d).c_str(), servers[d]->port());
         counted->closures++;
         if (port != 0 && kyfw::closeTunnel(port)) counted->closed++;
     }
@@ -282,3 +280,4 @@ TEST(RelaySoakManyDestinations, EachAskedOnceUnderALowDescriptorLimit) {
 }
 
 }  // namespace
+}  // namespace kytest

@@ -23,13 +23,8 @@
 #include "support/test_server.h"
 #include "support/tppm_test_helpers.h"
 
+namespace kytest {
 namespace {
-
-using kytest::ConnectTo;
-using kytest::Eventually;
-using kytest::Socket;
-using relaytest::OpenTunnel;
-using relaytest::RoundTrip;
 
 bool IsLive(int localPort) {
     const std::vector<kyfw::TunnelInfo> tunnels = kyfw::liveTunnels();
@@ -137,7 +132,7 @@ TEST_F(TunnelGiveBack, AtTheCapWithEveryTunnelBusyTheSetUpFailsAtOnce) {
     ASSERT_TRUE(session.KYLibCurlInit());
     kytest::LogCapture log{7};
     const std::string url = "http://busy-c-host:" + std::to_string(server.port()) + "/";
-    tppmtest::QuietForget(session, url);
+    QuietForget(session, url);
     std::string outUrl;
     EXPECT_FALSE(session.getTPPMUrl("busy-c", url, outUrl, false));
     EXPECT_TRUE(log.contains("Couldn't setup TPPM port, err:[" + err.m_message + "]"));
@@ -290,11 +285,11 @@ TEST(GivenBackTunnelPort, TakenByAnotherListenerReceivesNoRequest) {
     session.KYLibCurlSetAdditionalOptionsIntValue(CURLOPT_FORBID_REUSE, 1);
     session.KYLibCurlSetAdditionalOptionsIntValue(CURLOPT_TIMEOUT, 5);
     const std::string url = "http://given-back-host:" + std::to_string(server.port()) + "/echo?n=";
-    tppmtest::QuietForget(session, url);
+    QuietForget(session, url);
 
     ASSERT_TRUE(session.KYLibCurlSendHttpReq2(HTTP_REQ_GET, (url + "1").c_str(), nullptr, 0, true,
                                               "given-back-client", false));
-    const int oldPort = tppmtest::TunnelPort(tppmtest::QuietCachedPrefix(session, url));
+    const int oldPort = TunnelPort(QuietCachedPrefix(session, url));
     ASSERT_NE(oldPort, 0);
     ASSERT_TRUE(Eventually([oldPort] { return !IsLive(oldPort); }));
     Socket impostor = kytest::ListenAt(oldPort, 16);
@@ -311,8 +306,9 @@ TEST(GivenBackTunnelPort, TakenByAnotherListenerReceivesNoRequest) {
     EXPECT_EQ(poll(&pending, 1, 0), 0) << "a connection reached the listener on the given-back port";
     const std::string key = "given-back-host:" + std::to_string(server.port());
     EXPECT_TRUE(log.contains("Key:[" + key + "] removed from cache"));
-    EXPECT_NE(tppmtest::TunnelPort(tppmtest::QuietCachedPrefix(session, url)), oldPort);
+    EXPECT_NE(TunnelPort(QuietCachedPrefix(session, url)), oldPort);
     kyfw::setRelayLimits(kyfw::RelayLimits());
 }
 
 }  // namespace
+}  // namespace kytest

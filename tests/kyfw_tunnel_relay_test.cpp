@@ -19,15 +19,8 @@
 #include "support/relay_kit.h"
 #include "support/socket_kit.h"
 
+namespace kytest {
 namespace {
-
-using kytest::ConnectTo;
-using kytest::EchoServer;
-using kytest::Eventually;
-using kytest::ReceiveExactly;
-using kytest::SendAll;
-using kytest::Socket;
-using relaytest::EndOfStream;
 
 int openTunnel(const char* name, int port) {
     KyFwError err;
@@ -181,8 +174,7 @@ TEST_F(KyFwTunnelRelay, PingsAndBulkStreamsInterleaveIntact) {
         }
         Socket pinger = ConnectTo(pingTunnel);
         int pings = 0;
-        while (pings < 500 &&
-               relaytest::RoundTrip(pinger.fd(), std::string(1, static_cast<char>('0' + pings % 10))))
+        while (pings < 500 && RoundTrip(pinger.fd(), std::string(1, static_cast<char>('0' + pings % 10))))
             ++pings;
         for (std::thread& stream : streams) stream.join();
         EXPECT_EQ(pings, 500);
@@ -316,3 +308,4 @@ TEST_F(KyFwTunnelRelay, ManyThreadsOpenUseAndCloseTunnelsAtOnce) {
 }
 
 }  // namespace
+}  // namespace kytest

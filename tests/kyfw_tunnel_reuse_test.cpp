@@ -22,9 +22,8 @@
 #include "support/relay_kit.h"
 #include "support/socket_kit.h"
 
+namespace kytest {
 namespace {
-
-using relaytest::OpenTunnel;
 
 class TunnelReuse : public testing::Test {
   protected:
@@ -70,7 +69,7 @@ TEST_F(TunnelReuse, ClosedTunnelIsReplacedByAWorkingOne) {
     EXPECT_EQ(KyFwTunnelState(replacement, "*replaced*0*0", echo.port()), KYFW_TUNNEL_LIVE);
     kytest::Socket client = kytest::ConnectTo(replacement);
     ASSERT_TRUE(client.valid());
-    EXPECT_TRUE(relaytest::RoundTrip(client.fd(), "again"));
+    EXPECT_TRUE(RoundTrip(client.fd(), "again"));
     EXPECT_EQ(kyfw::liveTunnelCount(), 1u);
 }
 
@@ -106,7 +105,7 @@ TEST_F(TunnelReuse, TunnelWhoseListenerFailedIsReplaced) {
     ASSERT_NE(replacement, 0);
     kytest::Socket client = kytest::ConnectTo(replacement);
     ASSERT_TRUE(client.valid());
-    EXPECT_TRUE(relaytest::RoundTrip(client.fd(), "served"));
+    EXPECT_TRUE(RoundTrip(client.fd(), "served"));
 }
 
 TEST_F(TunnelReuse, ConcurrentSetUpsOpenOneTunnelPerDestination) {
@@ -135,3 +134,4 @@ TEST_F(TunnelReuse, ConcurrentSetUpsOpenOneTunnelPerDestination) {
 }
 
 }  // namespace
+}  // namespace kytest

@@ -7,6 +7,7 @@
 #include "CurlWrapper.h"
 #include "support/refused_port.h"
 
+namespace kytest {
 namespace {
 
 CurlWrapper& facade() { return CurlWrapper::gCurlWrapper; }
@@ -72,3 +73,4 @@ TEST_F(CurlWrapperTest, EscapeAndListsRefuseNullTexts) {
 }
 
 }  // namespace
+}  // namespace kytest

@@ -14,6 +14,7 @@
 #include "CurlWrapper.h"
 #include "support/log_capture.h"
 
+namespace kytest {
 namespace {
 
 struct KeyFree {
@@ -181,3 +182,4 @@ TEST_F(SignTest, InvalidArgumentsReturnZero) {
 }
 
 }  // namespace
+}  // namespace kytest

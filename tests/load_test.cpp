@@ -22,6 +22,7 @@
 #include "support/reply_body.h"
 #include "support/test_server.h"
 
+namespace kytest {
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -35,8 +36,6 @@ constexpr int kPerRound = kRequestsPerThread / kRounds;
 constexpr size_t kHeapGrowthBound = 256 * 1024;
 // A guard against a hang, not a measure: the phase stops at this point and fails its accounting.
 constexpr auto kPhaseDeadline = std::chrono::minutes(10);
-
-using kytest::HeapInUse;
 
 size_t ResidentBytes() {
     FILE* statm = fopen("/proc/self/statm", "r");
@@ -195,3 +194,4 @@ TEST_F(Load, RoutedRequestsAreAllAccountedForAndTheHeapStaysBounded) {
 }
 
 }  // namespace
+}  // namespace kytest

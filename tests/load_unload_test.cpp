@@ -13,6 +13,7 @@
 #include "support/read_file.h"
 #include "support/test_server.h"
 
+namespace kytest {
 namespace {
 
 // Itanium C++ ABI forms of the members the test calls through dlsym: a class argument taken by value is
@@ -105,8 +106,6 @@ std::string CopyOfLibrary(const kytest::TempDir& dir) {
     return copy;
 }
 
-}  // namespace
-
 TEST(LoadUnload, FreshCopyLoadsUsesAndUnloadsTwice) {
     kytest::TempDir dir;
     const std::string copy = CopyOfLibrary(dir);
@@ -197,3 +196,6 @@ TEST(LoadUnload, ExitWithKeptTlsConnectionsEndsCleanly) {
         EXPECT_EQ(WEXITSTATUS(status), 0) << keepOneSession;
     }
 }
+
+}  // namespace
+}  // namespace kytest

@@ -11,13 +11,12 @@
 #include "support/session_test_support.h"
 #include "support/test_server.h"
 
+namespace kytest {
 namespace {
-
-using kytest::ReadFile;
 
 const char kTag[] = "KYLibCurl::KYLibCurlAppendHeaders";
 
-class AppendHeader : public sessiontest::ServedSession {};
+class AppendHeader : public ServedSession {};
 
 TEST_F(AppendHeader, HeaderLinesAccumulateAndGoOutWithTheContentTypeLine) {
     ASSERT_TRUE(session.KYLibCurlAppendHeader(HTTP_HDR_HEADER, "X-One: 1"));
@@ -180,3 +179,4 @@ TEST_F(AppendHeader, NullHeaderLineFailsAndKeepsTheList) {
 }
 
 }  // namespace
+}  // namespace kytest

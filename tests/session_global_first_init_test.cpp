@@ -3,6 +3,7 @@
 
 #include "kylibcurl.h"
 
+namespace kytest {
 namespace {
 
 TEST(SessionGlobalFirstInit, FirstSessionInitialisesLibcurlAndCountsOnce) {
@@ -20,3 +21,4 @@ TEST(SessionGlobalFirstInit, FirstSessionInitialisesLibcurlAndCountsOnce) {
 }
 
 }  // namespace
+}  // namespace kytest

@@ -8,6 +8,7 @@
 
 #include "kylibcurl.h"
 
+namespace kytest {
 namespace {
 
 TEST(SessionGlobalRace, ConcurrentFirstSessionsInitialiseLibcurlOnce) {
@@ -36,3 +37,4 @@ TEST(SessionGlobalRace, ConcurrentFirstSessionsInitialiseLibcurlOnce) {
 }
 
 }  // namespace
+}  // namespace kytest

@@ -7,6 +7,7 @@
 
 #include "kylibcurl.h"
 
+namespace kytest {
 namespace {
 
 TEST(SessionGlobal, InitCountsAndDeInitUncountsWhileLibcurlStaysInitialised) {
@@ -83,3 +84,4 @@ TEST(SessionGlobal, SessionsInitialisingOnManyThreadsDoNotTouchTheCount) {
 }
 
 }  // namespace
+}  // namespace kytest

@@ -7,6 +7,7 @@
 
 #include "kylibcurl.h"
 
+namespace kytest {
 namespace {
 
 // A session whose reply header list holds the given lines (the session frees it).
@@ -85,3 +86,4 @@ TEST(HeaderMatchingResult, HeaderReturnsTheSessionsOwnLine) {
 }
 
 }  // namespace
+}  // namespace kytest

@@ -11,14 +11,10 @@
 #include "support/test_server.h"
 #include "support/transfer_callbacks.h"
 
+namespace kytest {
 namespace {
 
-using kytest::Body;
-
 const char kDefaultContentType[] = "Content-Type: application/x-www-form-urlencoded";
-
-using kytest::CollectInto;
-using kytest::Discard;
 
 TEST(SessionInit, ConstructorSetsDefaultsAndNoHandle) {
     KYLibCurl session;
@@ -167,3 +163,4 @@ TEST(SessionInit, SetAllOptionsWithoutHandleLogsTheFirstStep) {
 }
 
 }  // namespace
+}  // namespace kytest

@@ -9,6 +9,7 @@
 // The class is internal to the library (not exported): this test links the library's objects of it.
 #include "kylibcurl.h"
 
+namespace kytest {
 namespace {
 
 // Gives a waiting thread a few chances to run; whether it did is not asserted by time.
@@ -37,3 +38,4 @@ TEST(KyCriticalSection, IsRecursiveAndExcludesOtherThreads) {
 }
 
 }  // namespace
+}  // namespace kytest

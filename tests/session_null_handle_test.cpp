@@ -8,11 +8,10 @@
 #include "support/log_capture.h"
 #include "support/transfer_callbacks.h"
 
+namespace kytest {
 namespace {
 
 const std::string kBadArgument = "A libcurl function was given a bad argument";
-
-using kytest::Discard;
 
 struct NullHandleCase {
     const char* name;
@@ -148,3 +147,4 @@ TEST(NullHandleSafe, ReleaseAndReplyAccessWorkWithoutHandle) {
 }
 
 }  // namespace
+}  // namespace kytest

@@ -11,11 +11,10 @@
 #include "support/test_server.h"
 #include "support/transfer_callbacks.h"
 
+namespace kytest {
 namespace {
 
-using kytest::CollectInto;
-
-class OptionSetters : public sessiontest::ServedSession {};
+class OptionSetters : public ServedSession {};
 
 TEST_F(OptionSetters, IntValueTimeoutEndsAStalledTransfer) {
     kytest::LogCapture log;
@@ -115,3 +114,4 @@ TEST_F(OptionSetters, CallerReadFunctionSuppliesAChunkedBody) {
 }
 
 }  // namespace
+}  // namespace kytest

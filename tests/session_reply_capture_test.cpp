@@ -13,9 +13,10 @@
 #include "support/session_test_support.h"
 #include "support/test_server.h"
 
+namespace kytest {
 namespace {
 
-using ReplyCapture = sessiontest::ServedSession;
+using ReplyCapture = ServedSession;
 
 TEST_F(ReplyCapture, TwoTransfersAppendToOneZeroTerminatedBuffer) {
     ASSERT_TRUE(Fetch("/bytes/5"));
@@ -131,3 +132,4 @@ TEST(SessionReplyCapture, StoredHeaderLinesEqualTrimmedCopies) {
 }
 
 }  // namespace
+}  // namespace kytest

@@ -12,6 +12,7 @@
 #include "support/reply_body.h"
 #include "support/test_server.h"
 
+namespace kytest {
 namespace {
 
 TEST(ReplyGrowth, CallbackRefusesASizeProductThatOverflows) {
@@ -110,3 +111,4 @@ TEST(ReplyGrowth, ABodyLargerThanMemoryFailsTheRequestAndTheSessionStaysUsable) 
 }
 
 }  // namespace
+}  // namespace kytest

@@ -11,6 +11,7 @@
 #include "kylibcurl.h"
 #include "session/side_tables.h"
 
+namespace kytest {
 namespace {
 
 using kylibcurl::detail::EndRecord;
@@ -155,3 +156,4 @@ TEST(ReplyLinesEnd, ThreadsKeepTheirSessionsApart) {
 }
 
 }  // namespace
+}  // namespace kytest

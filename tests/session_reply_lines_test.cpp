@@ -13,6 +13,7 @@
 #include "support/scripted_server.h"
 #include "support/test_server.h"
 
+namespace kytest {
 namespace {
 
 // What a session keeps of one transfer's header and trailer lines, counted as received.
@@ -151,3 +152,4 @@ TEST_F(ReplyLines, KeptLinesFollowEachOtherAcrossRequests) {
 }
 
 }  // namespace
+}  // namespace kytest

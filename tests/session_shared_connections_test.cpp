@@ -26,10 +26,8 @@
 #include "support/test_server.h"
 #include "support/tls_identity.h"
 
+namespace kytest {
 namespace {
-
-using kytest::TestServer;
-using sessiontest::Fetch;
 
 // Turns sharing on or off for the sessions of one test, and back on (the default) after it.
 class SharingFor {
@@ -525,3 +523,4 @@ TEST(SharedConnections, ForkedChildStartsWithAnEmptyShare) {
 }
 
 }  // namespace
+}  // namespace kytest

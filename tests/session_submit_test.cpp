@@ -12,11 +12,10 @@
 #include "support/test_server.h"
 #include "support/transfer_callbacks.h"
 
+namespace kytest {
 namespace {
 
 const char kTag[] = "KYLibCurl::KYCurlPostSubmitForm";
-
-using kytest::RefuseBody;
 
 struct StatusCase {
     int status;
@@ -104,7 +103,7 @@ TEST(SubmitFailure, AnInvalidUrlLogsTheSetUrlFailure) {
                    "argument]"}}));
 }
 
-using SubmitAfterRelease = sessiontest::ServedSession;
+using SubmitAfterRelease = ServedSession;
 
 // The handle points at the installed request header list; releasing the list must detach it, or the next
 // transfer reads freed memory.
@@ -134,3 +133,4 @@ TEST_F(SubmitAfterRelease, LinesAppendedAfterTheReleaseGoOutAlone) {
 }
 
 }  // namespace
+}  // namespace kytest

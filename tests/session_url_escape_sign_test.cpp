@@ -12,6 +12,7 @@
 #include "kylibcurl.h"
 #include "support/log_capture.h"
 
+namespace kytest {
 namespace {
 
 struct EscapeCase {
@@ -75,3 +76,4 @@ TEST(SessionSign, AMissingKeyGivesTheFacadesFailure) {
 }
 
 }  // namespace
+}  // namespace kytest

@@ -23,14 +23,8 @@
 #include "support/socket_kit.h"
 #include "support/test_server.h"
 
+namespace kytest {
 namespace {
-
-using kytest::LogCapture;
-using kytest::LogLine;
-using kytest::Pattern;
-using kytest::ReceivedRequest;
-using kytest::TempDir;
-using kytest::TestServer;
 
 // A plain socket client that sends exact bytes and reads replies framed by Content-Length. A failed
 // connection fails the test, and every send after it.
@@ -377,3 +371,4 @@ TEST(TestServerTest, ChildThatIgnoresItsAlarmIsKilled) {
 }
 
 }  // namespace
+}  // namespace kytest

@@ -7,6 +7,7 @@
 #include "support/log_capture.h"
 #include "support/tppm_test_helpers.h"
 
+namespace kytest {
 namespace {
 
 const char* const kTag = "TppmUrlMapInfo";
@@ -133,3 +134,4 @@ TEST_F(TppmCache, UrlsWithoutSchemeSeparatorArePassedOver) {
 }
 
 }  // namespace
+}  // namespace kytest

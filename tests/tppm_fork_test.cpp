@@ -17,6 +17,7 @@
 #include "support/process_kit.h"
 #include "support/test_server.h"
 
+namespace kytest {
 namespace {
 
 constexpr int kChildren = 6;
@@ -124,3 +125,4 @@ TEST_F(TppmFork, ChildrenForkedWhileOthersHoldTheLocksCarryOn) {
 }
 
 }  // namespace
+}  // namespace kytest

@@ -15,9 +15,8 @@
 #include "support/test_server.h"
 #include "support/tppm_test_helpers.h"
 
+namespace kytest {
 namespace {
-
-using tppmtest::TunnelPort;
 
 const std::string kName = std::string(64, 'd') + ".tls-dest.example";
 
@@ -25,13 +24,13 @@ class RoutedHttps : public ::testing::Test {
   protected:
     void SetUp() override {
         ASSERT_TRUE(session.KYLibCurlInit());
-        tppmtest::QuietForget(session, url);
+        QuietForget(session, url);
     }
     bool SendRouted(bool dynamic = true) {
         return session.KYLibCurlSendHttpReq2(HTTP_REQ_GET, url.c_str(), nullptr, 0, true, "tls-client",
                                              dynamic);
     }
-    std::string TunnelUrl() { return tppmtest::QuietCachedPrefix(session, url) + "/echo?tls=1"; }
+    std::string TunnelUrl() { return QuietCachedPrefix(session, url) + "/echo?tls=1"; }
     // The url field of the failure line; empty when there is none.
     std::string FailureUrl() const {
         for (const std::string& message : log.messages()) {
@@ -86,7 +85,7 @@ TEST_F(RoutedHttps, WithoutTheCaTheServerIsNotTrusted) {
 TEST_F(RoutedHttps, ACertificateFor127001DoesNotVerifyTheDestination) {
     const kytest::TestServer loopback{kytest::TestServer::Scheme::Https};
     const std::string loopbackUrl = "https://" + kName + ":" + std::to_string(loopback.port()) + "/echo";
-    tppmtest::QuietForget(session, loopbackUrl);
+    QuietForget(session, loopbackUrl);
     ASSERT_TRUE(session.KYLibCurlAppendHeader(HTTP_HDR_CAINFO, loopback.caFile().c_str()));
 
     EXPECT_FALSE(session.KYLibCurlSendHttpReq2(HTTP_REQ_GET, loopbackUrl.c_str(), nullptr, 0, true,
@@ -118,8 +117,6 @@ TEST_F(RoutedHttps, TheMappingEndsWithTheRequestAndFollowsAReconnect) {
     EXPECT_EQ(server.lastRequest().serverName, kName);
 }
 
-}  // namespace
-
 // Sessions made one per routed request reuse the connection the session before left through the tunnel,
 // while sharing is on; with it off, each opens its own.
 TEST_F(RoutedHttps, SessionsPerRequestReuseTheirConnectionThroughTheTunnelWhileSharing) {
@@ -145,8 +142,6 @@ TEST_F(RoutedHttps, SessionsPerRequestReuseTheirConnectionThroughTheTunnelWhileS
         EXPECT_EQ(server.connectionCount() - before, row.connections) << row.sharing;
     }
 }
-
-namespace {
 
 // The tunnel relays to 127.0.0.1 at the URL's port, where the server listens: a request went through the
 // tunnel when the server's connection came from the relay, straight to the host when it did not.
@@ -179,7 +174,7 @@ TEST_F(RoutedSpelling, EverySpellingOfTheHostGoesThroughTheTunnel) {
             for (const bool dynamic : {true, false}) {
                 const std::string url = scheme + spelling + ":" + std::to_string(server->port()) + "/echo";
                 SCOPED_TRACE(url + (dynamic ? " dynamic route" : " ordinary route"));
-                tppmtest::QuietForget(session, url);
+                QuietForget(session, url);
                 const size_t relayed = kyfw::relayedConnectionCount();
                 const size_t accepted = server->connectionCount();
                 const size_t requests = server->requestCount();
@@ -190,7 +185,7 @@ TEST_F(RoutedSpelling, EverySpellingOfTheHostGoesThroughTheTunnel) {
                 EXPECT_EQ(server->requestCount(), requests + 1);
                 EXPECT_EQ(server->connectionCount(), accepted + 1);
                 EXPECT_EQ(kyfw::relayedConnectionCount(), relayed + 1);
-                tppmtest::QuietForget(session, url);
+                QuietForget(session, url);
             }
         }
     }
@@ -208,7 +203,7 @@ TEST_F(RoutedSpelling, ARedirectOfARoutedRequestStaysOnTheTunnel) {
         kytest::ScriptedServer far({kytest::ScriptedAnswer::Send(redirect),
                                     kytest::ScriptedAnswer::Send(kytest::ReplyWithHeaders("", "behind"))});
         const std::string url = "http://redirect-host:" + std::to_string(far.port()) + "/x";
-        tppmtest::QuietForget(session, url);
+        QuietForget(session, url);
         const size_t relayed = kyfw::relayedConnectionCount();
 
         EXPECT_TRUE(session.KYLibCurlSendHttpReq2(HTTP_REQ_GET, url.c_str(), nullptr, 0, true,
@@ -220,8 +215,9 @@ TEST_F(RoutedSpelling, ARedirectOfARoutedRequestStaysOnTheTunnel) {
         EXPECT_EQ(far.connectionCount(), 2u);
         EXPECT_EQ(kyfw::relayedConnectionCount(), relayed + 2);
         EXPECT_EQ(direct.connectionCount(), 0u);
-        tppmtest::QuietForget(session, url);
+        QuietForget(session, url);
     }
 }
 
 }  // namespace
+}  // namespace kytest

@@ -13,9 +13,8 @@
 #include "support/test_server.h"
 #include "support/tppm_test_helpers.h"
 
+namespace kytest {
 namespace {
-
-using tppmtest::StartsWith;
 
 constexpr size_t kMiB = 1 << 20;
 
@@ -124,3 +123,4 @@ TEST_F(TppmLog, ResolutionFailureLinesAreBoundedAndHideSecrets) {
 }
 
 }  // namespace
+}  // namespace kytest

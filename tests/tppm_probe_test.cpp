@@ -11,6 +11,7 @@
 #include "support/reply_body.h"
 #include "support/test_server.h"
 
+namespace kytest {
 namespace {
 
 const char* const kTag = "KYLibCurlDynamiceTppmCheck";
@@ -113,3 +114,4 @@ TEST_F(Probe, EmptyClientNameIsStillRouted) {
 }
 
 }  // namespace
+}  // namespace kytest

@@ -16,10 +16,8 @@
 #include "support/test_server.h"
 #include "support/tppm_test_helpers.h"
 
+namespace kytest {
 namespace {
-
-using tppmtest::StartsWith;
-using tppmtest::TunnelPort;
 
 const char* const kDispatchTag = "KYLibCurl::KYLibCurlSendHttpReqInternal";
 const char* const kCacheTag = "TppmUrlMapInfo";
@@ -36,14 +34,14 @@ class TppmReconnect : public ::testing::Test {
 
     // Sets up and caches a tunnel for url's key, then closes it: the cache now holds a dead tunnel.
     std::string CacheDeadTunnel(const std::string& client, const std::string& url) {
-        tppmtest::QuietForget(session, url);
+        QuietForget(session, url);
         std::string tunnelUrl;
         EXPECT_TRUE(session.getTPPMUrl(client, url, tunnelUrl, true));
         EXPECT_TRUE(kyfw::closeTunnel(TunnelPort(tunnelUrl)));
         log.clear();
         return tunnelUrl;
     }
-    std::string Cached(const std::string& url) { return tppmtest::QuietCachedPrefix(session, url); }
+    std::string Cached(const std::string& url) { return QuietCachedPrefix(session, url); }
     // The lines of the routing steps, without those of the session's other steps.
     std::vector<kytest::LogLine> RoutingLines() const {
         std::vector<kytest::LogLine> routing;
@@ -58,7 +56,7 @@ class TppmReconnect : public ::testing::Test {
     // The server's URL under a host name of its own, with no tunnel cached for it yet.
     std::string UncachedUrl(const kytest::ScriptedServer& far) {
         const std::string url = "http://cut-host:" + std::to_string(far.port()) + "/x";
-        tppmtest::QuietForget(session, url);
+        QuietForget(session, url);
         return url;
     }
     size_t ReconnectLines() const {
@@ -173,7 +171,7 @@ std::vector<kytest::ScriptedAnswer> FirstCutThenFresh(const kytest::ScriptedAnsw
 TEST_F(TppmReconnect, OrdinaryRouteHealsADeadTunnelAfterTheRelayClosesItsTunnels) {
     kyfw::setRoute("", kyfw::Route::Tunnel);
     const std::string url = server.url("/echo");
-    tppmtest::QuietForget(session, url);
+    QuietForget(session, url);
     ASSERT_TRUE(session.KYLibCurlSendHttpReq(HTTP_REQ_GET, url, nullptr, 0, true, "ordinary-client"));
     const std::string firstPrefix = Cached(url);
     ASSERT_NE(TunnelPort(firstPrefix), 0);
@@ -196,7 +194,7 @@ TEST_F(TppmReconnect, OrdinaryRouteHealsADeadTunnelAfterTheRelayClosesItsTunnels
     goneDirect.onRequest = [] { kyfw::setRoute("", kyfw::Route::Direct); };
     kytest::ScriptedServer far(FirstCutThenFresh(goneDirect));
     const std::string farUrl = far.url("/x");
-    tppmtest::QuietForget(session, farUrl);
+    QuietForget(session, farUrl);
     log.clear();
     ASSERT_TRUE(session.KYLibCurlSendHttpReq(HTTP_REQ_PUT, farUrl, "p=2", 3, true, "ordinary-client"));
     EXPECT_EQ(ReconnectLines(), 1u);
@@ -275,7 +273,7 @@ TEST_F(TppmReconnect, APostOverAKeptConnectionReachesAServerThatResetsTwiceAtMos
         for (const bool dynamic : {true, false}) {
             SCOPED_TRACE(std::string(KYLibCurl::GetHttpReqTypeString(type)) +
                          (dynamic ? " dynamic route" : " ordinary route"));
-            tppmtest::QuietForget(session, keptUrl);
+            QuietForget(session, keptUrl);
             ASSERT_TRUE(session.KYLibCurlSendHttpReq2(HTTP_REQ_GET, keptUrl.c_str(), nullptr, 0, true,
                                                       "kept-client", dynamic));
             server.clearRequests();
@@ -398,7 +396,7 @@ TEST_F(TppmReconnectUpload, AnUploadRefusedBeforeAnyReadIsSentWholeThroughAFresh
 // connection gone and the port refusing: one reconnect, and the request goes out once.
 TEST_F(TppmReconnect, ATunnelClosedBetweenTwoDynamicRequestsIsReconnectedOnce) {
     const std::string url = "http://between-host:" + std::to_string(server.port()) + "/echo";
-    tppmtest::QuietForget(session, url);
+    QuietForget(session, url);
     for (int round = 0; round < 20; ++round) {
         SCOPED_TRACE(round);
         ASSERT_TRUE(session.KYLibCurlSendHttpReq2(HTTP_REQ_GET, url.c_str(), nullptr, 0, true,
@@ -466,7 +464,7 @@ TEST_F(TppmReconnect, AFailureWithoutAReplyOfItsOwnShowsNoEarlierStatus) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         kyfw::resetRoutes();
-        tppmtest::QuietForget(session, url);
+        QuietForget(session, url);
         ASSERT_TRUE(session.KYLibCurlSendHttpReq2(HTTP_REQ_GET, url.c_str(), nullptr, 0, true,
                                                   "status-client", true));
         ASSERT_EQ(session.m_httpRespCode, 200);
@@ -482,3 +480,4 @@ TEST_F(TppmReconnect, AFailureWithoutAReplyOfItsOwnShowsNoEarlierStatus) {
 }
 
 }  // namespace
+}  // namespace kytest

@@ -12,10 +12,8 @@
 #include "support/test_server.h"
 #include "support/tppm_test_helpers.h"
 
+namespace kytest {
 namespace {
-
-using tppmtest::StartsWith;
-using tppmtest::TunnelPort;
 
 const char* const kCacheTag = "TppmUrlMapInfo";
 const char* const kTag = "KYLibCurl::getTPPMUrl";
@@ -35,8 +33,8 @@ class TppmResolution : public ::testing::Test {
     bool Resolve(const std::string& client, const std::string& url, std::string& outUrl, bool dynamic) {
         return session.getTPPMUrl(client, url, outUrl, dynamic);
     }
-    void Forget(const std::string& url) { tppmtest::QuietForget(session, url); }
-    std::string Cached(const std::string& url) { return tppmtest::QuietCachedPrefix(session, url); }
+    void Forget(const std::string& url) { QuietForget(session, url); }
+    std::string Cached(const std::string& url) { return QuietCachedPrefix(session, url); }
 
     KYLibCurl session;
     kytest::LogCapture log{7};
@@ -294,3 +292,4 @@ TEST_F(TppmResolution, RequestThroughTheTunnelReachesTheServerWithPathAndQuery) 
 }
 
 }  // namespace
+}  // namespace kytest

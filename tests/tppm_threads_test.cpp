@@ -17,6 +17,7 @@
 #include "support/test_server.h"
 #include "support/tppm_test_helpers.h"
 
+namespace kytest {
 namespace {
 
 constexpr int kThreads = 8;
@@ -30,9 +31,6 @@ const char kRefused[] = "curl-err:[Couldn't connect to server]";
 const char kReceiveFailed[] = "curl-err:[Failure when receiving data from the peer]";
 const char kSendFailed[] = "curl-err:[Failed sending data to the peer]";
 const char kGotNothing[] = "curl-err:[Server returned nothing (no headers, no data)]";
-
-using tppmtest::StartsWith;
-using tppmtest::TunnelPort;
 
 struct Outcomes {
     int succeeded = 0;
@@ -191,3 +189,4 @@ TEST_F(TppmThreads, CacheEndsConsistentAndKeptConnectionsEndAtTheIdleTimeOut) {
 }
 
 }  // namespace
+}  // namespace kytest

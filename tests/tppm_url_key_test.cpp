@@ -6,6 +6,7 @@
 
 #include "kylibcurl.h"
 
+namespace kytest {
 namespace {
 
 struct UrlKeyRow {
@@ -108,3 +109,4 @@ TEST(UrlKey, WithoutSchemeSeparatorLeavesEveryOutputUntouched) {
 }
 
 }  // namespace
+}  // namespace kytest

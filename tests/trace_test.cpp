@@ -18,9 +18,8 @@
 #include "support/test_server.h"
 #include "support/working_directory.h"
 
+namespace kytest {
 namespace {
-
-using kytest::ReadFile;
 
 std::string Dump(const char* label, const std::string& data, char textOnly) {
     char* buffer = nullptr;
@@ -259,3 +258,4 @@ TEST_F(TracedTransferTest, UnopenableTraceFileLeavesTheTransferIntact) {
 }
 
 }  // namespace
+}  // namespace kytest

@@ -21,9 +21,8 @@
 #include "support/test_server.h"
 #include "support/working_directory.h"
 
+namespace kytest {
 namespace {
-
-using kytest::ReadFile;
 
 // Runs the test inside a fresh directory, so "log.txt" is the test's own.
 class TraceFileX : public ::testing::Test {
@@ -270,3 +269,4 @@ INSTANTIATE_TEST_SUITE_P(TraceFileX, TraceOnAFillingFile, ::testing::ValuesIn(kF
                          [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
+}  // namespace kytest

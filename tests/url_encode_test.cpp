@@ -9,6 +9,7 @@
 
 #include "kylibcurl.h"
 
+namespace kytest {
 namespace {
 
 const std::string kKeptBytes = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789.-*_";
@@ -137,3 +138,4 @@ TEST(UrlEncode, IsExportedWithCLinkage) {
 }
 
 }  // namespace
+}  // namespace kytest

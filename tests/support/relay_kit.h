@@ -11,7 +11,7 @@
 #include "KyFwClient.h"
 #include "support/socket_kit.h"
 
-namespace relaytest {
+namespace kytest {
 
 // Sends message and reads it back: what an echoing target through a working tunnel does.
 inline bool RoundTrip(int fd, const std::string& message) {
@@ -32,6 +32,6 @@ inline int OpenTunnel(const char* name, int port) {
     return KyFwClient::setupTPPM(name, port, nullptr, &err);
 }
 
-}  // namespace relaytest
+}  // namespace kytest
 
 #endif

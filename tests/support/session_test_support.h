@@ -9,7 +9,7 @@
 #include "kylibcurl.h"
 #include "support/test_server.h"
 
-namespace sessiontest {
+namespace kytest {
 
 inline bool Fetch(KYLibCurl& session, const std::string& url) {
     return session.KYCurlSetUrl(url.c_str()) && session.KYCurlPostSubmitForm();
@@ -18,12 +18,12 @@ inline bool Fetch(KYLibCurl& session, const std::string& url) {
 class ServedSession : public ::testing::Test {
   protected:
     void SetUp() override { ASSERT_TRUE(session.KYLibCurlInit()); }
-    bool Fetch(const std::string& path) { return sessiontest::Fetch(session, server.url(path)); }
+    bool Fetch(const std::string& path) { return kytest::Fetch(session, server.url(path)); }
 
     kytest::TestServer server;
     KYLibCurl session;
 };
 
-}  // namespace sessiontest
+}  // namespace kytest
 
 #endif

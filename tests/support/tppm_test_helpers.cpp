@@ -2,7 +2,7 @@
 
 #include <regex>
 
-namespace tppmtest {
+namespace kytest {
 
 int TunnelPort(const std::string& url) {
     static const std::regex kTppmUrl("^[a-z]*://([^/?#@]*@)?127\\.0\\.0\\.1:([0-9]+)([/?#].*)?$");
@@ -10,4 +10,4 @@ int TunnelPort(const std::string& url) {
     return std::regex_match(url, match, kTppmUrl) ? std::stoi(match[2]) : 0;
 }
 
-}  // namespace tppmtest
+}  // namespace kytest

@@ -7,7 +7,7 @@
 #include "kylibcurl.h"
 #include "support/log_capture.h"
 
-namespace tppmtest {
+namespace kytest {
 
 // The tunnel port of a TPPM URL "<scheme>://[<user>@]127.0.0.1:<port>[/?#...]"; 0 when url has another
 // shape.
@@ -34,6 +34,6 @@ inline void QuietForget(KYLibCurl& session, const std::string& url) {
     session.TppmUrlMapInfo(url, unused, KYLibCurl::TPPM_CACHE_REMOVE);
 }
 
-}  // namespace tppmtest
+}  // namespace kytest
 
 #endif

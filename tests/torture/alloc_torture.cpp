@@ -34,8 +34,8 @@
 
 namespace {
 
-using torture::Scenario;
-using torture::Setting;
+using kytest::Scenario;
+using kytest::Setting;
 
 // How a child run ends besides 0 (sound) and a signal.
 enum ChildExit { kThrew = 10, kNextRunWrong = 11, kLeaked = 12, kReferenceWrong = 13, kLeakedInTls = 14 };
@@ -78,9 +78,9 @@ void Say(const char* text) {
 // A child that dies by a signal first tells where the failed allocation was and at which step.
 void OnFatalSignal(int signo) {
     Say("signal during step: ");
-    Say(torture::CurrentStep());
+    Say(kytest::CurrentStep());
     Say("\nfailed allocation:\n");
-    torture::WriteInjectionSite(2);
+    kytest::WriteInjectionSite(2);
     signal(signo, SIG_DFL);
     raise(signo);
 }
@@ -92,19 +92,19 @@ void CatchFatalSignals() {
 // Runs the scenario with allocation failAt failing (0: none); kThrew when an exception left a call.
 int RunOnce(const Scenario& scenario, const Setting& setting, long failAt, long& counted, int& wrong) {
     scenario.prepare(setting);
-    torture::ForgetDifferences();
-    torture::MarkScenarioCaller();
-    torture::StartCounting(failAt);
+    kytest::ForgetDifferences();
+    kytest::MarkScenarioCaller();
+    kytest::StartCounting(failAt);
     try {
         wrong = scenario.run(setting);
     } catch (const std::exception& e) {
-        torture::StopCounting();
+        kytest::StopCounting();
         std::fprintf(stderr, "exception %s escaped from step: %s\nfailed allocation:\n", e.what(),
-                     torture::CurrentStep());
-        torture::WriteInjectionSite(2);
+                     kytest::CurrentStep());
+        kytest::WriteInjectionSite(2);
         return kThrew;
     }
-    counted = torture::StopCounting();
+    counted = kytest::StopCounting();
     return 0;
 }
 
@@ -112,8 +112,8 @@ int RunOnce(const Scenario& scenario, const Setting& setting, long failAt, long&
 // needs. The same allocation, found by its call stack, is failed once more: a leak leaves more again.
 bool LeftAgain(const Scenario& scenario, const Setting& setting, long liveBefore) {
     scenario.prepare(setting);
-    torture::MarkScenarioCaller();
-    if (!torture::StartFailingSameSite()) {
+    kytest::MarkScenarioCaller();
+    if (!kytest::StartFailingSameSite()) {
         std::fprintf(stderr,
                      "blocks left allocated beyond what a sound run leaves, with no allocation failed\n");
         return true;
@@ -124,21 +124,21 @@ bool LeftAgain(const Scenario& scenario, const Setting& setting, long liveBefore
         std::fprintf(stderr, "an exception left the library when failing the allocation again\n");
         return true;
     }
-    torture::StopCounting();
-    const bool failedAgain = torture::Injected();
+    kytest::StopCounting();
+    const bool failedAgain = kytest::Injected();
     long unused = 0;
     int wrongAfter = 0;
     if (RunOnce(scenario, setting, 0, unused, wrongAfter) == kThrew) return true;
-    torture::Settle(setting);
-    const long more = torture::LiveBlocks() - liveBefore;
+    kytest::Settle(setting);
+    const long more = kytest::LiveBlocks() - liveBefore;
     if (failedAgain && more <= 0) return false;
     std::fprintf(stderr,
                  "%ld blocks left allocated beyond what a sound run leaves; %s\nfailed allocation (asked for "
                  "by %s):\n",
                  more, failedAgain ? "failing it again left more" : "the allocation did not come again",
-                 torture::FailedAllocationCaller());
-    torture::WriteInjectionSite(2);
-    torture::WriteLiveBlockSites(2);
+                 kytest::FailedAllocationCaller());
+    kytest::WriteInjectionSite(2);
+    kytest::WriteLiveBlockSites(2);
     return true;
 }
 
@@ -147,37 +147,37 @@ bool LeftAgain(const Scenario& scenario, const Setting& setting, long liveBefore
 int ChildRun(const Scenario& scenario, const Setting& setting, long failAt, long referenceLeft, int out,
              bool leakSites = false) {
     CatchFatalSignals();
-    if (leakSites) torture::KeepBlockSites();
-    const long liveAtStart = torture::LiveBlocks();
+    if (leakSites) kytest::KeepBlockSites();
+    const long liveAtStart = kytest::LiveBlocks();
     long counted = 0;
     int wrong = 0;
     if (RunOnce(scenario, setting, failAt, counted, wrong) == kThrew) return kThrew;
     if (failAt == 0 && wrong != 0) {
         std::fprintf(stderr, "%d results differ without any failure, the first at step: %s\n", wrong,
-                     torture::FirstDifference());
+                     kytest::FirstDifference());
         return kReferenceWrong;
     }
     long unused = 0;
     int wrongAfter = 0;
     if (RunOnce(scenario, setting, 0, unused, wrongAfter) == kThrew) return kThrew;
-    torture::Settle(setting);
-    const long left = torture::LiveBlocks() - liveAtStart;
+    kytest::Settle(setting);
+    const long left = kytest::LiveBlocks() - liveAtStart;
     if (failAt == 0) {
         if (leakSites) {
             std::fprintf(stderr, "%s: the blocks a sound run leaves:\n", scenario.name);
-            torture::WriteLiveBlockSites(2);
+            kytest::WriteLiveBlockSites(2);
         }
         const long figures[2] = {counted, left};
         return write(out, figures, sizeof figures) == sizeof figures ? 0 : kReferenceWrong;
     }
     if (wrongAfter != 0) {
         std::fprintf(stderr, "the run after the failure: %d results differ, the first at step: %s\n",
-                     wrongAfter, torture::FirstDifference());
-        torture::WriteInjectionSite(2);
+                     wrongAfter, kytest::FirstDifference());
+        kytest::WriteInjectionSite(2);
         return kNextRunWrong;
     }
     if (left <= referenceLeft || !LeftAgain(scenario, setting, liveAtStart + left)) return 0;
-    return InTlsLibrary(torture::FailedAllocationCaller()) ? kLeakedInTls : kLeaked;
+    return InTlsLibrary(kytest::FailedAllocationCaller()) ? kLeakedInTls : kLeaked;
 }
 
 struct Reference {
@@ -473,12 +473,12 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "alloc_torture: no HTTPS request to the test server succeeds\n");
         return 2;
     }
-    torture::PrepareInjectionSite();
+    kytest::PrepareInjectionSite();
     const auto started = std::chrono::steady_clock::now();
     long bad = 0;
     bool made = true;
-    for (int i = 0; i < torture::kScenarioCount; ++i) {
-        const Scenario& scenario = torture::kScenarios[i];
+    for (int i = 0; i < kytest::kScenarioCount; ++i) {
+        const Scenario& scenario = kytest::kScenarios[i];
         if (!Chosen(options, scenario.name)) continue;
         Tally tally;
         made = Torture(scenario, setting, options, tally) && made;

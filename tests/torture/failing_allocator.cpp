@@ -171,7 +171,7 @@ extern "C" int posix_memalign(void** out, size_t alignment, size_t size) {
 
 extern "C" void* valloc(size_t size) { return memalign(static_cast<size_t>(sysconf(_SC_PAGESIZE)), size); }
 
-namespace torture {
+namespace kytest {
 
 void StartCounting(long failAt) {
     g_failBySite.store(false);
@@ -246,4 +246,4 @@ void PrepareInjectionSite() {
     backtrace(frames, 4);
 }
 
-}  // namespace torture
+}  // namespace kytest

@@ -4,7 +4,7 @@
 #ifndef KYTORTURE_FAILING_ALLOCATOR_H
 #define KYTORTURE_FAILING_ALLOCATOR_H
 
-namespace torture {
+namespace kytest {
 
 // Numbers the allocations from now on; failAt above 0 makes the failAt-th of them return null.
 void StartCounting(long failAt);
@@ -33,6 +33,6 @@ void WriteLiveBlockSites(int fd);
 // Takes a call stack once, so that the unwinder is loaded before the first allocation fails.
 void PrepareInjectionSite();
 
-}  // namespace torture
+}  // namespace kytest
 
 #endif

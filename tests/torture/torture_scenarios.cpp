@@ -12,7 +12,7 @@
 #include "KyFwControl.h"
 #include "kylibcurl.h"
 
-namespace torture {
+namespace kytest {
 
 namespace {
 
@@ -187,4 +187,4 @@ void Settle(const Setting& setting) {
     unlink("log.txt");
 }
 
-}  // namespace torture
+}  // namespace kytest

@@ -5,7 +5,7 @@
 
 #include <string>
 
-namespace torture {
+namespace kytest {
 
 // Everything a scenario passes to the library, built before allocations are counted, so that every
 // counted allocation is one the library (or what it calls) makes.
@@ -46,6 +46,6 @@ void ForgetDifferences();
 // the trace file. What is left afterwards is what the process holds for good.
 void Settle(const Setting& setting);
 
-}  // namespace torture
+}  // namespace kytest
 
 #endif
