@@ -6,14 +6,9 @@
 #include <vector>
 
 #include "diag/credential_hiding.h"
+#include "support/kycurl_run.h"
 #include "support/log_capture.h"
-#include "support/program_run.h"
 #include "support/read_file.h"
-#include "support/test_server.h"
-
-#ifndef KYCURL_PATH
-#define KYCURL_PATH ""
-#endif
 
 namespace kytest {
 namespace {
@@ -47,18 +42,9 @@ TEST(CredentialHeaderMask, MasksTheCredentialOfEachNamedLineKeepingTheLength) {
     }
 }
 
-class KycurlSecrets : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        if (std::string(KYCURL_PATH).empty()) GTEST_SKIP() << "kycurl is not built";
-    }
-
-    TestServer server;
-};
-
 // A cookie given with -b or as a header line is no more shown than an authorization: -v and the trace
 // show its value masked, and the server receives it whole.
-TEST_F(KycurlSecrets, CookieValuesAreMaskedInWhatKycurlShowsAndTraces) {
+TEST_F(KycurlTest, CookieValuesAreMaskedInWhatKycurlShowsAndTraces) {
     struct Row {
         std::vector<std::string> args;
         const char* header;
@@ -81,7 +67,7 @@ TEST_F(KycurlSecrets, CookieValuesAreMaskedInWhatKycurlShowsAndTraces) {
         std::vector<std::string> args = row.args;
         args.insert(args.end(), {"-v", "--trace-ascii", dir.file("trace"), server.url("/bytes/1")});
 
-        const RunResult r = RunProgram(KYCURL_PATH, args);
+        const RunResult r = RunKycurl(args);
 
         ASSERT_EQ(r.exitStatus, 0) << r.err;
         EXPECT_EQ(server.lastRequest().header(row.header), row.sent);
