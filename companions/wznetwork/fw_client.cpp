@@ -3,11 +3,10 @@
 #include "KyFwClient.h"
 #include "client_table.h"
 #include "no_throw.h"
+#include "socket_ops.h"
 #include "tunnel_relay.h"
 
 namespace {
-
-constexpr int kHighestPort = 65535;
 
 void clearError(KyFwError* err) {
     if (!err) return;
@@ -52,7 +51,7 @@ int firewalled(const char* hostName, KyFwError* err) {
 
 int tunnelPort(const char* mangledName, int port, KyFwError* err) {
     clearError(err);
-    if (port <= 0 || port > kHighestPort) {
+    if (!kyfw::isPort(port)) {
         setError(err, KYFW_ERR_BAD_PORT, "invalid port " + std::to_string(port));
         return 0;
     }

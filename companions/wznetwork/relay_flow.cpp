@@ -1,7 +1,6 @@
 #include "relay_flow.h"
 
 #include <fcntl.h>
-#include <signal.h>
 #include <sys/socket.h>
 
 #include <cerrno>
@@ -15,17 +14,6 @@ namespace {
 
 // A pump that reads at least this much marks a flow as bulk: a request or a ping comes in smaller pieces.
 constexpr size_t kBulkRead = 32 * 1024;
-
-// Splicing into a socket whose peer has gone raises SIGPIPE at the calling thread, which the relay's
-// thread blocks: the pending signal is taken so that it never reaches anyone.
-void takePendingSigpipe() {
-    sigset_t pipeSignal;
-    sigemptyset(&pipeSignal);
-    sigaddset(&pipeSignal, SIGPIPE);
-    timespec now{0, 0};
-    while (sigtimedwait(&pipeSignal, nullptr, &now) == SIGPIPE) {
-    }
-}
 
 }  // namespace
 

@@ -8,8 +8,7 @@
 namespace kyfw {
 namespace {
 
-// A day for the time-outs, a million connections: beyond either a value is more likely a slip.
-constexpr long kLongestTimeoutMs = 24L * 60 * 60 * 1000;
+// A million connections: beyond that a value is more likely a slip.
 constexpr long kMostConnections = 1000000;
 // Every port of the range at once.
 constexpr long kMostTunnels = 65535;

@@ -6,6 +6,9 @@
 
 namespace kyfw {
 
+// A day: a longer time-out is more likely a slip.
+constexpr long kLongestTimeoutMs = 24L * 60 * 60 * 1000;
+
 // The defaults, with each variable that is set replacing its own; a value that is not a whole number in
 // range is reported on standard error and the default kept.
 RelayLimits limitsFromEnvironment();

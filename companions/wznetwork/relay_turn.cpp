@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <fcntl.h>
-#include <signal.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -13,6 +12,7 @@
 #include <new>
 
 #include "no_throw.h"
+#include "relay_limits.h"
 #include "relay_tokens.h"
 #include "tunnel_relay.h"
 
@@ -30,9 +30,6 @@ constexpr auto kLongestCheck = std::chrono::milliseconds(1000);
 // How long a port just handed out is kept for the client it was handed to when the connect time-out is
 // off.
 constexpr auto kHandOutGrace = std::chrono::milliseconds(10000);
-
-// A wait beyond this ends early and is taken up again: the deadline fits an int of milliseconds.
-constexpr long kLongestTimeoutMs = 24L * 60 * 60 * 1000;
 
 // Failures of one pending connection that accept() passes on; the listener itself is fine.
 bool isConnectionError(int error) {
@@ -77,12 +74,7 @@ void* TunnelRelay::threadMain(void* relay) {
 }
 
 void TunnelRelay::run() {
-    // Splicing into a socket whose peer has gone raises SIGPIPE at this thread; blocked here, it is taken
-    // where it arises and never reaches the process.
-    sigset_t pipeSignal;
-    sigemptyset(&pipeSignal);
-    sigaddset(&pipeSignal, SIGPIPE);
-    pthread_sigmask(SIG_BLOCK, &pipeSignal, nullptr);
+    blockSigpipe();
     pthread_setname_np(pthread_self(), "kyfw-relay");
     // m_epoll is set before this thread starts and closed only after it has been joined.
     int epoll = m_epoll.get();
@@ -126,6 +118,7 @@ int TunnelRelay::waitTimeoutLocked() const {
     if (m_live > 0 || m_short) deadline = std::min(deadline, m_nextCheck);
     if (deadline == RelayClock::time_point::max()) return -1;
     auto wait = std::chrono::ceil<std::chrono::milliseconds>(deadline - RelayClock::now());
+    // A wait beyond the longest time-out ends early and is taken up again: it fits an int of milliseconds.
     return static_cast<int>(std::clamp<long>(wait.count(), 0, kLongestTimeoutMs));
 }
 

@@ -3,6 +3,8 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <pthread.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -11,6 +13,16 @@
 #include "numeric_address.h"
 
 namespace kyfw {
+namespace {
+
+sigset_t sigpipeOnly() {
+    sigset_t pipeSignal;
+    sigemptyset(&pipeSignal);
+    sigaddset(&pipeSignal, SIGPIPE);
+    return pipeSignal;
+}
+
+}  // namespace
 
 UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept {
     if (this != &other) reset(other.release());
@@ -76,6 +88,18 @@ int takeSocketError(int fd) {
 void setNoDelay(int fd) {
     int on = 1;
     setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+}
+
+void blockSigpipe() {
+    const sigset_t pipeSignal = sigpipeOnly();
+    pthread_sigmask(SIG_BLOCK, &pipeSignal, nullptr);
+}
+
+void takePendingSigpipe() {
+    const sigset_t pipeSignal = sigpipeOnly();
+    timespec now{0, 0};
+    while (sigtimedwait(&pipeSignal, nullptr, &now) == SIGPIPE) {
+    }
 }
 
 bool wouldBlock(int error) { return error == EAGAIN || error == EWOULDBLOCK; }

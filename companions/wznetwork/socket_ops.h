@@ -46,6 +46,16 @@ int takeSocketError(int fd);
 
 void setNoDelay(int fd);
 
+// The highest TCP port; a port is 1 to it.
+constexpr int kHighestPort = 65535;
+inline bool isPort(long port) { return port > 0 && port <= kHighestPort; }
+
+// Splicing into a socket whose peer has gone raises SIGPIPE at the calling thread (MSG_NOSIGNAL does not
+// reach splice()). The relay's thread blocks it, and takes a pending one where it arises, so that it never
+// reaches the process.
+void blockSigpipe();
+void takePendingSigpipe();
+
 // A non-blocking call found nothing to do for now.
 bool wouldBlock(int error);
 // The process or the system is out of descriptors or socket memory: worth trying again once some are freed.

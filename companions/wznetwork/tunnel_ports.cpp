@@ -14,7 +14,6 @@ namespace {
 // The kernel's own default, used when its setting cannot be read.
 constexpr int kEphemeralFirst = 32768;
 constexpr int kEphemeralLast = 60999;
-constexpr int kHighestPort = 65535;
 
 // The ports the system hands out for a while only: no service is expected to wait at one of them.
 void systemRange(int& first, int& last) {
@@ -24,7 +23,7 @@ void systemRange(int& first, int& last) {
     if (!file) return;
     int low = 0;
     int high = 0;
-    if (fscanf(file, "%d %d", &low, &high) == 2 && low > 0 && low <= high && high <= kHighestPort) {
+    if (fscanf(file, "%d %d", &low, &high) == 2 && isPort(low) && isPort(high) && low <= high) {
         first = low;
         last = high;
     }
@@ -101,7 +100,7 @@ void TunnelPorts::forgetLive() {
 void TunnelPorts::follow(const RelayLimits& limits, Clock::time_point now) {
     int first = limits.firstPort;
     int last = limits.lastPort;
-    if (first <= 0 || last < first || last > kHighestPort) {
+    if (!isPort(first) || !isPort(last) || last < first) {
         // The system's range is read once: not per tunnel, and a later change of it does not wipe the
         // records of the ports handed out.
         if (m_systemLast < 0) systemRange(m_systemFirst, m_systemLast);
