@@ -3,11 +3,12 @@
 #ifndef WZNETWORK_BUFFER_POOL_H
 #define WZNETWORK_BUFFER_POOL_H
 
+#include <atomic>
 #include <cstddef>
 
 namespace kyfw {
 
-// Not locked: the relay uses it under its own lock.
+// The relay thread's alone; only the count of bytes held may be read by any thread.
 class BufferPool {
   public:
     BufferPool() = default;
@@ -27,8 +28,8 @@ class BufferPool {
     };
 
     FreeBuffer* m_kept = nullptr;
-    size_t m_keptCount = 0;
-    size_t m_inUse = 0;
+    std::atomic<size_t> m_keptCount{0};
+    std::atomic<size_t> m_inUse{0};
 };
 
 }  // namespace kyfw

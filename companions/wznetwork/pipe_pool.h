@@ -3,6 +3,7 @@
 #ifndef WZNETWORK_PIPE_POOL_H
 #define WZNETWORK_PIPE_POOL_H
 
+#include <atomic>
 #include <cstddef>
 
 namespace kyfw {
@@ -14,7 +15,7 @@ struct Pipe {
     explicit operator bool() const { return read >= 0; }
 };
 
-// Not locked: the relay uses it under its own lock.
+// The relay thread's alone; only the count of bytes held may be read by any thread.
 class PipePool {
   public:
     PipePool() = default;
@@ -35,8 +36,8 @@ class PipePool {
     static constexpr size_t kMostKept = 4;
     Pipe m_kept[kMostKept];
     size_t m_keptCount = 0;
-    size_t m_inUse = 0;
-    size_t m_keptBytes = 0;
+    std::atomic<size_t> m_inUse{0};
+    std::atomic<size_t> m_keptBytes{0};
 };
 
 }  // namespace kyfw

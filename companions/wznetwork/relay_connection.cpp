@@ -20,14 +20,9 @@ bool isFailure(RelayFlow::State state) {
 
 }  // namespace
 
-RelayConnection::RelayConnection(uint64_t tunnelId, uint32_t serial, BufferPool& pool, PipePool* pipes,
+RelayConnection::RelayConnection(Tunnel& tunnel, BufferPool& pool, PipePool* pipes,
                                  RelayClock::time_point now)
-    : m_tunnelId(tunnelId),
-      m_serial(serial),
-      m_createdAt(now),
-      m_activeAt(now),
-      m_toTarget(pool, pipes),
-      m_toClient(pool, pipes) {}
+    : m_tunnel(tunnel), m_createdAt(now), m_activeAt(now), m_toTarget(pool, pipes), m_toClient(pool, pipes) {}
 
 RelayConnection::Connect RelayConnection::connectTarget(const SocketAddress& target) {
     UniqueFd socketFd(socket(target.storage.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
@@ -41,7 +36,7 @@ RelayConnection::Connect RelayConnection::connectTarget(const SocketAddress& tar
     return m_connected ? Connect::Connected : Connect::Started;
 }
 
-RelayConnection::Outcome RelayConnection::onEvents(bool targetSide, uint32_t events) {
+RelayConnection::Outcome RelayConnection::handle(bool targetSide, uint32_t events) {
     int fd = targetSide ? m_target.get() : m_client.get();
     if ((events & EPOLLERR) && takeSocketError(fd) != 0) return Outcome::Failed;
     // Noted whenever it is seen, also before the target answers: the edge that announced it is spent.
@@ -73,8 +68,8 @@ RelayConnection::Outcome RelayConnection::serveDeferred() {
     uint32_t target = m_targetEvents;
     m_clientEvents = m_targetEvents = 0;
     if (client == 0 && target == 0) return resume();
-    Outcome outcome = client != 0 ? onEvents(false, client) : Outcome::Open;
-    if (outcome == Outcome::Open && target != 0) outcome = onEvents(true, target);
+    Outcome outcome = client != 0 ? handle(false, client) : Outcome::Open;
+    if (outcome == Outcome::Open && target != 0) outcome = handle(true, target);
     return outcome;
 }
 

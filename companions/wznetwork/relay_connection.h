@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "buffer_pool.h"
+#include "event_loop.h"
 #include "relay_flow.h"
 #include "socket_ops.h"
 
@@ -17,23 +18,24 @@ using RelayClock = std::chrono::steady_clock;
 using RelayHook =
     boost::intrusive::list_member_hook<boost::intrusive::link_mode<boost::intrusive::auto_unlink>>;
 
-class RelayConnection {
+class Tunnel;
+
+// Its two descriptors are watched with the connection as their handler; it passes their events to its
+// tunnel's relay.
+class RelayConnection final : public EventLoop::Handler {
   public:
     // Finished: both flows ended, to be closed in order. Failed: to be cut with a reset.
     enum class Outcome { Open, Finished, Failed };
     enum class Connect { Started, Connected, NoDescriptor, Failed };
 
     // pipes: null when every byte is to be copied.
-    RelayConnection(uint64_t tunnelId, uint32_t serial, BufferPool& pool, PipePool* pipes,
-                    RelayClock::time_point now);
+    RelayConnection(Tunnel& tunnel, BufferPool& pool, PipePool* pipes, RelayClock::time_point now);
 
     // Takes the accepted socket; done once the connection's memory was had, so a failed allocation leaves
     // the socket with the caller.
     void adoptClient(UniqueFd client) { m_client = std::move(client); }
 
-    uint64_t tunnelId() const { return m_tunnelId; }
-    // Tells this connection's events from those of an earlier one that had the same descriptor.
-    uint32_t serial() const { return m_serial; }
+    Tunnel& tunnel() const { return m_tunnel; }
     int clientFd() const { return m_client.get(); }
     int targetFd() const { return m_target.get(); }
     bool connected() const { return m_connected; }
@@ -49,8 +51,9 @@ class RelayConnection {
     // Opens the socket towards the target and starts connecting. NoDescriptor: the process is out of
     // descriptors, try again later.
     Connect connectTarget(const SocketAddress& target);
+    void onEvents(int fd, uint32_t events) override;
     // Handles epoll events of one side.
-    Outcome onEvents(bool targetSide, uint32_t events);
+    Outcome handle(bool targetSide, uint32_t events);
     // Moves what can be moved both ways; for a connection that was connected at once.
     Outcome relay();
     // Moves on the flows that stopped at their budget in the last turn.
@@ -76,8 +79,7 @@ class RelayConnection {
     Outcome pumpFlows(bool up, bool down);
     Outcome finishedOrOpen() const;
 
-    uint64_t m_tunnelId;
-    uint32_t m_serial;
+    Tunnel& m_tunnel;
     UniqueFd m_client;
     UniqueFd m_target;
     bool m_connected = false;

@@ -1,16 +1,12 @@
 #include "tunnel_relay.h"
 
 #include <fcntl.h>
-#include <sys/eventfd.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <memory>
 
-#include "relay_limits.h"
-#include "relay_tokens.h"
+#include "no_throw.h"
 
 namespace kyfw {
 namespace {
@@ -21,13 +17,16 @@ struct RelayStopper {
     ~RelayStopper() { TunnelRelay::instance().stop(); }
 } g_relayStopper;
 
-std::string systemProblem(const char* step) { return std::string(step) + ": " + strerror(errno); }
-
 const ForkSafeInstance<TunnelRelay> g_relay;
 
 }  // namespace
 
 TunnelRelay& TunnelRelay::instance() { return ForkSafeInstance<TunnelRelay>::get(); }
+
+TunnelRelay::TunnelRelay() {
+    m_loop.addTimer(m_checkTimer);
+    m_loop.addTimer(m_giveBackTimer);
+}
 
 int TunnelRelay::openTunnel(const std::string& host, const std::string& target, int port,
                             std::string& problem) {
@@ -36,176 +35,88 @@ int TunnelRelay::openTunnel(const std::string& host, const std::string& target, 
         problem = "bad target address \"" + target + "\"";
         return 0;
     }
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (m_stopping || m_stopped) {
-        problem = "tunnel relay is shut down";
-        return 0;
+    if (int known = m_table.handOut(host, target, port)) return known;
+    if (!start(problem)) return 0;
+    TunnelTable::Opening opening = m_table.open(*this, host, target, port, address, true, problem);
+    // Out of descriptors: an idle tunnel was given back for one, which is free once its listener closes.
+    if (opening.retired != 0) {
+        waitRetired(opening.retired);
+        opening = m_table.open(*this, host, target, port, address, false, problem);
     }
-    RelayClock::time_point now = RelayClock::now();
-    // A walk over the live tunnels: at the default cap of 512 some 5 microseconds at worst, a tenth of
-    // what opening a tunnel costs.
-    auto known = std::find_if(m_tunnels.begin(), m_tunnels.end(),
-                              [&](const auto& entry) { return entry.second.leadsTo(host, target, port); });
-    if (known != m_tunnels.end()) {
-        handOutLocked(known->second, now);
-        return static_cast<int>(known->first);
-    }
-    if (!startLocked(problem) || !makeRoomLocked(now, problem)) return 0;
-    int localPort = 0;
-    bool shortOfDescriptors = false;
-    UniqueFd listener = m_ports.open(limitsLocked(), now, localPort, problem, shortOfDescriptors);
-    // An idle tunnel's listener is a descriptor this destination can have instead.
-    if (!listener && shortOfDescriptors && giveBackLeastRecentLocked(now))
-        listener = m_ports.open(limitsLocked(), now, localPort, problem, shortOfDescriptors);
-    if (!listener) return 0;
-    auto id = static_cast<uint64_t>(localPort);
-    if (!watchLocked(listener.get(), kListenerEvents, listenerToken(id))) {
-        problem = systemProblem("epoll_ctl");
-        m_ports.release(localPort, TunnelPorts::Fate::Closed, now);
-        return 0;
-    }
-    Tunnel& tunnel = m_tunnels[id];
-    tunnel.host = host;
-    tunnel.targetAddress = target;
-    tunnel.port = port;
-    tunnel.listener = std::move(listener);
-    tunnel.target = address;
-    handOutLocked(tunnel, now);
-    // The relay thread may be waiting without a time-out: it learns of the new tunnel's idle deadline.
-    RelayClock::time_point due = m_nextGiveBack;
-    noteIdleLocked(now);
-    if (m_nextGiveBack < due) wakeLocked();
-    return localPort;
+    // The relay thread takes up the new tunnel: a client that connects meanwhile waits in its queue.
+    if (opening.localPort != 0) wakeRelay();
+    return opening.localPort;
 }
 
 KyFwTunnelStateCode TunnelRelay::tunnelState(int localPort, const std::string& host,
                                              const std::string& target, int port) {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    auto live = m_tunnels.find(static_cast<uint64_t>(localPort));
-    if (live != m_tunnels.end()) {
-        if (!live->second.leadsTo(host, target, port)) return KYFW_TUNNEL_GONE;
-        handOutLocked(live->second, RelayClock::now());
-        return KYFW_TUNNEL_LIVE;
-    }
-    return m_ports.fate(localPort) == TunnelPorts::Fate::GivenBack ? KYFW_TUNNEL_GONE : KYFW_TUNNEL_UNKNOWN;
+    return m_table.state(localPort, host, target, port);
 }
 
 bool TunnelRelay::closeTunnel(int localPort) {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    auto tunnel = m_tunnels.find(static_cast<uint64_t>(localPort));
-    if (tunnel == m_tunnels.end()) return false;
-    closeTunnelLocked(tunnel);
-    wakeLocked();
+    uint64_t retired = m_table.close(localPort);
+    if (retired == 0) return false;
+    waitRetired(retired);
     return true;
 }
 
-void TunnelRelay::closeAll() {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    while (!m_tunnels.empty()) closeTunnelLocked(m_tunnels.begin());
-    wakeLocked();
-}
+void TunnelRelay::closeAll() { waitRetired(m_table.closeAll()); }
 
-size_t TunnelRelay::tunnelCount() {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_tunnels.size();
-}
+size_t TunnelRelay::tunnelCount() { return m_table.count(); }
 
-std::vector<TunnelInfo> TunnelRelay::tunnels() {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    RelayClock::time_point now = RelayClock::now();
-    std::vector<TunnelInfo> listed;
-    listed.reserve(m_tunnels.size());
-    for (const auto& entry : m_tunnels) {
-        const Tunnel& tunnel = entry.second;
-        TunnelInfo info;
-        info.localPort = static_cast<int>(entry.first);
-        info.host = tunnel.host;
-        info.target = tunnel.targetAddress;
-        info.port = tunnel.port;
-        for (auto it = tunnel.connections.begin(); it != tunnel.connections.end(); ++it) ++info.connections;
-        if (info.connections == 0)
-            info.idleMs = static_cast<long>(
-                std::chrono::duration_cast<std::chrono::milliseconds>(now - tunnel.lastUse).count());
-        listed.push_back(info);
-    }
-    return listed;
-}
+std::vector<TunnelInfo> TunnelRelay::tunnels() { return m_table.list(); }
 
-size_t TunnelRelay::liveConnectionCount() {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_live;
-}
+size_t TunnelRelay::liveConnectionCount() { return m_live.load(); }
 
-size_t TunnelRelay::acceptedConnectionCount() {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_accepted;
-}
+size_t TunnelRelay::acceptedConnectionCount() { return m_accepted.load(); }
 
-size_t TunnelRelay::bufferBytes() {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_pool.bytesHeld() + m_pipes.bytesHeld();
-}
+size_t TunnelRelay::bufferBytes() { return m_pool.bytesHeld() + m_pipes.bytesHeld(); }
 
-RelayLimits TunnelRelay::limits() {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return limitsLocked();
-}
+RelayLimits TunnelRelay::limits() { return m_table.limits(); }
 
+// The relay thread follows at once: the next check follows the new time-outs.
 void TunnelRelay::setLimits(const RelayLimits& limits) {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_limits = limits;
-    m_limitsKnown = true;
-    // The next check follows the new time-outs.
-    m_nextCheck = RelayClock::time_point();
-    m_nextGiveBack = RelayClock::time_point();
-    wakeLocked();
+    m_table.setLimits(limits);
+    wakeRelay();
 }
 
 void TunnelRelay::resetLimits() {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_limitsKnown = false;
-}
-
-const RelayLimits& TunnelRelay::limitsLocked() {
-    if (!m_limitsKnown) m_limits = limitsFromEnvironment();
-    m_limitsKnown = true;
-    return m_limits;
+    m_table.resetLimits();
+    wakeRelay();
 }
 
 void TunnelRelay::stop() {
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        if (m_stopping || m_stopped) return;
-        while (!m_tunnels.empty()) closeTunnelLocked(m_tunnels.begin());
-        if (!m_running) {
-            m_stopped = true;
-            return;
-        }
-        m_stopping = true;
-        uint64_t one = 1;
-        if (write(m_wake.get(), &one, sizeof one) != sizeof one) return;  // cannot wake it: let it run
-    }
-    pthread_join(m_thread, nullptr);
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_running = false;
+    std::lock_guard<std::mutex> life(m_lifeMutex);
+    if (m_stopped) return;
     m_stopped = true;
-    m_epoll.reset();
-    m_wake.reset();
+    m_table.closeForGood();
+    if (!m_running) return;
+    m_stopping = true;
+    m_loop.wake();
+    pthread_join(m_thread, nullptr);
+    m_running = false;
+    m_loop.close();
     m_reserve.reset();
 }
 
-bool TunnelRelay::startLocked(std::string& problem) {
+bool TunnelRelay::start(std::string& problem) {
     if (m_running) return true;
-    limitsLocked();
-    m_epoll.reset(epoll_create1(EPOLL_CLOEXEC));
-    m_wake.reset(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
-    m_reserve.reset(open("/dev/null", O_RDONLY | O_CLOEXEC));
-    if (!m_epoll || !m_wake || !watchLocked(m_wake.get(), EPOLLIN, kWakeToken)) {
-        problem = systemProblem("cannot start the tunnel relay");
+    std::lock_guard<std::mutex> life(m_lifeMutex);
+    if (m_running) return true;
+    if (m_stopped) {
+        problem = "tunnel relay is shut down";
         return false;
     }
+    if (!m_loop.open()) {
+        problem = std::string("cannot start the tunnel relay: ") + strerror(errno);
+        return false;
+    }
+    m_reserve.reset(open("/dev/null", O_RDONLY | O_CLOEXEC));
+    m_table.setSettler(true);
     int error = pthread_create(&m_thread, nullptr, &TunnelRelay::threadMain, this);
     if (error != 0) {
+        m_table.setSettler(false);
+        m_loop.close();
         problem = std::string("cannot start the tunnel relay: ") + strerror(error);
         return false;
     }
@@ -213,11 +124,55 @@ bool TunnelRelay::startLocked(std::string& problem) {
     return true;
 }
 
-void TunnelRelay::wakeLocked() {
-    if (!m_running) return;
-    uint64_t one = 1;
-    // A failed write means the counter is already set, which wakes the thread as well.
-    [[maybe_unused]] ssize_t written = write(m_wake.get(), &one, sizeof one);
+void* TunnelRelay::threadMain(void* relay) {
+    static_cast<TunnelRelay*>(relay)->run();
+    return nullptr;
+}
+
+void TunnelRelay::run() {
+    blockSigpipe();
+    pthread_setname_np(pthread_self(), "kyfw-relay");
+    {
+        std::lock_guard<std::mutex> turn(m_turnMutex);
+        followLimits();
+    }
+    while (!m_stopping) {
+        m_loop.wait();
+        std::lock_guard<std::mutex> turn(m_turnMutex);
+        // What a turn could not do for want of memory is left for the next: the thread lives on.
+        UnlessOutOfMemory(false, [&] {
+            m_loop.serve(*this);
+            return true;
+        });
+    }
+    // The tunnels retired by stop().
+    std::lock_guard<std::mutex> turn(m_turnMutex);
+    takeChanges();
+    m_table.setSettler(false);
+}
+
+// The wake-up is closed only once the thread has been joined, under the same lock.
+void TunnelRelay::wakeRelay() {
+    std::lock_guard<std::mutex> life(m_lifeMutex);
+    if (m_running) m_loop.wake();
+}
+
+void TunnelRelay::waitRetired(uint64_t retired) {
+    if (retired == 0) return;
+    wakeRelay();
+    m_table.waitSettled(retired);
+}
+
+void TunnelRelay::lockForFork() {
+    m_lifeMutex.lock();
+    m_turnMutex.lock();
+    m_table.lockForFork();
+}
+
+void TunnelRelay::unlockAfterFork() {
+    m_table.unlockAfterFork();
+    m_turnMutex.unlock();
+    m_lifeMutex.unlock();
 }
 
 // Only the forking thread lives on in the child: the relay's thread is gone, and every descriptor of the
@@ -225,22 +180,22 @@ void TunnelRelay::wakeLocked() {
 // reset and without a change to the epoll set, which the child shares with the parent until it closes
 // its copy. A tunnel the child asks for later starts a relay of its own.
 void TunnelRelay::afterForkInChild() {
-    for (auto& entry : m_tunnels) {
-        entry.second.connections.clear_and_dispose(std::default_delete<RelayConnection>());
-    }
-    m_byDescriptor.clear();
+    m_served.clear();
+    m_yielded.clear();
+    m_deferred.clear();
+    m_waiting.clear();
+    m_table.forgetAfterFork();
     m_pipes.trim(0);
-    m_tunnels.clear();
-    m_ports.forgetLive();
-    m_epoll.reset();
-    m_wake.reset();
+    m_loop.forgetAfterFork();
+    m_loop.disarm(m_checkTimer);
+    m_loop.disarm(m_giveBackTimer);
     m_reserve.reset();
     m_thread = pthread_t{};
     m_running = false;
     m_live = 0;
     m_short = false;
-    m_nextGiveBack = RelayClock::time_point::max();
-    m_mutex.unlock();
+    m_turnMutex.unlock();
+    m_lifeMutex.unlock();
 }
 
 }  // namespace kyfw

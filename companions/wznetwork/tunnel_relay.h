@@ -1,16 +1,21 @@
 // The tunnels of the process: listening sockets on 127.0.0.1 whose connections are relayed to a target,
-// one tunnel per destination, all served by one epoll thread started on first use. A tunnel is known by
-// its local port, which no other tunnel of the relay has while it lives nor within the port's quarantine
+// one tunnel per destination, all served by one thread started on first use. A tunnel is known by its
+// local port, which no other tunnel of the relay has while it lives nor within the port's quarantine
 // after. Every member is safe to call from any thread.
+//
+// The parts: the tunnel table (tunnel_table.h) is what every thread sees of the tunnels, under a lock of
+// its own; the event loop (event_loop.h) is the relay thread's; the tunnels' listeners and their
+// connections (relay_connection.h) are its handlers. A thread that opens a tunnel, or asks after one,
+// locks the table and nothing else; one that closes tunnels retires them in the table, wakes the relay
+// thread and waits until it has closed their connections.
 #ifndef WZNETWORK_TUNNEL_RELAY_H
 #define WZNETWORK_TUNNEL_RELAY_H
 
 #include <pthread.h>
-#include <sys/epoll.h>
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
-#include <map>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -18,14 +23,16 @@
 #include "KyFwClient.h"
 #include "KyFwControl.h"
 #include "buffer_pool.h"
+#include "event_loop.h"
 #include "fork_safe_instance.h"
+#include "pipe_pool.h"
 #include "relay_connection.h"
 #include "socket_ops.h"
-#include "tunnel_ports.h"
+#include "tunnel_table.h"
 
 namespace kyfw {
 
-class TunnelRelay {
+class TunnelRelay final : private EventLoop::Owner {
   public:
     // Never destroyed; its thread is stopped and joined when the library is unloaded or the process ends.
     static TunnelRelay& instance();
@@ -37,6 +44,7 @@ class TunnelRelay {
     // What became of the tunnel once opened at localPort for host:port relayed to target.
     KyFwTunnelStateCode tunnelState(int localPort, const std::string& host, const std::string& target,
                                     int port);
+    // Its port refuses, and its connections are cut, by the time these return.
     bool closeTunnel(int localPort);
     void closeAll();
     size_t tunnelCount();
@@ -51,105 +59,91 @@ class TunnelRelay {
     void stop();
 
   private:
-    struct Tunnel {
-        // Host names compare without regard to case: callers pass the client table's form of the host.
-        bool leadsTo(const std::string& toHost, const std::string& toTarget, int toPort) const {
-            return port == toPort && host == toHost && targetAddress == toTarget;
-        }
-        std::string host;
-        std::string targetAddress;
-        int port = 0;
-        UniqueFd listener;
-        SocketAddress target;
-        bool paused = false;  // not watched until descriptors free up
-        OwnedConnections connections;
-        RelayClock::time_point lastUse;  // last hand-out of its port, accept or end of a connection
-        bool awaitingClient = false;     // its port was handed out and no connection came since
-        RelayClock::time_point handedOutAt;
-        // While paused: the connections in the listener's queue when it was last looked at, and when.
-        bool queueNoted = false;
-        size_t queuedAtNote = 0;
-        RelayClock::time_point queueNotedAt;
+    // Calls back into the relay when it is due.
+    class RelayTimer final : public EventLoop::Timer {
+      public:
+        RelayTimer(TunnelRelay& relay, void (TunnelRelay::*fire)()) : m_relay(relay), m_fire(fire) {}
+        void onTimer() override { (m_relay.*m_fire)(); }
+
+      private:
+        TunnelRelay& m_relay;
+        void (TunnelRelay::*m_fire)();
     };
-    // By local port, their one index: a destination's tunnel is found by a walk over them.
-    using TunnelMap = std::map<uint64_t, Tunnel>;
 
     friend class ForkSafeInstance<TunnelRelay>;
-    TunnelRelay() = default;
-    // The relay's lock is held across fork(), so the child's copy of the relay is in a settled state.
-    void lockForFork() { m_mutex.lock(); }
-    void unlockAfterFork() { m_mutex.unlock(); }
+    friend class Tunnel;
+    friend class RelayConnection;
+    TunnelRelay();
+    // The relay is settled across fork(): its thread is between turns and the table unlocked, so the
+    // child's copy holds no half-made change.
+    void lockForFork();
+    void unlockAfterFork();
     void afterForkInChild();
 
-    bool startLocked(std::string& problem);
-    void wakeLocked();
-    const RelayLimits& limitsLocked();
+    // The thread's life (tunnel_relay.cpp).
+    bool start(std::string& problem);
     static void* threadMain(void* relay);
     void run();
-    int waitTimeoutLocked() const;
-    void turnLocked(const epoll_event* events, int count);
+    void wakeRelay();
+    // Returns once retirement number retired has been settled by the relay thread.
+    void waitRetired(uint64_t retired);
 
-    bool watchLocked(int fd, uint32_t events, uint64_t token);
-    void unwatchLocked(int fd);
-    void dispatchLocked(const epoll_event& event);
-    void drainWakeLocked();
-    void acceptLocked(uint64_t tunnelId, Tunnel& tunnel);
-    void pauseLocked(uint64_t tunnelId, Tunnel& tunnel);
-    void watchListenerLocked(uint64_t tunnelId, Tunnel& tunnel, bool watched);
-    void admitLocked(uint64_t tunnelId, Tunnel& tunnel, UniqueFd client);
-    bool connectLocked(RelayConnection& connection, const SocketAddress& target);
-    void serveLocked(RelayConnection& connection, bool targetSide, uint32_t events);
-    void settleLocked(RelayConnection& connection, RelayConnection::Outcome outcome);
-    void takeEventLocked(const epoll_event& event, QueuedConnections& later, bool latencyFirst);
-    void serveLaterLocked(QueuedConnections& later, bool latencyFirst);
-    void serveQuickLocked(QueuedConnections& later);
-    void closeConnectionLocked(RelayConnection& connection, RelayConnection::Outcome outcome);
-    // False when the connection cannot be noted for want of memory.
-    bool enterLocked(int fd, RelayConnection* connection);
-    RelayConnection* connectionForLocked(uint64_t token) const;
-    void checkLocked();
-    void expireLocked();
-    void retryDescriptorsLocked();
-    void closeTunnelLocked(TunnelMap::iterator tunnel, TunnelPorts::Fate fate = TunnelPorts::Fate::Closed);
-    void handOutLocked(Tunnel& tunnel, RelayClock::time_point now);
-    bool canGiveBackLocked(const Tunnel& tunnel, RelayClock::time_point now);
-    bool giveBackLeastRecentLocked(RelayClock::time_point now);
-    bool makeRoomLocked(RelayClock::time_point now, std::string& problem);
-    void giveBackIdleLocked();
-    void noteIdleLocked(RelayClock::time_point due);
-    void noteQueueLocked(Tunnel& tunnel);
-    void cutOverdueQueuesLocked();
-    void refuseQueuedLocked(Tunnel& tunnel, size_t count);
+    // The relay thread's turn (relay_turn.cpp).
+    void onWake() override;
+    bool finishTurn() override;
+    void takeChanges();
+    void takeUp(Tunnel& tunnel);
+    void retire(Tunnel& tunnel);
+    void followLimits();
+    void onListenerEvents(Tunnel& tunnel, uint32_t events);
+    void accept(Tunnel& tunnel);
+    void pause(Tunnel& tunnel);
+    void watchListener(Tunnel& tunnel, bool watched);
+    void admit(Tunnel& tunnel, UniqueFd client);
+    bool connect(RelayConnection& connection);
+    void onConnectionEvents(RelayConnection& connection, bool targetSide, uint32_t events);
+    void settle(RelayConnection& connection, RelayConnection::Outcome outcome);
+    bool serveLater();
+    void closeConnection(RelayConnection& connection, RelayConnection::Outcome outcome);
+    void noteShortage();
+    void check();
+    void expire();
+    void retryDescriptors();
+    void giveBackIdle();
+    void noteIdle(RelayClock::time_point since);
+    void noteQueue(Tunnel& tunnel);
+    void cutOverdueQueues();
+    void refuseQueued(Tunnel& tunnel, size_t count);
 
-    std::mutex m_mutex;
-    UniqueFd m_epoll;
-    UniqueFd m_wake;
+    TunnelTable m_table;
+    EventLoop m_loop;
+    // Held while the thread starts or stops, and across fork().
+    std::mutex m_lifeMutex;
+    // Held by the relay thread through each turn, between its waits, and across fork().
+    std::mutex m_turnMutex;
     pthread_t m_thread{};
-    bool m_running = false;
-    bool m_stopping = false;
+    std::atomic<bool> m_running{false};
+    std::atomic<bool> m_stopping{false};
     bool m_stopped = false;
-    size_t m_accepted = 0;
-    size_t m_live = 0;
+    std::atomic<size_t> m_accepted{0};
+    std::atomic<size_t> m_live{0};
+
+    // The relay thread's.
     RelayLimits m_limits;
-    bool m_limitsKnown = false;
+    uint64_t m_limitsVersion = ~uint64_t{0};  // none followed yet
     BufferPool m_pool;
     PipePool m_pipes;
-    TunnelMap m_tunnels;
-    TunnelPorts m_ports;
+    TunnelList m_served;
     // Kept open to be closed when descriptors run out: the one needed to accept and reset a connection
     // that has waited too long in a paused listener's queue.
     UniqueFd m_reserve;
-    QueuedConnections m_yielded;  // stopped at their budget or with events kept, served in the next turn
-    QueuedConnections m_waiting;  // accepted, waiting for a descriptor towards the target
-    // The open connections by descriptor, each under both of its descriptors.
-    std::vector<RelayConnection*> m_byDescriptor;
-    uint32_t m_nextSerial = 0;
-    bool m_short = false;  // out of descriptors: listeners paused or connections waiting
-    bool m_freed = false;  // a connection closed this turn
-    RelayClock::time_point m_now;
-    uint64_t m_turn = 0;
-    RelayClock::time_point m_nextCheck;
-    RelayClock::time_point m_nextGiveBack = RelayClock::time_point::max();
+    QueuedConnections m_yielded;   // stopped at their budget or with events kept, served at the turn's end
+    QueuedConnections m_deferred;  // bulk connections whose events of this turn wait for the quick ones
+    QueuedConnections m_waiting;   // accepted, waiting for a descriptor towards the target
+    bool m_short = false;          // out of descriptors: listeners paused or connections waiting
+    bool m_freed = false;          // a connection closed this turn
+    RelayTimer m_checkTimer{*this, &TunnelRelay::check};
+    RelayTimer m_giveBackTimer{*this, &TunnelRelay::giveBackIdle};
 };
 
 }  // namespace kyfw
