@@ -64,14 +64,15 @@ TunnelTable::Opening TunnelTable::open(TunnelRelay& relay, const std::string& ho
         if (shortOfDescriptors && mayGiveBack) opening.retired = giveBackLeastRecentLocked(now);
         return opening;
     }
-    auto* tunnel =
-        new (std::nothrow) Tunnel(relay, localPort, host, target, port, address, std::move(listener));
+    auto made = UnlessOutOfMemory(std::unique_ptr<Tunnel>(), [&] {
+        return std::make_unique<Tunnel>(relay, localPort, host, target, port, address, std::move(listener));
+    });
+    Tunnel* tunnel = made.get();
     const bool entered = tunnel && UnlessOutOfMemory(false, [&] {
-                             m_tunnels.emplace(localPort, std::unique_ptr<Tunnel>(tunnel));
+                             m_tunnels.emplace(localPort, std::move(made));
                              return true;
                          });
     if (!entered) {
-        delete tunnel;
         m_ports.release(localPort, TunnelPorts::Fate::Closed, now);
         problem = kOutOfMemory;
         return opening;
