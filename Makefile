@@ -41,24 +41,26 @@ demo: build
 	$(BUILD)/bin/kydemo
 
 # The three suites; each tree's suite runs while the next tree compiles (tools/test_suites.sh), and the
-# results are printed together at the end.
+# results are printed together at the end. The TSan suite, the longest, goes first and the plain one, the
+# shortest, last: the last is the one that runs alone.
 test: bootstrap
-	+@tools/test_suites.sh $(JOBS) "$(BUILD):build:" "$(ASAN_BUILD):build-asan:$(ASAN_ENV)" \
-		"$(TSAN_BUILD):build-tsan:$(TSAN_ENV)"
+	+@tools/test_suites.sh $(JOBS) "$(TSAN_BUILD):build-tsan:$(TSAN_ENV)" "$(ASAN_BUILD):build-asan:$(ASAN_ENV)" \
+		"$(BUILD):build:"
 
 check: check-asan check-tsan
 
 # A Debug build: besides compiling sooner, it keeps Boost's and the standard library's assertions on (Boost
 # aborts when a mutex is unlocked by a thread that does not hold it, which the recursive lock must never do).
 build-asan: bootstrap
-	cmake -S . -B $(ASAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKYLIBCURL_SANITIZE=address $(CMAKE_FLAGS)
+	cmake -S . -B $(ASAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKYLIBCURL_SANITIZE=address \
+		-DKYLIBCURL_UNITY_PRODUCT=ON $(CMAKE_FLAGS)
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 
 check-asan: build-asan
 	$(ASAN_ENV) ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS)
 
 build-tsan: bootstrap
-	cmake -S . -B $(TSAN_BUILD) -G Ninja -DKYLIBCURL_SANITIZE=thread $(CMAKE_FLAGS)
+	cmake -S . -B $(TSAN_BUILD) -G Ninja -DKYLIBCURL_SANITIZE=thread -DKYLIBCURL_UNITY_PRODUCT=ON $(CMAKE_FLAGS)
 	cmake --build $(TSAN_BUILD) -j $(JOBS)
 
 check-tsan: build-tsan

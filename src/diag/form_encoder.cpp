@@ -22,7 +22,7 @@ constexpr std::array<ByteClass, 256> MakeClassTable() {
 }
 
 constexpr std::array<ByteClass, 256> kByteClass = MakeClassTable();
-constexpr char kHexDigits[] = "0123456789ABCDEF";
+constexpr char kUpperHexDigits[] = "0123456789ABCDEF";
 
 size_t EncodedLength(const unsigned char* in) {
     size_t length = 0;
@@ -42,8 +42,8 @@ void EncodeInto(const unsigned char* in, char* out) {
                 break;
             case kEscape:
                 *out++ = '%';
-                *out++ = kHexDigits[byte >> 4];
-                *out++ = kHexDigits[byte & 0x0F];
+                *out++ = kUpperHexDigits[byte >> 4];
+                *out++ = kUpperHexDigits[byte & 0x0F];
                 break;
         }
     }

@@ -123,7 +123,7 @@ constexpr size_t kHexRowWidth = 16;
 constexpr size_t kTextRowWidth = 64;
 constexpr unsigned char kCr = 0x0D;
 constexpr unsigned char kLf = 0x0A;
-constexpr char kHexDigits[] = "0123456789abcdef";
+constexpr char kLowerHexDigits[] = "0123456789abcdef";
 
 // Room for the widest offset of a 64-bit size, the hex cells, the character column and the line feed.
 constexpr size_t kRowCapacity = 16 + 2 + 3 * kHexRowWidth + kTextRowWidth + 1;
@@ -142,7 +142,7 @@ size_t PutOffset(char* out, size_t offset) {
     char digits[16];
     size_t count = 0;
     do {
-        digits[count++] = kHexDigits[offset & 0xF];
+        digits[count++] = kLowerHexDigits[offset & 0xF];
         offset >>= 4;
     } while (offset != 0);
     size_t n = 0;
@@ -159,8 +159,8 @@ size_t PutHexColumn(char* out, const unsigned char* data, size_t size, size_t ro
     for (size_t c = 0; c < kHexRowWidth; ++c) {
         const bool inside = rowStart + c < size;
         const unsigned char byte = inside ? data[rowStart + c] : 0;
-        out[n++] = inside ? kHexDigits[byte >> 4] : ' ';
-        out[n++] = inside ? kHexDigits[byte & 0xF] : ' ';
+        out[n++] = inside ? kLowerHexDigits[byte >> 4] : ' ';
+        out[n++] = inside ? kLowerHexDigits[byte & 0xF] : ' ';
         out[n++] = ' ';
     }
     return n;

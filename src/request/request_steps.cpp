@@ -113,7 +113,7 @@ using kylibcurl::detail::SetCurlOption;
 
 namespace {
 
-constexpr char kTag[] = "KYLibCurl::prepPost";
+constexpr char kPrepPostTag[] = "KYLibCurl::prepPost";
 
 // libcurl's "size unknown": with no body pointer it reads the body from the read callback.
 constexpr long kSizeFromReadCallback = -1;
@@ -128,6 +128,6 @@ bool KYLibCurl::prepPost(const void* data, size_t len) {
     // the wire and lets every method that sends a body read it, not only POST.
     const long size = m_chunked ? kSizeFromReadCallback : static_cast<long>(len);
     const void* body = m_chunked ? nullptr : data;
-    return SetCurlOption(m_curlHandle, CURLOPT_POSTFIELDSIZE_LARGE, size, kTag) &&
-           SetCurlOption(m_curlHandle, CURLOPT_POSTFIELDS, const_cast<void*>(body), kTag);
+    return SetCurlOption(m_curlHandle, CURLOPT_POSTFIELDSIZE_LARGE, size, kPrepPostTag) &&
+           SetCurlOption(m_curlHandle, CURLOPT_POSTFIELDS, const_cast<void*>(body), kPrepPostTag);
 }

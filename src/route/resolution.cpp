@@ -17,7 +17,7 @@ using namespace kylibcurl::detail;
 
 namespace {
 
-constexpr char kTag[] = "KYLibCurl::getTPPMUrl";
+constexpr char kResolutionTag[] = "KYLibCurl::getTPPMUrl";
 
 // The names the firewall client is given for one client: the host its reachability is asked about and
 // the mangled name its tunnel is set up for. A plain name is asked about as the empty host.
@@ -55,7 +55,7 @@ std::string TunnelPrefix(const std::string& tunnelName, const Url& url, KyFwErro
     const int tunnelPort = KyFwClient::setupTPPM(tunnelName.c_str(), url.port(), nullptr, &record);
     if (tunnelPort == 0) {
         LogSafely(-1, [&] {
-            m_dbg.DebugLvl(kTag, -1, "Couldn't setup TPPM port, err:[%s]",
+            m_dbg.DebugLvl(kResolutionTag, -1, "Couldn't setup TPPM port, err:[%s]",
                            BoundedText(record.m_message).c_str());
         });
         return prefix;
@@ -90,7 +90,7 @@ Resolution ResolveRoute(const std::string& clientName, const std::string& url, b
         switch (AskFirewall(names.hostName, record)) {
             case Reachability::Undecided:
                 LogSafely(-1, [&] {
-                    m_dbg.DebugLvl(kTag, -1, "Not sure client \"%s\" firewalled or not, err:[%s]",
+                    m_dbg.DebugLvl(kResolutionTag, -1, "Not sure client \"%s\" firewalled or not, err:[%s]",
                                    BoundedText(clientName).c_str(), BoundedText(record.m_message).c_str());
                 });
                 return resolution;
@@ -107,7 +107,7 @@ Resolution ResolveRoute(const std::string& clientName, const std::string& url, b
     const Url split = ParseUrl(url);
     if (!split.hasScheme) {
         LogSafely(-1, [&] {
-            m_dbg.DebugLvl(kTag, -1, "Couldn't build TPPM url, no scheme in url:[%s]",
+            m_dbg.DebugLvl(kResolutionTag, -1, "Couldn't build TPPM url, no scheme in url:[%s]",
                            LoggedUrl(url).c_str());
         });
         return resolution;
@@ -120,7 +120,7 @@ Resolution ResolveRoute(const std::string& clientName, const std::string& url, b
 
     resolution.resolved = true;
     resolution.route = TunnelRoute(split, prefix);
-    LogSafely(7, [&] { m_dbg.DebugLvl(kTag, 7, "TPPM url:[%s]", LoggedUrl(resolution.route.url).c_str()); });
+    LogSafely(7, [&] { m_dbg.DebugLvl(kResolutionTag, 7, "TPPM url:[%s]", LoggedUrl(resolution.route.url).c_str()); });
     return resolution;
 }
 
@@ -131,7 +131,7 @@ Resolution ResolveRoute(const std::string& clientName, const std::string& url, b
 // emptied when no tunnel could be had, and left as it was on the other failures.
 bool KYLibCurl::getTPPMUrl(const std::string& clientName, const std::string& url, std::string& outUrl,
                            bool useDynamicTppm) {
-    return UnlessOutOfMemory(kTag, false, [&] {
+    return UnlessOutOfMemory(kResolutionTag, false, [&] {
         Resolution resolution = ResolveRoute(clientName, url, useDynamicTppm);
         if (resolution.resolved) outUrl = std::move(resolution.route.url);
         if (resolution.noTunnel) outUrl.clear();

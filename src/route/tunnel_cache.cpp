@@ -22,7 +22,7 @@ namespace {
 
 using TppmUrlMap = std::map<std::string, std::string>;
 
-constexpr char kTag[] = "TppmUrlMapInfo";
+constexpr char kCacheTag[] = "TppmUrlMapInfo";
 
 // The key as a line shows it, with the URL's secrets hidden where a malformed URL lets them reach into its
 // host part.
@@ -38,21 +38,21 @@ void GetCachedPrefix(const TppmUrlMap& map, const Url& url, const std::string& k
     if (entry == map.end()) return;
     value = entry->second;
     LogSafely(4, [&] {
-        m_dbg.DebugLvl(kTag, 4, "Key: [%s] retrieved from cache with value [%s]", LoggedKey(url, key).c_str(),
+        m_dbg.DebugLvl(kCacheTag, 4, "Key: [%s] retrieved from cache with value [%s]", LoggedKey(url, key).c_str(),
                        LoggedUrl(value).c_str());
     });
 }
 
 void AddCachedPrefix(TppmUrlMap& map, const Url& url, const std::string& key, const std::string& value) {
     map[key] = value;
-    LogSafely(-1, [&] { m_dbg.DebugLvl(kTag, -1, "Key:[%s] added to cache", LoggedKey(url, key).c_str()); });
-    LogSafely(4, [&] { m_dbg.DebugLvl(kTag, 4, "value [%s] added to cache", LoggedUrl(value).c_str()); });
+    LogSafely(-1, [&] { m_dbg.DebugLvl(kCacheTag, -1, "Key:[%s] added to cache", LoggedKey(url, key).c_str()); });
+    LogSafely(4, [&] { m_dbg.DebugLvl(kCacheTag, 4, "value [%s] added to cache", LoggedUrl(value).c_str()); });
 }
 
 void RemoveCachedPrefix(TppmUrlMap& map, const Url& url, const std::string& key) {
     map.erase(key);
     LogSafely(-1,
-              [&] { m_dbg.DebugLvl(kTag, -1, "Key:[%s] removed from cache", LoggedKey(url, key).c_str()); });
+              [&] { m_dbg.DebugLvl(kCacheTag, -1, "Key:[%s] removed from cache", LoggedKey(url, key).c_str()); });
 }
 
 }  // namespace
@@ -85,7 +85,7 @@ void TunnelCacheOperation(const Url& url, std::string& value, KYLibCurl::TPPM_CA
 
 // False only when memory ran out; the cache and value are then as they were.
 bool KYLibCurl::TppmUrlMapInfo(std::string url, std::string& value, TPPM_CACHE_OPTYPE op) {
-    return UnlessOutOfMemory(kTag, false, [&] {
+    return UnlessOutOfMemory(kCacheTag, false, [&] {
         // A URL without "://" has no key; it is passed over rather than shared under an empty key.
         const Url split = ParseUrl(url);
         if (split.hasScheme) TunnelCacheOperation(split, value, op);
@@ -130,7 +130,7 @@ namespace kylibcurl::detail {
 // A forget that fails for want of memory leaves the entry, and the caller's request goes on.
 void ForgetTunnel(const Url& url) {
     if (!url.hasScheme) return;
-    UnlessOutOfMemory(kTag, false, [&] {
+    UnlessOutOfMemory(kCacheTag, false, [&] {
         std::string unused;  // a remove does not read the value
         TunnelCacheOperation(url, unused, KYLibCurl::TPPM_CACHE_REMOVE);
         return true;

@@ -1,7 +1,7 @@
 #include "config_file.h"
 
-#include <cctype>
 
+#include "char_class.h"
 #include "messages.h"
 #include "option_table.h"
 #include "request_body.h"
@@ -10,7 +10,6 @@ namespace kycurl {
 
 namespace {
 
-bool IsSpace(char c) { return isspace(static_cast<unsigned char>(c)) != 0; }
 
 // ':' and '=' part a name from its value only when the name was written without a dash.
 bool IsSeparator(char c, bool dashed) { return !dashed && (c == '=' || c == ':'); }

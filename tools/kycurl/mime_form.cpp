@@ -1,8 +1,8 @@
 #include "mime_form.h"
 
-#include <cctype>
 #include <cstdio>
 
+#include "char_class.h"
 #include "request_body.h"
 
 namespace kycurl {
@@ -25,7 +25,6 @@ struct PartWords {
     std::vector<std::string> headers;
 };
 
-bool IsSpace(char c) { return isspace(static_cast<unsigned char>(c)) != 0; }
 
 // One word up to ';' (or endChar): a quoted word loses its quotes and its "\\" and "\"" escapes; an
 // unquoted one its trailing spaces.

@@ -2,17 +2,15 @@
 
 #include <strings.h>
 
-#include <memory>
 #include <string>
+
+#include "url_handle.h"
 
 namespace kycurl {
 
 namespace {
 
-struct UrlFree {
-    void operator()(CURLU* url) const { curl_url_cleanup(url); }
-};
-using Url = std::unique_ptr<CURLU, UrlFree>;
+using Url = UrlHandle;
 
 std::string Part(CURLU* url, CURLUPart what, unsigned int flags = 0) {
     char* text = nullptr;

@@ -4,9 +4,9 @@
 #include <sys/stat.h>
 
 #include <filesystem>
-#include <memory>
 
 #include "request_body.h"
+#include "url_handle.h"
 
 namespace kycurl {
 
@@ -18,10 +18,6 @@ size_t PathStart(const std::string& url) {
     return url.find('/', scheme == std::string::npos ? 0 : scheme + 3);
 }
 
-struct UrlFree {
-    void operator()(CURLU* url) const { curl_url_cleanup(url); }
-};
-
 std::string Take(char* text) {
     std::string taken = text ? text : "";
     curl_free(text);
@@ -32,7 +28,7 @@ std::string Take(char* text) {
 // is written out again by libcurl's URL parser, as curl does. A URL the parser refuses stays as it is, for
 // the request to fail on.
 std::string WithFileName(const std::string& url, const std::string& file) {
-    std::unique_ptr<CURLU, UrlFree> parsed(curl_url());
+    UrlHandle parsed(curl_url());
     char* path = nullptr;
     if (!parsed ||
         curl_url_set(parsed.get(), CURLUPART_URL, url.c_str(),
