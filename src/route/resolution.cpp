@@ -120,7 +120,9 @@ Resolution ResolveRoute(const std::string& clientName, const std::string& url, b
 
     resolution.resolved = true;
     resolution.route = TunnelRoute(split, prefix);
-    LogSafely(7, [&] { m_dbg.DebugLvl(kResolutionTag, 7, "TPPM url:[%s]", LoggedUrl(resolution.route.url).c_str()); });
+    LogSafely(7, [&] {
+        m_dbg.DebugLvl(kResolutionTag, 7, "TPPM url:[%s]", LoggedUrl(resolution.route.url).c_str());
+    });
     return resolution;
 }
 

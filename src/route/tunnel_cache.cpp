@@ -38,21 +38,24 @@ void GetCachedPrefix(const TppmUrlMap& map, const Url& url, const std::string& k
     if (entry == map.end()) return;
     value = entry->second;
     LogSafely(4, [&] {
-        m_dbg.DebugLvl(kCacheTag, 4, "Key: [%s] retrieved from cache with value [%s]", LoggedKey(url, key).c_str(),
-                       LoggedUrl(value).c_str());
+        m_dbg.DebugLvl(kCacheTag, 4, "Key: [%s] retrieved from cache with value [%s]",
+                       LoggedKey(url, key).c_str(), LoggedUrl(value).c_str());
     });
 }
 
 void AddCachedPrefix(TppmUrlMap& map, const Url& url, const std::string& key, const std::string& value) {
     map[key] = value;
-    LogSafely(-1, [&] { m_dbg.DebugLvl(kCacheTag, -1, "Key:[%s] added to cache", LoggedKey(url, key).c_str()); });
-    LogSafely(4, [&] { m_dbg.DebugLvl(kCacheTag, 4, "value [%s] added to cache", LoggedUrl(value).c_str()); });
+    LogSafely(-1,
+              [&] { m_dbg.DebugLvl(kCacheTag, -1, "Key:[%s] added to cache", LoggedKey(url, key).c_str()); });
+    LogSafely(4,
+              [&] { m_dbg.DebugLvl(kCacheTag, 4, "value [%s] added to cache", LoggedUrl(value).c_str()); });
 }
 
 void RemoveCachedPrefix(TppmUrlMap& map, const Url& url, const std::string& key) {
     map.erase(key);
-    LogSafely(-1,
-              [&] { m_dbg.DebugLvl(kCacheTag, -1, "Key:[%s] removed from cache", LoggedKey(url, key).c_str()); });
+    LogSafely(-1, [&] {
+        m_dbg.DebugLvl(kCacheTag, -1, "Key:[%s] removed from cache", LoggedKey(url, key).c_str());
+    });
 }
 
 }  // namespace

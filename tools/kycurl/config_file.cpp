@@ -1,6 +1,5 @@
 #include "config_file.h"
 
-
 #include "char_class.h"
 #include "messages.h"
 #include "option_table.h"
@@ -9,7 +8,6 @@
 namespace kycurl {
 
 namespace {
-
 
 // ':' and '=' part a name from its value only when the name was written without a dash.
 bool IsSeparator(char c, bool dashed) { return !dashed && (c == '=' || c == ':'); }

@@ -25,7 +25,6 @@ struct PartWords {
     std::vector<std::string> headers;
 };
 
-
 // One word up to ';' (or endChar): a quoted word loses its quotes and its "\\" and "\"" escapes; an
 // unquoted one its trailing spaces.
 std::string Word(const std::string& text, size_t& at, char endChar) {
