@@ -1,5 +1,6 @@
 // Figure 6: the firewall stand-in's relay under load and over a long run. Pings through one tunnel while
-// bulk streams fill another, against the same pings and streams sent directly; many bulk transfers through
+// bulk streams fill another, against the same pings and streams sent directly; tunnel set-ups and state
+// queries beside bulk streams, against the relay idle; many bulk transfers through
 // one tunnel against direct; and what a long-running process keeps: descriptors after many probes,
 // tunnels after many threads resolved the same destinations at once, resident memory after a burst of
 // connections has closed.
@@ -103,6 +104,57 @@ void AddPingRows(const SuiteOptions& options, int echoPort, Report& report) {
         {figure + "max", Ms(PercentileMs(routed, 1.0)), "direct " + Ms(PercentileMs(direct, 1.0)), NAN, {}});
 }
 
+// Set-ups of a live tunnel (each a hand-out of its port, as a routed request's is) and state queries
+// made from a thread of the caller's, one every 200 microseconds, while kBulkStreams streams fill another
+// tunnel; against the same with the relay idle. They must not wait for the relay thread's turns.
+std::vector<int64_t> TimeTunnelCalls(int echoPort, int tunnel, size_t calls) {
+    std::vector<int64_t> times;
+    times.reserve(calls);
+    for (size_t i = 0; i < calls; ++i) {
+        const auto start = std::chrono::steady_clock::now();
+        const bool fine = i % 2 == 0
+                              ? OpenTunnel("*kybench-ping*0*0", echoPort) == tunnel
+                              : KyFwTunnelState(tunnel, "*kybench-ping*0*0", echoPort) == KYFW_TUNNEL_LIVE;
+        const auto took = std::chrono::steady_clock::now() - start;
+        if (!fine) return {};
+        times.push_back(std::chrono::duration_cast<std::chrono::nanoseconds>(took).count());
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    return times;
+}
+
+void AddTunnelCallRows(const SuiteOptions& options, int echoPort, Report& report) {
+    const int bulkTunnel = OpenTunnel("*kybench-bulk*0*0", echoPort);
+    const int tunnel = OpenTunnel("*kybench-ping*0*0", echoPort);
+    const size_t calls = options.quick ? 500 : 3000;
+    std::vector<int64_t> busy;
+    std::vector<int64_t> idle;
+    for (int round = 0; round < options.Rounds(3); ++round) {
+        std::atomic<bool> stop{false};
+        std::thread bulk([&] { RunStreams(bulkTunnel, kBulkStreams, 0, &stop); });
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        std::vector<int64_t> underBulk = TimeTunnelCalls(echoPort, tunnel, calls);
+        stop = true;
+        bulk.join();
+        std::vector<int64_t> alone = TimeTunnelCalls(echoPort, tunnel, calls);
+        if (underBulk.size() != calls || alone.size() != calls) {
+            report.Unavailable("tunnel set-up and state beside bulk streams", "a call or a stream failed");
+            return;
+        }
+        busy.insert(busy.end(), underBulk.begin(), underBulk.end());
+        idle.insert(idle.end(), alone.begin(), alone.end());
+    }
+    const std::string figure = "tunnel set-up/state, 4 bulk via A: ";
+    auto us = [](double ms) { return Fixed(ms * 1000, 1) + " us"; };
+    report.Add({figure + "p50",
+                us(PercentileMs(busy, 0.50)),
+                "relay idle " + us(PercentileMs(idle, 0.50)),
+                PercentileMs(busy, 0.50) / PercentileMs(idle, 0.50),
+                {}});
+    report.Add({figure + "p99", us(PercentileMs(busy, 0.99)), "relay idle " + us(PercentileMs(idle, 0.99)),
+                PercentileMs(busy, 0.99) / PercentileMs(idle, 0.99), Target::AtMost(10)});
+}
+
 void AddConcurrentBulkRow(const SuiteOptions& options, int echoPort, Report& report) {
     const int tunnel = OpenTunnel("*kybench-bulk*0*0", echoPort);
     bool ok = true;
@@ -196,6 +248,7 @@ void RunRelayLoad(const SuiteOptions& options, const ServerProcess& server, Repo
         return;
     }
     AddPingRows(options, echoPort, report);
+    AddTunnelCallRows(options, echoPort, report);
     AddConcurrentBulkRow(options, echoPort, report);
     AddRelaySpliceRows(options, echoPort, report);
     AddLatencyFirstRows(options, echoPort, report);
