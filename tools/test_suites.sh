@@ -35,8 +35,8 @@ finish_suite() {
 
 previous_tree=""
 previous_pid=""
-for spec in "$@"; do
-  IFS=: read -r tree target environment <<<"$spec"
+for tree_entry in "$@"; do
+  IFS=: read -r tree target environment <<<"$tree_entry"
   built=1
   make --no-print-directory "$target" || built=0
   if [[ -n "$previous_pid" ]]; then

@@ -55,15 +55,21 @@ bool WaitForNoRelayedConnections() {
     return kyfw::liveConnectionCount() == 0;
 }
 
-// One-byte round trips to pingPort while kBulkStreams streams send and receive through bulkPort.
-std::vector<int64_t> PingUnderBulk(int bulkPort, int pingPort, size_t pings) {
+// The times measure takes while kBulkStreams streams send and receive through bulkPort.
+template <typename Measure>
+std::vector<int64_t> UnderBulk(int bulkPort, Measure measure) {
     std::atomic<bool> stop{false};
     std::thread bulk([&] { RunStreams(bulkPort, kBulkStreams, 0, &stop); });
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    std::vector<int64_t> times = RunPings(pingPort, pings);
+    std::vector<int64_t> times = measure();
     stop = true;
     bulk.join();
     return times;
+}
+
+// One-byte round trips to pingPort while the streams run through bulkPort.
+std::vector<int64_t> PingUnderBulk(int bulkPort, int pingPort, size_t pings) {
+    return UnderBulk(bulkPort, [&] { return RunPings(pingPort, pings); });
 }
 
 double PercentileMs(std::vector<int64_t> times, double share) {
@@ -130,12 +136,8 @@ void AddTunnelCallRows(const SuiteOptions& options, int echoPort, Report& report
     std::vector<int64_t> busy;
     std::vector<int64_t> idle;
     for (int round = 0; round < options.Rounds(3); ++round) {
-        std::atomic<bool> stop{false};
-        std::thread bulk([&] { RunStreams(bulkTunnel, kBulkStreams, 0, &stop); });
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
-        std::vector<int64_t> underBulk = TimeTunnelCalls(echoPort, tunnel, calls);
-        stop = true;
-        bulk.join();
+        std::vector<int64_t> underBulk =
+            UnderBulk(bulkTunnel, [&] { return TimeTunnelCalls(echoPort, tunnel, calls); });
         std::vector<int64_t> alone = TimeTunnelCalls(echoPort, tunnel, calls);
         if (underBulk.size() != calls || alone.size() != calls) {
             report.Unavailable("tunnel set-up and state beside bulk streams", "a call or a stream failed");
