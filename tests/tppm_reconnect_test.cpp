@@ -437,6 +437,32 @@ TEST_F(TppmReconnect, APostOrPatchRefusedByADeadTunnelIsSentOnceThroughAFreshOne
     }
 }
 
+// A dead tunnel's port is free, and a connection to it may get that very port as its own: it reaches
+// itself, and its request comes back as the reply. Bound to that port on purpose here (the range lets the
+// second attempt take the next port: the first one's end of the connection waits out its close), the
+// request reconnects through a fresh tunnel as if refused, a POST too, and reaches the server once.
+TEST_F(TppmReconnect, AConnectionToItselfOnADeadTunnelsPortReconnectsAsIfRefused) {
+    const std::string url = "http://self-host:" + std::to_string(server.port()) + "/echo";
+    for (const _http_req_type_ type : {HTTP_REQ_GET, HTTP_REQ_POST}) {
+        SCOPED_TRACE(KYLibCurl::GetHttpReqTypeString(type));
+        const int deadPort = TunnelPort(CacheDeadTunnel("self-client", url));
+        ASSERT_NE(deadPort, 0);
+        session.KYLibCurlSetAdditionalOptionsIntValue(CURLOPT_LOCALPORT, deadPort);
+        session.KYLibCurlSetAdditionalOptionsIntValue(CURLOPT_LOCALPORTRANGE, 100);
+        server.clearRequests();
+
+        const bool sent =
+            session.KYLibCurlSendHttpReq2(type, url.c_str(), "b=3", 3, true, "self-client", true);
+        session.KYLibCurlSetAdditionalOptionsIntValue(CURLOPT_LOCALPORT, 0);
+
+        EXPECT_TRUE(sent);
+        EXPECT_EQ(session.m_httpRespCode, 200);
+        EXPECT_EQ(ReconnectLines(), 1u);
+        EXPECT_EQ(server.requestCount(), 1u);
+        EXPECT_FALSE(log.contains("failed to send http request"));
+    }
+}
+
 // After a routed 200, a request that fails before any reply of its own shows 0, not that 200.
 TEST_F(TppmReconnect, AFailureWithoutAReplyOfItsOwnShowsNoEarlierStatus) {
     const std::string port = std::to_string(server.port());

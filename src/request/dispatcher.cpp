@@ -82,8 +82,12 @@ bool ResentOnlyWhenRefused(_http_req_type_ type) { return type == HTTP_REQ_POST 
 // A refused connection carried nothing, so any request may go out again. After a cut the request may have
 // reached the server: a POST or PATCH is not sent again then, and neither is a body the caller's read
 // callback gave, which cannot be read again. Other methods go out once more, a body from a pointer whole.
+// A connection to itself reached no server, but may have read the caller's body: all but that body go out
+// again.
 bool CanBeSentAgain(const DispatchCall& call, CURLcode result) {
-    return result == CURLE_COULDNT_CONNECT || (!call.bodyFromReader && !call.resentOnlyWhenRefused);
+    if (result == CURLE_COULDNT_CONNECT) return true;
+    if (call.bodyFromReader) return false;
+    return !call.resentOnlyWhenRefused || ConnectedToItself(call.session.m_curlHandle);
 }
 
 // A stale tunnel is replaced on either route; a URL reached directly is never retried.

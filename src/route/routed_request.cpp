@@ -98,6 +98,7 @@ void RoutedUrl::RemoveMapping() {
 }
 
 bool TunnelLooksStale(void* handle, CURLcode result) {
+    if (result != CURLE_OK && ConnectedToItself(handle)) return true;
     switch (result) {
         case CURLE_COULDNT_CONNECT:
             return true;
@@ -108,6 +109,15 @@ bool TunnelLooksStale(void* handle, CURLcode result) {
         default:
             return false;
     }
+}
+
+bool ConnectedToItself(void* handle) {
+    long localPort = 0;
+    long remotePort = 0;
+    CurlWrapper::gCurlWrapper.Curl_easy_getinfo(handle, CURLINFO_LOCAL_PORT, &localPort);
+    CurlWrapper::gCurlWrapper.Curl_easy_getinfo(handle, CURLINFO_PRIMARY_PORT, &remotePort);
+    // Both ends are 127.0.0.1 on a routed connection: one port for both is one socket.
+    return localPort > 0 && localPort == remotePort;
 }
 
 }  // namespace kylibcurl::detail

@@ -50,12 +50,19 @@ class RoutedUrl {
     curl_slist* m_mapping = nullptr;
 };
 
-// Whether a transfer to a tunnel ended the way a stale tunnel ends: refused, or cut (nothing came back,
+// Whether a transfer to a tunnel ended the way a stale tunnel ends: refused or connected to itself, or cut
+// (nothing came back,
 // the request could not be sent, the connection was reset) before any reply byte arrived. A tunnel whose
 // far side is gone may accept the connection and then close or reset it, and a connection kept from an
 // earlier request fails when it is used. Nothing came back from the server behind the tunnel, though the
 // request may have reached it: a reconnect may deliver a request twice.
 bool TunnelLooksStale(void* handle, CURLcode result);
+
+// Whether the connection of the transfer that just ran was connected to itself. A tunnel's port is free
+// once its listener has closed, and the kernel may give a connection to a free port of 127.0.0.1 that
+// very port as its own: the socket then reaches itself, and the request comes back as the reply. Nothing
+// reached a server, as when the connection is refused.
+bool ConnectedToItself(void* handle);
 
 }  // namespace kylibcurl::detail
 
