@@ -118,11 +118,6 @@ uint64_t TunnelTable::closeForGood() {
     return closeAll();
 }
 
-bool TunnelTable::closedForGood() {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_closedForGood;
-}
-
 size_t TunnelTable::count() {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_tunnels.size();

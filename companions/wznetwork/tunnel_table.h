@@ -103,7 +103,6 @@ class TunnelTable {
     uint64_t closeAll();
     // Refuses tunnels from now on and retires every one.
     uint64_t closeForGood();
-    bool closedForGood();
 
     size_t count();
     std::vector<TunnelInfo> list();
