@@ -72,6 +72,21 @@ std::vector<int64_t> PingUnderBulk(int bulkPort, int pingPort, size_t pings) {
     return UnderBulk(bulkPort, [&] { return RunPings(pingPort, pings); });
 }
 
+// Runs first and second in turn for the rounds and gathers their times into firstTimes and secondTimes;
+// false as soon as either gives fewer than count (a call or a stream failed).
+template <typename First, typename Second>
+bool GatherRounds(int rounds, size_t count, First first, Second second, std::vector<int64_t>& firstTimes,
+                  std::vector<int64_t>& secondTimes) {
+    for (int round = 0; round < rounds; ++round) {
+        std::vector<int64_t> a = first();
+        std::vector<int64_t> b = second();
+        if (a.size() != count || b.size() != count) return false;
+        firstTimes.insert(firstTimes.end(), a.begin(), a.end());
+        secondTimes.insert(secondTimes.end(), b.begin(), b.end());
+    }
+    return true;
+}
+
 double PercentileMs(std::vector<int64_t> times, double share) {
     if (times.empty()) return NAN;
     std::sort(times.begin(), times.end());
@@ -87,15 +102,12 @@ void AddPingRows(const SuiteOptions& options, int echoPort, Report& report) {
     const size_t pings = options.quick ? 500 : 3000;
     std::vector<int64_t> routed;
     std::vector<int64_t> direct;
-    for (int round = 0; round < options.Rounds(3); ++round) {
-        std::vector<int64_t> viaTunnels = PingUnderBulk(bulkTunnel, pingTunnel, pings);
-        std::vector<int64_t> straight = PingUnderBulk(echoPort, echoPort, pings);
-        if (viaTunnels.size() != pings || straight.size() != pings) {
-            report.Unavailable("ping under bulk streams", "a ping or a stream failed");
-            return;
-        }
-        routed.insert(routed.end(), viaTunnels.begin(), viaTunnels.end());
-        direct.insert(direct.end(), straight.begin(), straight.end());
+    const bool measured = GatherRounds(
+        options.Rounds(3), pings, [&] { return PingUnderBulk(bulkTunnel, pingTunnel, pings); },
+        [&] { return PingUnderBulk(echoPort, echoPort, pings); }, routed, direct);
+    if (!measured) {
+        report.Unavailable("ping under bulk streams", "a ping or a stream failed");
+        return;
     }
     const std::string figure = "ping via tunnel B, 4 bulk via A: ";
     report.Add({figure + "p50",
@@ -135,16 +147,13 @@ void AddTunnelCallRows(const SuiteOptions& options, int echoPort, Report& report
     const size_t calls = options.quick ? 500 : 3000;
     std::vector<int64_t> busy;
     std::vector<int64_t> idle;
-    for (int round = 0; round < options.Rounds(3); ++round) {
-        std::vector<int64_t> underBulk =
-            UnderBulk(bulkTunnel, [&] { return TimeTunnelCalls(echoPort, tunnel, calls); });
-        std::vector<int64_t> alone = TimeTunnelCalls(echoPort, tunnel, calls);
-        if (underBulk.size() != calls || alone.size() != calls) {
-            report.Unavailable("tunnel set-up and state beside bulk streams", "a call or a stream failed");
-            return;
-        }
-        busy.insert(busy.end(), underBulk.begin(), underBulk.end());
-        idle.insert(idle.end(), alone.begin(), alone.end());
+    const bool measured = GatherRounds(
+        options.Rounds(3), calls,
+        [&] { return UnderBulk(bulkTunnel, [&] { return TimeTunnelCalls(echoPort, tunnel, calls); }); },
+        [&] { return TimeTunnelCalls(echoPort, tunnel, calls); }, busy, idle);
+    if (!measured) {
+        report.Unavailable("tunnel set-up and state beside bulk streams", "a call or a stream failed");
+        return;
     }
     const std::string figure = "tunnel set-up/state, 4 bulk via A: ";
     auto us = [](double ms) { return Fixed(ms * 1000, 1) + " us"; };
